@@ -1,0 +1,182 @@
+#include "console/console.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "common/output_sink.h"
+#include "tlv/walk.h"
+
+namespace emvtlv {
+namespace {
+
+constexpr int hex_digit_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+constexpr std::size_t input_block_size = 64 * 1024;
+constexpr std::size_t output_block_size = 64 * 1024;
+
+// Hands out input a line at a time, cut where fgets(buffer, 512, stream) cuts it,
+// from blocks read as large as the source gives them.
+class line_reader {
+ public:
+  enum class status { line, need_input, end_of_input, read_error };
+
+  status next(std::string_view& line) {
+    const std::size_t held = end_ - begin_;
+    const char* start = buffer_.data() + begin_;
+    const std::size_t window = std::min(held, max_line_chars);
+    const void* newline = std::memchr(start, '\n', window);
+    std::size_t length = 0;
+    if (newline != nullptr) {
+      length = static_cast<std::size_t>(static_cast<const char*>(newline) - start) + 1;
+    } else if (held >= max_line_chars || (at_end_ && held > 0)) {
+      length = window;
+    } else if (at_end_) {
+      return failed_ ? status::read_error : status::end_of_input;
+    } else {
+      return status::need_input;
+    }
+    line = std::string_view(start, length);
+    begin_ += length;
+    return status::line;
+  }
+
+  // One read. End of input is sticky, as it is for a C stream. A read error drops
+  // a partial line, as fgets does.
+  void fill(input_source in) {
+    if (begin_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+    }
+    const std::ptrdiff_t got = in.read(in.context, buffer_.data() + end_, buffer_.size() - end_);
+    if (got > 0) {
+      end_ += static_cast<std::size_t>(got);
+    } else {
+      at_end_ = true;
+      if (got < 0) {
+        failed_ = true;
+        begin_ = end_;
+      }
+    }
+  }
+
+ private:
+  std::array<char, input_block_size> buffer_{};
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  bool at_end_ = false;
+  bool failed_ = false;
+};
+
+bool drain(output_sink& sink, output_target out) {
+  const bool written = sink.size() == 0 || out.write(out.context, sink.view().data(), sink.size());
+  sink.clear();
+  return written;
+}
+
+std::ptrdiff_t read_fd(void* context, char* buffer, std::size_t capacity) {
+  const int fd = *static_cast<const int*>(context);
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, capacity);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+bool write_fd(void* context, const char* data, std::size_t size) {
+  const int fd = *static_cast<const int*>(context);
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+int stdin_fd = STDIN_FILENO;
+int stdout_fd = STDOUT_FILENO;
+
+}  // namespace
+
+std::uint8_t scan_hex_step(const char* text) {
+  const int high = hex_digit_value(text[0]);
+  const int low = high < 0 ? -1 : hex_digit_value(text[1]);
+  if (low >= 0) return static_cast<std::uint8_t>(high * 16 + low);
+  // Anything but two plain digits (white space, signs, "0x", a lone digit) goes to
+  // the library scan itself, so its rules hold exactly; a failed scan leaves 00.
+  unsigned char value = 0;
+  std::sscanf(text, "%2hhx", &value);  // NOLINT(cert-err34-c): failure means 00
+  return value;
+}
+
+std::int32_t decode_record(const std::array<char, line_buffer_size>& line,
+                           std::array<std::uint8_t, record_buffer_size>& record) {
+  std::int32_t count = 0;
+  // The stop test looks at the raw buffer, not the cut text: a NUL inside the line
+  // ends each scan but not the decoding (A, NUL, B gives 0A 0B).
+  while (count < max_record_bytes && line[2 * static_cast<std::size_t>(count)] != '\0') {
+    const auto at = static_cast<std::size_t>(count);
+    record[at] = scan_hex_step(&line[2 * at]);
+    ++count;
+  }
+  return count;
+}
+
+input_source stdin_source() {
+  return {&stdin_fd, read_fd};
+}
+output_target stdout_target() {
+  return {&stdout_fd, write_fd};
+}
+
+int run_console(input_source in, output_target out) {
+  line_reader reader;
+  output_sink sink(2 * output_block_size);
+  std::array<char, line_buffer_size> line{};
+  std::array<std::uint8_t, record_buffer_size> record{};
+
+  sink.append(banner);
+  for (;;) {
+    sink.append(prompt);
+    std::string_view text;
+    line_reader::status got = reader.next(text);
+    while (got == line_reader::status::need_input) {
+      // Whoever drives us may be waiting for the prompt before it writes the line.
+      if (!drain(sink, out)) return 1;
+      reader.fill(in);
+      got = reader.next(text);
+    }
+    if (got != line_reader::status::line) {
+      sink.put('\n');
+      const bool written = drain(sink, out);
+      return got == line_reader::status::end_of_input && written ? 0 : 1;
+    }
+
+    // Only the bytes this line can reach need clearing: the text, its terminator and
+    // the odd-length stop test one past it. The record view never reads past the count.
+    std::memcpy(line.data(), text.data(), text.size());
+    line[text.size()] = '\0';
+    line[text.size() + 1] = '\0';
+    line[std::strcspn(line.data(), "\n")] = '\0';
+    sink.put('\n');
+
+    const std::int32_t count = decode_record(line, record);
+    process_emv(record, count, sink);
+    if (sink.size() >= output_block_size && !drain(sink, out)) return 1;
+  }
+}
+
+}  // namespace emvtlv

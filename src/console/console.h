@@ -1,0 +1,58 @@
+// The console: greets, prompts, reads one record per line of hex text, walks it.
+//
+// Contract and limits:
+// - A record is exactly the line that fgets(buffer, 512, stdin) would take: at most
+//   511 characters, through the first newline; the rest of a longer line is the next
+//   record. The text is cut at its first newline (or NUL).
+// - Hex pairs are taken at even offsets as sscanf("%2hhx") takes them there (white
+//   space skipped, signs and "0x" honoured, a failed step gives 00 and still counts),
+//   at most 256 bytes a record. Malformed hex is never reported.
+// - Everything printed so far, the prompt included, is written before the console
+//   waits for input; output is otherwise written in large blocks.
+// - End of input with nothing read: one newline, status 0. A read error: one newline,
+//   status 1. Output that can no longer be written: status 1 at once.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace emvtlv {
+
+inline constexpr std::size_t line_buffer_size = 513;
+inline constexpr std::size_t max_line_chars = 511;
+inline constexpr std::size_t record_buffer_size = 257;
+inline constexpr std::int32_t max_record_bytes = 256;
+
+inline constexpr std::string_view banner = "EMV Parser\n";
+inline constexpr std::string_view prompt = "Input EMV record encoded in TLV format: ";
+
+// One "%2hhx" step at `text`, which must be NUL-terminated.
+std::uint8_t scan_hex_step(const char* text);
+
+// Decodes the cut line text (NUL-terminated inside its 513-byte buffer, zero past
+// the terminator) into the record buffer; returns the byte count, 0 to 256.
+std::int32_t decode_record(const std::array<char, line_buffer_size>& line,
+                           std::array<std::uint8_t, record_buffer_size>& record);
+
+// Where the console reads from and writes to. read returns the bytes read, 0 at end
+// of input, or a negative number on an error; write returns false when the output
+// is gone. Plain function pointers, so tests and fuzzers can run the console in memory.
+struct input_source {
+  void* context;
+  std::ptrdiff_t (*read)(void* context, char* buffer, std::size_t capacity);
+};
+struct output_target {
+  void* context;
+  bool (*write)(void* context, const char* data, std::size_t size);
+};
+
+// Standard input and output, by file descriptor.
+input_source stdin_source();
+output_target stdout_target();
+
+// Runs the console until end of input; returns the exit status.
+int run_console(input_source in, output_target out);
+
+}  // namespace emvtlv
