@@ -1,0 +1,198 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace emvtlv::test {
+namespace {
+
+struct pipe_pair {
+  int read_end = -1;
+  int write_end = -1;
+};
+
+pipe_pair make_pipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  return {fds[0], fds[1]};
+}
+
+// Starts `path` with the given descriptors as its standard input, output and error.
+pid_t spawn(const char* path, int in, int out, int err) {
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    ::signal(SIGPIPE, SIG_DFL);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::execl(path, path, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+void set_status(run_result& result, pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+}
+
+// Moves `input` into `in` while draining `out` and `err`, until both outputs close.
+void pump(int in, std::string_view input, int out, int err, run_result& result) {
+  std::size_t written = 0;
+  if (in >= 0 && input.empty()) {
+    ::close(in);
+    in = -1;
+  }
+  char buffer[65536];
+  while (out >= 0 || err >= 0) {
+    pollfd fds[3] = {{out, POLLIN, 0}, {err, POLLIN, 0}, {in, POLLOUT, 0}};
+    if (::poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error("poll failed");
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].revents == 0) continue;
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
+      } else {
+        ::close(fds[i].fd);
+        (i == 0 ? out : err) = -1;
+      }
+    }
+    if (in >= 0 && fds[2].revents != 0) {
+      const ssize_t put = (fds[2].revents & POLLOUT) != 0
+                              ? ::write(in, input.data() + written, input.size() - written)
+                              : -1;
+      if (put > 0) written += static_cast<std::size_t>(put);
+      if (put < 0 || written == input.size()) {
+        ::close(in);
+        in = -1;
+      }
+    }
+  }
+  if (in >= 0) ::close(in);
+}
+
+}  // namespace
+
+run_result run_program(const char* path, std::string_view input) {
+  // The test process must survive the program closing its input early.
+  ::signal(SIGPIPE, SIG_IGN);
+  const pipe_pair in = make_pipe();
+  const pipe_pair out = make_pipe();
+  const pipe_pair err = make_pipe();
+  const pid_t pid = spawn(path, in.read_end, out.write_end, err.write_end);
+  ::close(in.read_end);
+  ::close(out.write_end);
+  ::close(err.write_end);
+  run_result result;
+  pump(in.write_end, input, out.read_end, err.read_end, result);
+  set_status(result, pid);
+  return result;
+}
+
+run_result run_program_with_stdin_file(const char* path, const char* stdin_path) {
+  const int in = ::open(stdin_path, O_RDONLY | O_CLOEXEC);
+  if (in < 0) throw std::runtime_error("cannot open test input");
+  const pipe_pair out = make_pipe();
+  const pipe_pair err = make_pipe();
+  const pid_t pid = spawn(path, in, out.write_end, err.write_end);
+  ::close(in);
+  ::close(out.write_end);
+  ::close(err.write_end);
+  run_result result;
+  pump(-1, {}, out.read_end, err.read_end, result);
+  set_status(result, pid);
+  return result;
+}
+
+driven_program::driven_program(const char* path) {
+  ::signal(SIGPIPE, SIG_IGN);
+  const pipe_pair in = make_pipe();
+  const pipe_pair out = make_pipe();
+  pid_ = spawn(path, in.read_end, out.write_end, 2);
+  ::close(in.read_end);
+  ::close(out.write_end);
+  in_ = in.write_end;
+  out_ = out.read_end;
+}
+
+driven_program::~driven_program() {
+  if (in_ >= 0) ::close(in_);
+  if (out_ >= 0) ::close(out_);
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool driven_program::wait_for_suffix(std::string_view suffix, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!std::string_view(received_).ends_with(suffix)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd fd = {out_, POLLIN, 0};
+    if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[4096];
+    const ssize_t got = ::read(out_, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    received_.append(buffer, static_cast<std::size_t>(got));
+  }
+  return true;
+}
+
+void driven_program::write(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t put = ::write(in_, text.data(), text.size());
+    if (put <= 0) throw std::runtime_error("write to program failed");
+    text.remove_prefix(static_cast<std::size_t>(put));
+  }
+}
+
+void driven_program::close_input() {
+  ::close(in_);
+  in_ = -1;
+}
+
+run_result driven_program::finish(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  char buffer[4096];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd fd = {out_, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) break;
+    const ssize_t got = ::read(out_, buffer, sizeof buffer);
+    if (got <= 0) break;
+    received_.append(buffer, static_cast<std::size_t>(got));
+  }
+  run_result result;
+  result.out = received_;
+  // Give it until the deadline to exit by itself; a program still running then is killed.
+  while (std::chrono::steady_clock::now() < deadline) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid != 0)
+      break;
+    ::usleep(1000);
+  }
+  ::kill(pid_, SIGKILL);  // no-op once it has exited
+  set_status(result, pid_);
+  pid_ = -1;
+  return result;
+}
+
+}  // namespace emvtlv::test

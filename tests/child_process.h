@@ -1,0 +1,51 @@
+// Test helper: runs the built emvtlv over pipes, as a shell pipeline or a driving
+// program would.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace emvtlv::test {
+
+struct run_result {
+  std::string out;
+  std::string err;
+  int exit_status = -1;  // -1 when killed by a signal
+  int signal = 0;
+};
+
+// Feeds `input` on standard input (then closes it) and collects both outputs.
+run_result run_program(const char* path, std::string_view input);
+
+// Runs with standard input opened from `stdin_path` (a file, or a directory to make
+// reads fail).
+run_result run_program_with_stdin_file(const char* path, const char* stdin_path);
+
+// A running program whose pipes the test drives one step at a time.
+class driven_program {
+ public:
+  explicit driven_program(const char* path);
+  ~driven_program();
+  driven_program(const driven_program&) = delete;
+  driven_program& operator=(const driven_program&) = delete;
+
+  // Reads standard output until what has arrived ends with `suffix`; false on timeout
+  // or end of output.
+  bool wait_for_suffix(std::string_view suffix, std::chrono::milliseconds timeout);
+  void write(std::string_view text);
+  void close_input();
+  // Reads to end of output and reaps the program.
+  run_result finish(std::chrono::milliseconds timeout);
+  const std::string& received() const { return received_; }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string received_;
+};
+
+}  // namespace emvtlv::test

@@ -1,0 +1,22 @@
+// Test helper: byte strings written as hex text, as the tables read best.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace emvtlv::test {
+
+inline std::vector<std::uint8_t> from_hex(std::string_view hex) {
+  auto nibble = [](char c) {
+    return static_cast<std::uint8_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+  };
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<std::uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+  return bytes;
+}
+
+}  // namespace emvtlv::test
