@@ -42,6 +42,11 @@ INSTANTIATE_TEST_SUITE_P(
         // 9F 27 80 00: the step at offset 4 skips the space and reads 80.
         pipe_case{"SpaceShiftsPairs", "9F27 80\n",
                   ask + "Cryptogram Information Data: \nunknown tag\n" + ask},
+        // 5A 08 08: the PAN's other seven octets lie past the record and print 00,
+        // even after a full PAN in an earlier record.
+        pipe_case{"SpaceInPan", "5A081234567890123456\n5A 08\n",
+                  ask + "Application Primary Account Number (PAN): XXXXXXXXXXXX3456\n" + ask +
+                      "Application Primary Account Number (PAN): XXXXXXXXXXXX0000\n" + ask},
         pipe_case{"Signs", "9F2702-1+1\n", ask + "Cryptogram Information Data: FF01\n" + ask},
         pipe_case{"OddLength", "9F27015\n", ask + "Cryptogram Information Data: 05\n" + ask},
         pipe_case{"NulInsideLine", "9F2702A\0B\n"s,

@@ -2,20 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "hex.h"
+#include "test_support.h"
 
 namespace emvtlv {
 namespace {
 
-// Walks `hex` as a record held in the console's zero-filled 257-byte buffer.
-std::string walk(std::string_view hex) {
-  const auto bytes = test::from_hex(hex);
-  std::array<std::uint8_t, 257> record{};
-  std::copy(bytes.begin(), bytes.end(), record.begin());
-  output_sink out;
-  process_emv(record, static_cast<std::int32_t>(bytes.size()), out);
-  return std::string(out.view());
-}
+using test::walk;
 
 struct walk_case {
   const char* record;

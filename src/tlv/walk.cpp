@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "card/card_printers.h"
 #include "tlv/dictionary.h"
 
 namespace emvtlv {
@@ -33,7 +34,17 @@ std::uint64_t process_tlv(record_view element, std::int32_t remaining, output_si
   const std::uint64_t length = get_length(element, position, out);
   const std::int64_t left = std::int64_t{remaining} - static_cast<std::int64_t>(position);
   const std::uint64_t available = left > 0 ? static_cast<std::uint64_t>(left) : 0;
-  read_value(element.shifted(position), length, available, out);
+  const record_view value = element.shifted(position);
+  switch (tag) {
+    case 0x42:
+      read_iin(value, length, available, out);
+      break;
+    case 0x5A:
+      read_pan(value, length, available, out);
+      break;
+    default:
+      read_value(value, length, available, out);
+  }
   return position + length;
 }
 

@@ -1,4 +1,4 @@
-// Test helper: byte strings written as hex text, as the tables read best.
+// Test helpers: records written as hex text, as the tables read best.
 #pragma once
 
 #include <array>
@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tlv/walk.h"
 
 namespace emvtlv::test {
 
@@ -17,6 +19,16 @@ inline std::vector<std::uint8_t> from_hex(std::string_view hex) {
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
     bytes.push_back(static_cast<std::uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
   return bytes;
+}
+
+// Walks `hex` as a record held in the console's zero-filled 257-byte buffer.
+inline std::string walk(std::string_view hex) {
+  const auto bytes = from_hex(hex);
+  std::array<std::uint8_t, 257> record{};
+  std::copy(bytes.begin(), bytes.end(), record.begin());
+  output_sink out;
+  process_emv(record, static_cast<std::int32_t>(bytes.size()), out);
+  return std::string(out.view());
 }
 
 }  // namespace emvtlv::test

@@ -1,0 +1,64 @@
+#include "card/card_printers.h"
+
+#include <algorithm>
+#include <array>
+
+namespace emvtlv {
+namespace {
+
+constexpr std::uint64_t min_pan_octets = 4;
+constexpr std::uint64_t max_pan_octets = 10;
+constexpr std::uint64_t iin_octets = 2;
+
+// Packed BCD: both halves 0 to 9. An F pad half fails too.
+constexpr bool is_digit_octet(std::uint8_t octet) {
+  return (octet >> 4) <= 9 && (octet & 0xF) <= 9;
+}
+
+// Checks `count` octets from the first; prints the message on the first that fails.
+bool digits_only(record_view value, std::uint64_t count, output_sink& out) {
+  // Past the record's end every octet reads 00 and passes, so only the octets the
+  // record holds need looking at, however long the declared length.
+  const std::uint64_t held = std::min(count, value.remaining());
+  for (std::uint64_t i = 0; i < held; ++i) {
+    if (!is_digit_octet(value.at(i))) {
+      out.append("only numeric values allowed\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void read_pan(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out) {
+  if (!digits_only(value, length, out)) return;
+  if (length < min_pan_octets) {
+    out.append("PAN length must be at least 4 bytes\n");
+    return;
+  }
+  if (length > max_pan_octets) {
+    out.append("PAN length can only be up to 10 bytes\n");
+    return;
+  }
+  // Fresh for every element: positions this copy does not reach print 00, never the
+  // digits of a card from an earlier record.
+  std::array<std::uint8_t, max_pan_octets> pan{};
+  copy_data(pan, value, length, available);
+  for (std::uint64_t i = 0; i < length - 2; ++i)
+    out.append("XX");
+  put_hex_byte(out, pan[length - 2]);
+  put_hex_byte(out, pan[length - 1]);
+  out.put('\n');
+}
+
+void read_iin(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out) {
+  if (!digits_only(value, iin_octets, out)) return;
+  std::array<std::uint8_t, iin_octets> iin{};
+  copy_data(iin, value, std::min(length, iin_octets), available);
+  put_hex_byte(out, iin[0]);
+  put_hex_byte(out, iin[1]);
+  out.put('\n');
+}
+
+}  // namespace emvtlv
