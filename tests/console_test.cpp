@@ -8,13 +8,7 @@
 namespace emvtlv {
 namespace {
 
-// Decodes `text` the way the console decodes one line it has read.
-std::string decode_to_hex(std::string_view text) {
-  std::array<char, line_buffer_size> line{};
-  std::memcpy(line.data(), text.data(), std::min(text.size(), max_line_chars));
-  line[std::strcspn(line.data(), "\n")] = '\0';
-  std::array<std::uint8_t, record_buffer_size> record{};
-  const std::int32_t count = decode_record(line, record);
+std::string to_hex(const std::array<std::uint8_t, record_buffer_size>& record, std::int32_t count) {
   std::string hex;
   char pair[3];
   for (std::int32_t i = 0; i < count; ++i) {
@@ -22,6 +16,23 @@ std::string decode_to_hex(std::string_view text) {
     hex += pair;
   }
   return hex;
+}
+
+// Decodes `text` the way the console decodes one line it has read.
+std::string decode_to_hex(std::string_view text) {
+  std::array<char, line_buffer_size> line{};
+  std::array<std::uint8_t, record_buffer_size> record{};
+  return to_hex(record, decode_line(text.substr(0, max_line_chars), line, record));
+}
+
+// The plain road: a zero-filled buffer as fgets leaves it, cut by strcspn, every step
+// through the scan.
+std::string decode_plainly(std::string_view text) {
+  std::array<char, line_buffer_size> line{};
+  std::memcpy(line.data(), text.data(), text.size());
+  line[std::strcspn(line.data(), "\n")] = '\0';
+  std::array<std::uint8_t, record_buffer_size> record{};
+  return to_hex(record, decode_record(line, record));
 }
 
 struct decode_case {
@@ -85,6 +96,41 @@ TEST(ScanHexStep, EqualsTheLibraryScanOnShortWindows) {
         const char text[4] = {a, b, c, '\0'};
         ASSERT_EQ(scan_hex_step(text), library(text)) << int{a} << "," << int{b} << "," << int{c};
       }
+}
+
+// The shortcut for lines of plain pairs must give what the plain road gives, for
+// every line, and for lines that take the plain road after a dirty line buffer.
+TEST(DecodeLine, AgreesWithThePlainRoad) {
+  const std::string pieces[] = {"5A",
+                                "9f",
+                                "00",
+                                "A",
+                                " ",
+                                "-1",
+                                "+",
+                                "0x",
+                                "\r",
+                                "zz",
+                                std::string(1, '\0'),
+                                "\xC3\xA9",
+                                std::string(40, 'F')};
+  std::array<char, line_buffer_size> line{};
+  line.fill('7');  // what a longer earlier line could have left
+  std::array<std::uint8_t, record_buffer_size> record{};
+  std::uint32_t seed = 12345;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    while (text.size() < 600) {
+      seed = seed * 1103515245u + 12345u;
+      const std::size_t pick = (seed >> 16) % (std::size(pieces) + 6);
+      if (pick >= std::size(pieces) || text.size() > (seed >> 8) % 520) break;
+      text += pieces[pick];
+    }
+    text = text.substr(0, max_line_chars - 1);
+    if ((seed >> 4) % 2 == 0) text += '\n';
+    const std::string got = to_hex(record, decode_line(text, line, record));
+    ASSERT_EQ(got, decode_plainly(text)) << ::testing::PrintToString(text);
+  }
 }
 
 // An in-memory console: input handed out in chunks of a chosen size, output collected.

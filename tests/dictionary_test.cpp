@@ -23,6 +23,20 @@ TEST(Dictionary, HoldsSeventySevenDistinctOneOrTwoOctetTagsOrderedByName) {
   }
 }
 
+// The lookup must answer exactly as a scan of the table does, for every key a tag of
+// up to three octets can give.
+TEST(Dictionary, LookupAgreesWithAScanOfTheTable) {
+  for (std::uint64_t key = 0; key < 0x1000000; key += (key < 0x20000 ? 1 : 0xFF)) {
+    std::string expected;
+    for (std::size_t i = 0; i < tag_count; ++i) {
+      if (static_cast<std::uint64_t>(tags[i]) == key) expected = std::string(names[i]) + ": ";
+    }
+    output_sink out;
+    ASSERT_EQ(find_tag(key, out), expected.empty() ? 0 : 1) << std::hex << key;
+    ASSERT_EQ(out.view(), expected) << std::hex << key;
+  }
+}
+
 struct lookup_case {
   std::uint64_t key;
   int found;

@@ -1,26 +1,27 @@
 #include "common/output_sink.h"
 
-#include <array>
+#include <algorithm>
+
+#include "common/hex.h"
 
 namespace emvtlv {
-namespace {
 
-constexpr std::array<char, 512> make_hex_pairs() {
-  constexpr char digits[] = "0123456789ABCDEF";
-  std::array<char, 512> pairs{};
-  for (std::size_t b = 0; b < 256; ++b) {
-    pairs[2 * b] = digits[b >> 4];
-    pairs[2 * b + 1] = digits[b & 0xF];
-  }
-  return pairs;
+void output_sink::grow(std::size_t n) {
+  const std::size_t used = size();
+  const std::size_t capacity = std::max({std::size_t{4096}, 2 * used + n, used + n});
+  auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+  if (used > 0) std::memcpy(bigger.get(), storage_.get(), used);
+  storage_ = std::move(bigger);
+  end_ = storage_.get() + used;
+  limit_ = storage_.get() + capacity;
 }
 
-constexpr std::array<char, 512> hex_pairs = make_hex_pairs();
-
-}  // namespace
-
-void put_hex_byte(output_sink& out, std::uint8_t byte) {
-  out.append(std::string_view(&hex_pairs[2 * std::size_t{byte}], 2));
+void put_hex_bytes(output_sink& out, record_view bytes, std::uint64_t n) {
+  const std::span<const std::uint8_t> held = bytes.held(n);
+  encode_hex_unchecked(held.data(), held.size(), out.extend(2 * held.size()));
+  // Positions past the record read 00.
+  for (std::uint64_t i = held.size(); i < n; ++i)
+    out.append("00");
 }
 
 }  // namespace emvtlv

@@ -2,31 +2,65 @@
 // The console drains it to standard output in large blocks; tests read it as a string.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <cstring>
+#include <memory>
 #include <string_view>
+
+#include "common/record_view.h"
 
 namespace emvtlv {
 
 class output_sink {
  public:
   output_sink() = default;
-  explicit output_sink(std::size_t reserve) { text_.reserve(reserve); }
+  explicit output_sink(std::size_t reserve) { grow(reserve); }
 
-  void append(std::string_view text) { text_.append(text); }
-  void put(char c) { text_.push_back(c); }
+  // Makes room for n more characters at the end and returns where they go; the caller
+  // writes all n before the next call.
+  char* extend(std::size_t n) {
+    if (n > static_cast<std::size_t>(limit_ - end_)) grow(n);
+    char* at = end_;
+    end_ += n;
+    return at;
+  }
+  void append(std::string_view text) { std::memcpy(extend(text.size()), text.data(), text.size()); }
+  void put(char c) { *extend(1) = c; }
 
-  std::string_view view() const noexcept { return text_; }
-  std::size_t size() const noexcept { return text_.size(); }
-  // Keeps the capacity, so a sink reused for every record allocates only while it grows.
-  void clear() noexcept { text_.clear(); }
+  std::string_view view() const noexcept {
+    return {storage_.get(), static_cast<std::size_t>(end_ - storage_.get())};
+  }
+  std::size_t size() const noexcept { return view().size(); }
+  // Keeps the storage, so a sink reused for every record allocates only while it grows.
+  void clear() noexcept { end_ = storage_.get(); }
 
  private:
-  std::string text_;
+  void grow(std::size_t n);
+
+  std::unique_ptr<char[]> storage_;
+  char* end_ = nullptr;
+  char* limit_ = nullptr;
 };
 
-// One byte as two upper-case hexadecimal digits, no separator ("%02X").
-void put_hex_byte(output_sink& out, std::uint8_t byte);
+// "%02X" for every byte value, two characters each.
+inline constexpr std::array<char, 512> hex_pairs = [] {
+  constexpr char digits[] = "0123456789ABCDEF";
+  std::array<char, 512> pairs{};
+  for (std::size_t b = 0; b < 256; ++b) {
+    pairs[2 * b] = digits[b >> 4];
+    pairs[2 * b + 1] = digits[b & 0xF];
+  }
+  return pairs;
+}();
+
+// One byte as two upper-case hexadecimal digits ("%02X").
+inline void put_hex_byte(output_sink& out, std::uint8_t byte) {
+  std::memcpy(out.extend(2), &hex_pairs[2 * std::size_t{byte}], 2);
+}
+
+// The first n positions of a view as hex, two digits a byte, no separator.
+void put_hex_bytes(output_sink& out, record_view bytes, std::uint64_t n);
 
 }  // namespace emvtlv

@@ -36,6 +36,12 @@ std::uint8_t scan_hex_step(const char* text);
 std::int32_t decode_record(const std::array<char, line_buffer_size>& line,
                            std::array<std::uint8_t, record_buffer_size>& record);
 
+// Decodes one line as the reader hands it out (at most 511 characters, newline
+// included if it has one) into the record buffer, using `line` as the line buffer
+// when the text is not plain hex pairs; returns the byte count.
+std::int32_t decode_line(std::string_view text, std::array<char, line_buffer_size>& line,
+                         std::array<std::uint8_t, record_buffer_size>& record);
+
 // Where the console reads from and writes to. read returns the bytes read, 0 at end
 // of input, or a negative number on an error; write returns false when the output
 // is gone. Plain function pointers, so tests and fuzzers can run the console in memory.

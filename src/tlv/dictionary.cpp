@@ -2,7 +2,7 @@
 
 namespace emvtlv {
 
-const std::array<std::int32_t, tag_count> tags = {
+constexpr std::array<std::int32_t, tag_count> tags = {
     0x9F26, 0x9F42, 0x9F44, 0x9F05, 0x5F25, 0x5F24, 0x94,   0x4F,   0x82,   0x50,   0x9F12,
     0x5A,   0x5F34, 0x87,   0x9F3B, 0x9F43, 0x61,   0x9F36, 0x9F07, 0x9F08, 0x5F54, 0x8C,
     0x8D,   0x5F20, 0x9F0B, 0x8E,   0x8F,   0x9F27, 0x9F45, 0x84,   0x9D,   0x73,   0x9F49,
@@ -12,7 +12,7 @@ const std::array<std::int32_t, tag_count> tags = {
     0x77,   0x5F30, 0x88,   0x9F4B, 0x93,   0x9F4A, 0x9F1F, 0x9F20, 0x57,   0x97,   0x9F23,
 };
 
-const std::array<std::string_view, tag_count> names = {
+constexpr std::array<std::string_view, tag_count> names = {
     "Application Cryptogram",
     "Application Currency Code",
     "Application Currency Exponent",
@@ -92,16 +92,90 @@ const std::array<std::string_view, tag_count> names = {
     "Upper Consecutive Offline Limit",
 };
 
-int find_tag(std::uint64_t key, output_sink& out) {
-  for (std::size_t i = 0; i < tag_count; ++i) {
-    // Widened with its sign, as the table's type demands; no entry is negative.
-    if (static_cast<std::uint64_t>(static_cast<std::int64_t>(tags[i])) == key) {
-      out.append(names[i]);
-      out.append(": ");
+namespace {
+
+// A direct index over the table, so a lookup costs one or two loads instead of a scan:
+// slot = table index + 1, 0 = not listed. Two-octet tags all start with 5F, 9F or BF.
+struct tag_index {
+  std::array<std::uint8_t, 256> one_octet{};
+  std::array<std::array<std::uint8_t, 256>, 3> two_octet{};
+  bool complete = true;  // false if a tag fell outside the rows above
+};
+
+constexpr int two_octet_row(std::uint64_t first_octet) {
+  switch (first_octet) {
+    case 0x5F:
+      return 0;
+    case 0x9F:
       return 1;
+    case 0xBF:
+      return 2;
+    default:
+      return -1;
+  }
+}
+
+constexpr tag_index build_index() {
+  tag_index index;
+  for (std::size_t i = 0; i < tag_count; ++i) {
+    const auto tag = static_cast<std::uint64_t>(tags[i]);
+    const auto slot = static_cast<std::uint8_t>(i + 1);
+    const int row = two_octet_row(tag >> 8);
+    if (tag < 0x100) {
+      index.one_octet[tag] = slot;
+    } else if (tag < 0x10000 && row >= 0) {
+      index.two_octet[static_cast<std::size_t>(row)][tag & 0xFF] = slot;
+    } else {
+      index.complete = false;
     }
   }
-  return 0;
+  return index;
+}
+
+constexpr tag_index index = build_index();
+static_assert(index.complete, "every listed tag must be reachable through the index");
+
+// Every label ("name: ") laid out once, so printing one is a single copy.
+constexpr std::size_t label_text_size = [] {
+  std::size_t size = 0;
+  for (const std::string_view name : names) size += name.size() + 2;
+  return size;
+}();
+
+constexpr std::array<char, label_text_size> label_text = [] {
+  std::array<char, label_text_size> text{};
+  std::size_t at = 0;
+  for (const std::string_view name : names) {
+    for (const char c : name) text[at++] = c;
+    text[at++] = ':';
+    text[at++] = ' ';
+  }
+  return text;
+}();
+
+constexpr std::array<std::string_view, tag_count> labels = [] {
+  std::array<std::string_view, tag_count> views{};
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < tag_count; ++i) {
+    views[i] = std::string_view(label_text.data() + at, names[i].size() + 2);
+    at += views[i].size();
+  }
+  return views;
+}();
+
+}  // namespace
+
+int find_tag(std::uint64_t key, output_sink& out) {
+  std::size_t slot = 0;
+  if (key < 0x100) {
+    slot = index.one_octet[key];
+  } else if (key < 0x10000) {
+    const int row = two_octet_row(key >> 8);
+    if (row >= 0) slot = index.two_octet[static_cast<std::size_t>(row)][key & 0xFF];
+  }
+  if (slot == 0) return 0;
+  out.append(labels[slot - 1]);
+  return 1;
 }
 
 }  // namespace emvtlv

@@ -87,9 +87,7 @@ void read_value(record_view value, std::uint64_t length, std::uint64_t available
                 output_sink& out) {
   // Every octet is printed, 00 included: a counter of 0001 or a currency code of
   // 0978 is data, not the end of the value.
-  const std::uint64_t n = std::min(length, available);
-  for (std::uint64_t i = 0; i < n; ++i)
-    put_hex_byte(out, value.at(i));
+  put_hex_bytes(out, value, std::min(length, available));
   out.put('\n');
 }
 

@@ -1,0 +1,75 @@
+#include "common/hex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/output_sink.h"
+
+namespace emvtlv {
+namespace {
+
+// Every length around the 8- and 16-byte blocks, every byte value in every lane.
+TEST(EncodeHex, MatchesPrintfForEveryLengthAndByte) {
+  for (std::size_t n = 0; n <= 40; ++n) {
+    for (int shift = 0; shift < 256; shift += 7) {
+      std::vector<std::uint8_t> bytes(n);
+      std::string expected;
+      char pair[3];
+      for (std::size_t i = 0; i < n; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 37 + static_cast<std::size_t>(shift));
+        std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
+        expected += pair;
+      }
+      std::string got(2 * n + 1, '#');
+      encode_hex_unchecked(bytes.data(), n, got.data());
+      EXPECT_EQ(got, expected + "#") << "n=" << n;
+    }
+  }
+}
+
+// Decoding stops exactly at the first pair that is not two digits, wherever it lies.
+TEST(DecodeHexPairs, StopsAtTheFirstNonDigitPairInAnyLane) {
+  const std::string digits = "0123456789abcdefABCDEF";
+  const std::string breakers = std::string("gG/:@`xX -+\n\r") + '\0' + "\x80\xC6\xFF";
+  for (std::size_t pairs = 0; pairs <= 24; ++pairs) {
+    std::string text;
+    for (std::size_t i = 0; i < 2 * pairs; ++i)
+      text += digits[(i * 5 + pairs) % digits.size()];
+    for (std::size_t bad = 0; bad <= 2 * pairs; ++bad) {
+      for (const char breaker : breakers) {
+        std::string spoiled = text;
+        if (bad < spoiled.size()) spoiled[bad] = breaker;
+        std::vector<std::uint8_t> got(pairs + 1, 0xEE);
+        const std::size_t decoded = decode_hex_pairs_unchecked(spoiled.data(), pairs, got.data());
+        const std::size_t expected = bad < spoiled.size() ? bad / 2 : pairs;
+        ASSERT_EQ(decoded, expected) << spoiled;
+        for (std::size_t i = 0; i < decoded; ++i) {
+          unsigned value = 0;
+          std::sscanf(spoiled.substr(2 * i, 2).c_str(), "%2x", &value);
+          ASSERT_EQ(got[i], value) << spoiled << " at " << i;
+        }
+        ASSERT_EQ(got[pairs], 0xEE) << "wrote past the pairs";
+      }
+    }
+  }
+}
+
+TEST(OutputSink, KeepsEverythingAcrossGrowth) {
+  output_sink out;
+  std::string expected;
+  for (int i = 0; i < 5000; ++i) {
+    const std::string piece(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
+    out.append(piece);
+    expected += piece;
+  }
+  EXPECT_EQ(out.view(), expected);
+  out.clear();
+  out.put('x');
+  EXPECT_EQ(out.view(), "x");
+}
+
+}  // namespace
+}  // namespace emvtlv
