@@ -26,7 +26,10 @@ class output_sink {
     end_ += n;
     return at;
   }
-  void append(std::string_view text) { std::memcpy(extend(text.size()), text.data(), text.size()); }
+  void append(std::string_view text) {
+    // memcpy may not be handed a null pointer, which an empty sink has, even for 0 bytes.
+    if (!text.empty()) std::memcpy(extend(text.size()), text.data(), text.size());
+  }
   void put(char c) { *extend(1) = c; }
 
   std::string_view view() const noexcept {
