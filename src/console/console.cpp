@@ -75,7 +75,7 @@ class line_reader {
   }
 
  private:
-  std::array<char, input_block_size> buffer_{};
+  std::array<char, input_block_size> buffer_;  // only what a read filled is looked at
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool at_end_ = false;
