@@ -1,0 +1,46 @@
+#!/usr/bin/env python3
+"""Builds the fuzz seed corpora from the records and lines in the test tables.
+
+record/: one file per record or line found in tests/*.cpp; stream/: a few whole
+sessions made of them. Run from anywhere; it rewrites both folders.
+"""
+import hashlib
+import pathlib
+import re
+
+HERE = pathlib.Path(__file__).resolve().parent
+TESTS = HERE.parent / "tests"
+
+# First string of each table row: records (hex) and console lines (text).
+ROW = re.compile(r'(?:walk_case|card_case|decode_case|session_case|pipe_case)\{\s*"((?:[^"\\]|\\.)*)"')
+
+
+def unescape(text):
+    return text.encode().decode("unicode_escape").encode("latin-1")
+
+
+def write(folder, data):
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / hashlib.sha1(data).hexdigest()).write_bytes(data)
+
+
+def main():
+    seeds = set()
+    for source in sorted(TESTS.glob("*.cpp")):
+        for match in ROW.finditer(source.read_text()):
+            seeds.add(unescape(match.group(1)))
+    seeds.discard(b"")
+    seeds |= {b"5A 08", b"A\x00B\n", b"-12", b"0x5", b"5A01\r\n", b"7081FF" + b"9" * 505 + b"8\n"}
+    for folder in (HERE / "corpus" / "record", HERE / "corpus" / "stream"):
+        for old in folder.glob("*"):
+            old.unlink()
+    ordered = sorted(seeds)
+    for seed in ordered:
+        write(HERE / "corpus" / "record", seed)
+    for start in range(0, len(ordered), 6):
+        write(HERE / "corpus" / "stream", b"\n".join(ordered[start:start + 6]) + b"\n")
+    write(HERE / "corpus" / "stream", b"5A081234567890123456\n5A0812\n\n" + b"F" * 1200)
+
+
+if __name__ == "__main__":
+    main()
