@@ -6,9 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace emvtlv::test {
 namespace {
@@ -24,8 +27,26 @@ pipe_pair make_pipe() {
   return {fds[0], fds[1]};
 }
 
+// The command line: EMVTLV_TEST_WRAPPER (say "valgrind -q --error-exitcode=99"),
+// split at spaces, in front of the program.
+std::vector<std::string> command_line(const char* path) {
+  std::vector<std::string> words;
+  if (const char* wrapper = std::getenv("EMVTLV_TEST_WRAPPER")) {
+    std::istringstream split(wrapper);
+    for (std::string word; split >> word;)
+      words.push_back(word);
+  }
+  words.emplace_back(path);
+  return words;
+}
+
 // Starts `path` with the given descriptors as its standard input, output and error.
 pid_t spawn(const char* path, int in, int out, int err) {
+  const std::vector<std::string> words = command_line(path);
+  std::vector<char*> argv;
+  for (const std::string& word : words)
+    argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -33,7 +54,7 @@ pid_t spawn(const char* path, int in, int out, int err) {
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    ::execl(path, path, static_cast<char*>(nullptr));
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   return pid;
@@ -114,6 +135,44 @@ run_result run_program_with_stdin_file(const char* path, const char* stdin_path)
   ::close(err.write_end);
   run_result result;
   pump(-1, {}, out.read_end, err.read_end, result);
+  set_status(result, pid);
+  return result;
+}
+
+run_result run_closing_output_early(const char* path, const char* stdin_path, std::size_t keep,
+                                    std::chrono::milliseconds timeout) {
+  const int in = ::open(stdin_path, O_RDONLY | O_CLOEXEC);
+  if (in < 0) throw std::runtime_error("cannot open test input");
+  const pipe_pair out = make_pipe();
+  const pipe_pair err = make_pipe();
+  const pid_t pid = spawn(path, in, out.write_end, err.write_end);
+  ::close(in);
+  ::close(out.write_end);
+  ::close(err.write_end);
+  run_result result;
+  char buffer[4096];
+  while (result.out.size() < keep) {
+    const ssize_t got =
+        ::read(out.read_end, buffer, std::min(sizeof buffer, keep - result.out.size()));
+    if (got <= 0) break;
+    result.out.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(out.read_end);  // as `head -c` does once it has its bytes
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    pollfd fd = {err.read_end, POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+      result.timed_out = true;
+      break;
+    }
+    const ssize_t got = ::read(err.read_end, buffer, sizeof buffer);
+    if (got <= 0) break;  // standard error closes when the program ends
+    result.err.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(err.read_end);
+  if (result.timed_out) ::kill(pid, SIGKILL);
   set_status(result, pid);
   return result;
 }

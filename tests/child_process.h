@@ -15,7 +15,10 @@ struct run_result {
   std::string err;
   int exit_status = -1;  // -1 when killed by a signal
   int signal = 0;
+  bool timed_out = false;
 };
+
+// Each run goes through EMVTLV_TEST_WRAPPER when it is set (e.g. to valgrind).
 
 // Feeds `input` on standard input (then closes it) and collects both outputs.
 run_result run_program(const char* path, std::string_view input);
@@ -23,6 +26,12 @@ run_result run_program(const char* path, std::string_view input);
 // Runs with standard input opened from `stdin_path` (a file, or a directory to make
 // reads fail).
 run_result run_program_with_stdin_file(const char* path, const char* stdin_path);
+
+// Runs with standard input from `stdin_path`, reads `keep` bytes of output and closes
+// the pipe, as `emvtlv < file | head -c keep` does; then waits up to `timeout` for
+// the program to end, collecting standard error.
+run_result run_closing_output_early(const char* path, const char* stdin_path, std::size_t keep,
+                                    std::chrono::milliseconds timeout);
 
 // A running program whose pipes the test drives one step at a time.
 class driven_program {
