@@ -106,74 +106,79 @@ void pump(int in, std::string_view input, int out, int err, run_result& result) 
   if (in >= 0) ::close(in);
 }
 
+// A started program whose standard output and error the caller reads.
+struct started {
+  pid_t pid;
+  int out;
+  int err;
+};
+
+// Starts `path` reading standard input from `in`, which the caller no longer needs.
+started start_reading(const char* path, int in) {
+  const pipe_pair out = make_pipe();
+  const pipe_pair err = make_pipe();
+  const pid_t pid = spawn(path, in, out.write_end, err.write_end);
+  ::close(in);
+  ::close(out.write_end);
+  ::close(err.write_end);
+  return {pid, out.read_end, err.read_end};
+}
+
+int open_input(const char* stdin_path) {
+  const int in = ::open(stdin_path, O_RDONLY | O_CLOEXEC);
+  if (in < 0) throw std::runtime_error("cannot open test input");
+  return in;
+}
+
 }  // namespace
 
 run_result run_program(const char* path, std::string_view input) {
   // The test process must survive the program closing its input early.
   ::signal(SIGPIPE, SIG_IGN);
   const pipe_pair in = make_pipe();
-  const pipe_pair out = make_pipe();
-  const pipe_pair err = make_pipe();
-  const pid_t pid = spawn(path, in.read_end, out.write_end, err.write_end);
-  ::close(in.read_end);
-  ::close(out.write_end);
-  ::close(err.write_end);
+  const started program = start_reading(path, in.read_end);
   run_result result;
-  pump(in.write_end, input, out.read_end, err.read_end, result);
-  set_status(result, pid);
+  pump(in.write_end, input, program.out, program.err, result);
+  set_status(result, program.pid);
   return result;
 }
 
 run_result run_program_with_stdin_file(const char* path, const char* stdin_path) {
-  const int in = ::open(stdin_path, O_RDONLY | O_CLOEXEC);
-  if (in < 0) throw std::runtime_error("cannot open test input");
-  const pipe_pair out = make_pipe();
-  const pipe_pair err = make_pipe();
-  const pid_t pid = spawn(path, in, out.write_end, err.write_end);
-  ::close(in);
-  ::close(out.write_end);
-  ::close(err.write_end);
+  const started program = start_reading(path, open_input(stdin_path));
   run_result result;
-  pump(-1, {}, out.read_end, err.read_end, result);
-  set_status(result, pid);
+  pump(-1, {}, program.out, program.err, result);
+  set_status(result, program.pid);
   return result;
 }
 
 run_result run_closing_output_early(const char* path, const char* stdin_path, std::size_t keep,
                                     std::chrono::milliseconds timeout) {
-  const int in = ::open(stdin_path, O_RDONLY | O_CLOEXEC);
-  if (in < 0) throw std::runtime_error("cannot open test input");
-  const pipe_pair out = make_pipe();
-  const pipe_pair err = make_pipe();
-  const pid_t pid = spawn(path, in, out.write_end, err.write_end);
-  ::close(in);
-  ::close(out.write_end);
-  ::close(err.write_end);
+  const started program = start_reading(path, open_input(stdin_path));
   run_result result;
   char buffer[4096];
   while (result.out.size() < keep) {
     const ssize_t got =
-        ::read(out.read_end, buffer, std::min(sizeof buffer, keep - result.out.size()));
+        ::read(program.out, buffer, std::min(sizeof buffer, keep - result.out.size()));
     if (got <= 0) break;
     result.out.append(buffer, static_cast<std::size_t>(got));
   }
-  ::close(out.read_end);  // as `head -c` does once it has its bytes
+  ::close(program.out);  // as `head -c` does once it has its bytes
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    pollfd fd = {err.read_end, POLLIN, 0};
+    pollfd fd = {program.err, POLLIN, 0};
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
       result.timed_out = true;
       break;
     }
-    const ssize_t got = ::read(err.read_end, buffer, sizeof buffer);
+    const ssize_t got = ::read(program.err, buffer, sizeof buffer);
     if (got <= 0) break;  // standard error closes when the program ends
     result.err.append(buffer, static_cast<std::size_t>(got));
   }
-  ::close(err.read_end);
-  if (result.timed_out) ::kill(pid, SIGKILL);
-  set_status(result, pid);
+  ::close(program.err);
+  if (result.timed_out) ::kill(program.pid, SIGKILL);
+  set_status(result, program.pid);
   return result;
 }
 
