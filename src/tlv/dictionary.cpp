@@ -138,7 +138,8 @@ static_assert(index.complete, "every listed tag must be reachable through the in
 // Every label ("name: ") laid out once, so printing one is a single copy.
 constexpr std::size_t label_text_size = [] {
   std::size_t size = 0;
-  for (const std::string_view name : names) size += name.size() + 2;
+  for (const std::string_view name : names)
+    size += name.size() + 2;
   return size;
 }();
 
@@ -146,7 +147,8 @@ constexpr std::array<char, label_text_size> label_text = [] {
   std::array<char, label_text_size> text{};
   std::size_t at = 0;
   for (const std::string_view name : names) {
-    for (const char c : name) text[at++] = c;
+    for (const char c : name)
+      text[at++] = c;
     text[at++] = ':';
     text[at++] = ' ';
   }
