@@ -2,7 +2,8 @@
 """Builds the fuzz seed corpora from the records and lines in the test tables.
 
 record/: one file per record or line found in tests/*.cpp; stream/: a few whole
-sessions made of them. Run from anywhere; it rewrites both folders.
+sessions made of them. Files are named by their content, so running it again only adds
+what the tables gained; inputs merged in from fuzzing runs (fuzzer -merge=1) stay.
 """
 import hashlib
 import pathlib
@@ -31,9 +32,6 @@ def main():
             seeds.add(unescape(match.group(1)))
     seeds.discard(b"")
     seeds |= {b"5A 08", b"A\x00B\n", b"-12", b"0x5", b"5A01\r\n", b"7081FF" + b"9" * 505 + b"8\n"}
-    for folder in (HERE / "corpus" / "record", HERE / "corpus" / "stream"):
-        for old in folder.glob("*"):
-            old.unlink()
     ordered = sorted(seeds)
     for seed in ordered:
         write(HERE / "corpus" / "record", seed)
