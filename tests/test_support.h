@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,16 @@ inline std::string walk(std::string_view hex) {
   output_sink out;
   process_emv(record, static_cast<std::int32_t>(bytes.size()), out);
   return std::string(out.view());
+}
+
+// One row of a walk table: a record as hex, and every byte the walk prints for it.
+struct record_case {
+  std::string record;
+  std::string output;
+};
+
+inline void PrintTo(const record_case& c, std::ostream* os) {
+  *os << c.record;
 }
 
 }  // namespace emvtlv::test

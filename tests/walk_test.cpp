@@ -7,18 +7,10 @@
 namespace emvtlv {
 namespace {
 
+using test::record_case;
 using test::walk;
 
-struct walk_case {
-  const char* record;
-  const char* output;
-};
-
-void PrintTo(const walk_case& c, std::ostream* os) {
-  *os << c.record;
-}
-
-class Walk : public ::testing::TestWithParam<walk_case> {};
+class Walk : public ::testing::TestWithParam<record_case> {};
 
 TEST_P(Walk, PrintsExactly) {
   EXPECT_EQ(walk(GetParam().record), GetParam().output);
@@ -27,58 +19,61 @@ TEST_P(Walk, PrintsExactly) {
 INSTANTIATE_TEST_SUITE_P(
     Elements, Walk,
     ::testing::Values(
-        walk_case{"", ""},
-        walk_case{"5F24032512319F270180",
-                  "Application Expiration Date: 251231\nCryptogram Information Data: 80\n"},
-        walk_case{"BF0C0201FF", "File Control Information (FCI) Issuer Discretionary Data: 01FF\n"},
+        record_case{"", ""},
+        record_case{"5F24032512319F270180",
+                    "Application Expiration Date: 251231\nCryptogram Information Data: 80\n"},
+        record_case{"BF0C0201FF",
+                    "File Control Information (FCI) Issuer Discretionary Data: 01FF\n"},
         // Values print in full, 00 octets included.
-        walk_case{"9F36020001", "Application Transaction Counter (ATC): 0001\n"},
-        walk_case{"9F36021200", "Application Transaction Counter (ATC): 1200\n"},
-        walk_case{"9F420209785F28020840",
-                  "Application Currency Code: 0978\n"
-                  "Issuer Country Code: 0840\n"},
-        walk_case{"6F058403A00001", "File Control Information (FCI) Template: 8403A00001\n"},
+        record_case{"9F36020001", "Application Transaction Counter (ATC): 0001\n"},
+        record_case{"9F36021200", "Application Transaction Counter (ATC): 1200\n"},
+        record_case{"9F420209785F28020840",
+                    "Application Currency Code: 0978\n"
+                    "Issuer Country Code: 0840\n"},
+        record_case{"6F058403A00001", "File Control Information (FCI) Template: 8403A00001\n"},
         // Templates are not opened.
-        walk_case{"70035A01", "READ RECORD Response Message Template: 5A01\n"}));
+        record_case{"70035A01", "READ RECORD Response Message Template: 5A01\n"}));
 
 INSTANTIATE_TEST_SUITE_P(
     LengthForms, Walk,
-    ::testing::Values(walk_case{"9F268103AABBCC", "Application Cryptogram: AABBCC\n"},
-                      walk_case{"9F26820003AABBCC", "Application Cryptogram: AABBCC\n"},
-                      walk_case{"9F2680", "Application Cryptogram: \n"},
+    ::testing::Values(record_case{"9F268103AABBCC", "Application Cryptogram: AABBCC\n"},
+                      record_case{"9F26820003AABBCC", "Application Cryptogram: AABBCC\n"},
+                      record_case{"9F2680", "Application Cryptogram: \n"},
                       // Length octets past the record's end read as 00.
-                      walk_case{"9F2681", "Application Cryptogram: \n"},
-                      walk_case{"9F26", "Application Cryptogram: \n"},
-                      walk_case{"9F268001", "Application Cryptogram: \nunknown tag\n"},
+                      record_case{"9F2681", "Application Cryptogram: \n"},
+                      record_case{"9F26", "Application Cryptogram: \n"},
+                      record_case{"9F268001", "Application Cryptogram: \nunknown tag\n"},
                       // A refused length field: label line with the message, the printer with
                       // length 0, then the walk resumes at the refused octet.
-                      walk_case{"9F2683010203",
-                                "Application Cryptogram: "
-                                "length bytes not allowed to be greater than 3\n\nunknown tag\n"},
-                      walk_case{"9F268C0101",
-                                "Application Cryptogram: "
-                                "length bytes not allowed to be greater than 3\n\n"
-                                "Card Risk Management Data Object List 1 (CDOL1): 01\n"},
-                      walk_case{"8CFF",
-                                "Card Risk Management Data Object List 1 (CDOL1): "
-                                "length bytes not allowed to be greater than 3\n\nunknown tag\n"}));
+                      record_case{"9F2683010203",
+                                  "Application Cryptogram: "
+                                  "length bytes not allowed to be greater than 3\n\nunknown tag\n"},
+                      record_case{"9F268C0101",
+                                  "Application Cryptogram: "
+                                  "length bytes not allowed to be greater than 3\n\n"
+                                  "Card Risk Management Data Object List 1 (CDOL1): 01\n"},
+                      record_case{
+                          "8CFF",
+                          "Card Risk Management Data Object List 1 (CDOL1): "
+                          "length bytes not allowed to be greater than 3\n\nunknown tag\n"}));
 
 INSTANTIATE_TEST_SUITE_P(
     CutShort, Walk,
     ::testing::Values(
         // Only the available octets print, and the walk ends.
-        walk_case{"9F2608112233", "Application Cryptogram: 112233\n"},
-        walk_case{"9F2682FFFF01", "Application Cryptogram: 01\n"},
-        walk_case{"9F2701809F2608", "Cryptogram Information Data: 80\nApplication Cryptogram: \n"},
+        record_case{"9F2608112233", "Application Cryptogram: 112233\n"},
+        record_case{"9F2682FFFF01", "Application Cryptogram: 01\n"},
+        record_case{"9F2701809F2608",
+                    "Cryptogram Information Data: 80\nApplication Cryptogram: \n"},
         // A tag running past the end ends in 00, which no entry has.
-        walk_case{"9F", "unknown tag\n"}, walk_case{"1F818181", "unknown tag\n"}));
+        record_case{"9F", "unknown tag\n"}, record_case{"1F818181", "unknown tag\n"}));
 
 INSTANTIATE_TEST_SUITE_P(
     UnknownTags, Walk,
-    ::testing::Values(walk_case{"DF8101020304", "unknown tag\n"},
-                      walk_case{"0101009F270180", "unknown tag\n"},
-                      walk_case{"9F270180DF01", "Cryptogram Information Data: 80\nunknown tag\n"},
-                      walk_case{"00", "unknown tag\n"}));
+    ::testing::Values(record_case{"DF8101020304", "unknown tag\n"},
+                      record_case{"0101009F270180", "unknown tag\n"},
+                      record_case{"9F270180DF01", "Cryptogram Information Data: 80\nunknown tag\n"},
+                      record_case{"00", "unknown tag\n"}));
 
 struct tag_case {
   const char* element;
