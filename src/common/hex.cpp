@@ -3,8 +3,6 @@
 #include <array>
 #include <cstring>
 
-#include "common/output_sink.h"
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif

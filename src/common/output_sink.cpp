@@ -2,13 +2,11 @@
 
 #include <algorithm>
 
-#include "common/hex.h"
-
 namespace emvtlv {
 
 void output_sink::grow(std::size_t n) {
   const std::size_t used = size();
-  const std::size_t capacity = std::max({std::size_t{4096}, 2 * used + n, used + n});
+  const std::size_t capacity = std::max(std::size_t{4096}, 2 * used + n);
   auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
   if (used > 0) std::memcpy(bigger.get(), storage_.get(), used);
   storage_ = std::move(bigger);

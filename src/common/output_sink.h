@@ -2,13 +2,13 @@
 // The console drains it to standard output in large blocks; tests read it as a string.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
 
+#include "common/hex.h"
 #include "common/record_view.h"
 
 namespace emvtlv {
@@ -46,17 +46,6 @@ class output_sink {
   char* end_ = nullptr;
   char* limit_ = nullptr;
 };
-
-// "%02X" for every byte value, two characters each.
-inline constexpr std::array<char, 512> hex_pairs = [] {
-  constexpr char digits[] = "0123456789ABCDEF";
-  std::array<char, 512> pairs{};
-  for (std::size_t b = 0; b < 256; ++b) {
-    pairs[2 * b] = digits[b >> 4];
-    pairs[2 * b + 1] = digits[b & 0xF];
-  }
-  return pairs;
-}();
 
 // One byte as two upper-case hexadecimal digits ("%02X").
 inline void put_hex_byte(output_sink& out, std::uint8_t byte) {

@@ -47,7 +47,8 @@ class record_view {
       : first_(first), size_(size) {}
 
   // Two words, so a view travels in registers. first_ + size_ never passes the
-  // storage's end: only the constructor above sets size_, and shifting shrinks it.
+  // storage's end: the public constructor clamps size_ to the storage, and shifting
+  // only moves first_ forward by what it takes off size_.
   const std::uint8_t* first_ = nullptr;
   std::uint64_t size_ = 0;
 };
