@@ -1,0 +1,62 @@
+// The explainers behind explain_value, one a coding. The dispatcher has checked
+// nothing but that the value is whole (all declared octets present); each explainer
+// checks the length and form its coding needs and emits a problem item otherwise.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "explain/explain.h"
+
+namespace emvtlv::explain {
+
+using bytes = std::span<const std::uint8_t>;
+
+// Emits one item.
+inline void emit(explain_output out, explain_kind kind, std::string_view label,
+                 std::string_view text, std::uint32_t level = 0) {
+  out.item(out.context, kind, level, label, text);
+}
+
+// "NAME: N bytes expected, M given" as one problem item; returns false so callers can
+// write `if (v.size() != 2) return wrong_length(...)`.
+bool wrong_length(explain_output out, std::string_view short_name, std::string_view expected,
+                  std::size_t given);
+
+// Bit fields (explain_bits.cpp).
+void explain_aip(bytes v, const explain_context& c, explain_output out);  // 82
+void explain_auc(bytes v, const explain_context& c, explain_output out);  // 9F07
+void explain_tvr(bytes v, const explain_context& c, explain_output out);  // 95, 9F0D-9F0F
+void explain_tsi(bytes v, const explain_context& c, explain_output out);  // 9B
+void explain_cid(bytes v, const explain_context& c, explain_output out);  // 9F27
+void explain_terminal_capabilities(bytes v, const explain_context& c, explain_output out);  // 9F33
+void explain_additional_capabilities(bytes v, const explain_context& c,
+                                     explain_output out);                 // 9F40
+void explain_ttq(bytes v, const explain_context& c, explain_output out);  // 9F66
+void explain_ctq(bytes v, const explain_context& c, explain_output out);  // 9F6C
+
+// Lists (explain_lists.cpp).
+void explain_cvm_list(bytes v, const explain_context& c, explain_output out);     // 8E
+void explain_cvm_results(bytes v, const explain_context& c, explain_output out);  // 9F34
+void explain_afl(bytes v, const explain_context& c, explain_output out);          // 94
+void explain_dol(bytes v, const explain_context& c, explain_output out);  // 9F38 8C 8D 9F49 97 9F4F
+void explain_tag_list(bytes v, const explain_context& c, explain_output out);   // 9F4A
+void explain_log_entry(bytes v, const explain_context& c, explain_output out);  // 9F4D
+void explain_format1(bytes v, const explain_context& c, explain_output out);    // 80
+
+// Values (explain_values.cpp).
+void explain_text(bytes v, const explain_context& c, explain_output out);      // formats a, an, ans
+void explain_date(bytes v, const explain_context& c, explain_output out);      // 5F24 5F25 9A
+void explain_time(bytes v, const explain_context& c, explain_output out);      // 9F21
+void explain_amount(bytes v, const explain_context& c, explain_output out);    // 9F02 9F03
+void explain_currency(bytes v, const explain_context& c, explain_output out);  // 9F42 5F2A 9F3C
+void explain_country(bytes v, const explain_context& c, explain_output out);   // 5F28 9F1A
+void explain_languages(bytes v, const explain_context& c, explain_output out);         // 5F2D
+void explain_terminal_type(bytes v, const explain_context& c, explain_output out);     // 9F35
+void explain_transaction_type(bytes v, const explain_context& c, explain_output out);  // 9C
+void explain_priority(bytes v, const explain_context& c, explain_output out);          // 87
+void explain_service_code(bytes v, const explain_context& c, explain_output out);      // 5F30
+void explain_track2(bytes v, const explain_context& c, explain_output out);  // 57, 9F6B as Track 2
+
+}  // namespace emvtlv::explain
