@@ -1,0 +1,38 @@
+// ISO 4217 currencies, ISO 3166-1 countries and ISO 639 languages, generated at build
+// time from the iso-codes package's JSON, so they follow the package.
+//
+// Contract and limits:
+// - Lookups by the code as EMV carries it: a numeric code (the three BCD digits read as
+//   a number, 978 for EUR) or a two-letter language code in lower case.
+// - A code the package does not list gives nullptr. Without the package at build time
+//   the tables are empty and every lookup gives nullptr.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace emvtlv {
+
+struct iso_currency {
+  std::uint16_t numeric;
+  std::string_view alpha3;  // "EUR"
+  std::string_view name;    // "Euro"
+};
+
+struct iso_country {
+  std::uint16_t numeric;
+  std::string_view alpha2;  // "US"
+  std::string_view alpha3;  // "USA"
+  std::string_view name;    // "United States of America"
+};
+
+struct iso_language {
+  std::string_view alpha2;  // "en"
+  std::string_view name;    // "English"
+};
+
+const iso_currency* find_currency(std::uint16_t numeric);
+const iso_country* find_country(std::uint16_t numeric);
+const iso_language* find_language(std::string_view alpha2);
+
+}  // namespace emvtlv
