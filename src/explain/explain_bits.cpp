@@ -206,13 +206,15 @@ constexpr std::array ctq_bits = {
     bit_meaning{2, 0x40, "Card supports Issuer Update Processing at the POS"},
 };
 
-// Every table holds single bits, each once, within its coding's bytes.
+// Every table holds single bits within its coding's bytes, in the order they are
+// read: byte 1 first, b8 to b1. That order lets one pass match bits to meanings.
 constexpr bool well_formed(bit_table table, std::uint8_t bytes) {
   for (std::size_t i = 0; i < table.size(); ++i) {
     const bit_meaning& m = table[i];
     if (m.byte < 1 || m.byte > bytes || m.mask == 0 || (m.mask & (m.mask - 1)) != 0) return false;
-    for (std::size_t j = i + 1; j < table.size(); ++j)
-      if (table[j].byte == m.byte && table[j].mask == m.mask) return false;
+    if (i > 0 && (table[i - 1].byte > m.byte ||
+                  (table[i - 1].byte == m.byte && table[i - 1].mask <= m.mask)))
+      return false;
   }
   return true;
 }
@@ -225,32 +227,38 @@ static_assert(well_formed(additional_capabilities_bits, 5));
 static_assert(well_formed(ttq_bits, 4));
 static_assert(well_formed(ctq_bits, 2));
 
-const bit_meaning* find_bit(bit_table table, std::size_t byte, std::uint8_t mask) {
-  for (const bit_meaning& m : table)
-    if (m.byte == byte && m.mask == mask) return &m;
-  return nullptr;
-}
+// The longest bit field has 5 bytes, so byte and bit numbers are single digits.
+constexpr std::size_t max_field_bytes = 5;
 
-// One item per set bit of `v`, whose first byte is byte 1 of the table.
+// One item per set bit of `v` (at most max_field_bytes), whose first byte is byte 1
+// of the table.
 void explain_set_bits(bytes v, bit_table table, explain_output out) {
-  for (std::size_t i = 0; i < v.size(); ++i) {
+  std::size_t next = 0;  // the first meaning not yet passed
+  for (std::size_t i = 0; i < v.size() && i < max_field_bytes; ++i) {
     for (int bit = 8; bit >= 1; --bit) {
       const auto mask = static_cast<std::uint8_t>(1U << (bit - 1));
+      while (next < table.size() &&
+             (table[next].byte < i + 1 || (table[next].byte == i + 1 && table[next].mask > mask)))
+        ++next;
       if ((v[i] & mask) == 0) continue;
-      item_text<12> label;
-      label.append("byte ").append_uint(i + 1).append(" b").append_uint(static_cast<unsigned>(bit));
-      const bit_meaning* m = find_bit(table, i + 1, mask);
-      if (m == nullptr) {
-        item_text<32> text;
-        text.append("RFU bit set: ").append(label.view());
-        emit(out, explain_kind::rfu, label.view(), text.view());
+      const std::array<char, 9> label_chars = {'b', 'y', 't',
+                                               'e', ' ', static_cast<char>('1' + i),
+                                               ' ', 'b', static_cast<char>('0' + bit)};
+      const std::string_view label(label_chars.data(), label_chars.size());
+      const bool known =
+          next < table.size() && table[next].byte == i + 1 && table[next].mask == mask;
+      if (!known) {
+        item_text<24> text;
+        text.append("RFU bit set: ").append(label);
+        emit(out, explain_kind::rfu, label, text.view());
         continue;
       }
+      const bit_meaning& m = table[next];
       item_text<112> text;
-      text.append(m->text);
-      if (m->note == bit_note::emv44) text.append(" (EMV 4.4)");
-      if (m->note == bit_note::kernel) text.append(" (kernel-specific)");
-      emit(out, explain_kind::bit, label.view(), text.view());
+      text.append(m.text);
+      if (m.note == bit_note::emv44) text.append(" (EMV 4.4)");
+      if (m.note == bit_note::kernel) text.append(" (kernel-specific)");
+      emit(out, explain_kind::bit, label, text.view());
     }
   }
 }

@@ -5,6 +5,7 @@
 // dropped (callers size N for their longest text). The view lives as long as the buffer.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstddef>
@@ -20,8 +21,9 @@ template <std::size_t N>
 class item_text {
  public:
   item_text& append(std::string_view s) {
-    for (const char c : s)
-      put(c);
+    const std::size_t n = std::min(s.size(), N - size_);
+    std::copy_n(s.data(), n, chars_.data() + size_);
+    size_ += n;
     return *this;
   }
   // Upper-case hex, two digits a byte.
@@ -34,7 +36,7 @@ class item_text {
   }
   item_text& append_hex(std::uint8_t b) { return append_hex(std::span<const std::uint8_t>(&b, 1)); }
   item_text& append_uint(std::uint64_t n) {
-    std::array<char, 20> digits{};
+    std::array<char, 20> digits;
     const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), n);
     return append(
         std::string_view(digits.data(), static_cast<std::size_t>(result.ptr - digits.data())));
@@ -45,7 +47,7 @@ class item_text {
   void put(char c) {
     if (size_ < N) chars_[size_++] = c;
   }
-  std::array<char, N> chars_{};
+  std::array<char, N> chars_;  // only the first size_ are ever read
   std::size_t size_ = 0;
 };
 
