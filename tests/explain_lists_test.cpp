@@ -1,1 +1,315 @@
-// Filled in by its area.
+// List explanations through explain_value: one row per value, every item it gives.
+// Rows naming tags other than 5A need the full EMV dictionary.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "explain_collector.h"
+
+namespace emvtlv::test {
+namespace {
+
+struct list_case {
+  std::uint64_t tag;
+  std::string value;
+  std::vector<std::string> items;
+};
+
+void PrintTo(const list_case& c, std::ostream* os) {
+  *os << std::hex << std::uppercase << c.tag << " " << c.value;
+}
+
+class ExplainLists : public testing::TestWithParam<list_case> {};
+
+TEST_P(ExplainLists, GivesExactlyTheseItems) {
+  EXPECT_EQ(explain_hex(GetParam().tag, GetParam().value), GetParam().items);
+}
+
+const list_case cvm_cases[] = {
+    {0x8E,
+     "000003E800002710"
+     "4203"
+     "4103"
+     "5E03"
+     "1F09"
+     "0000",
+     {"field 0 amount X: 1000",
+      "field 0 amount Y: 10000",
+      "entry 0 rule 1: 4203",
+      "field 1 method: Enciphered PIN verified online",
+      "field 1 condition: If terminal supports the CVM",
+      "field 1 if unsuccessful: apply succeeding CV Rule",
+      "entry 0 rule 2: 4103",
+      "field 1 method: Plaintext PIN verification performed by ICC",
+      "field 1 condition: If terminal supports the CVM",
+      "field 1 if unsuccessful: apply succeeding CV Rule",
+      "entry 0 rule 3: 5E03",
+      "field 1 method: Signature (paper)",
+      "field 1 condition: If terminal supports the CVM",
+      "field 1 if unsuccessful: apply succeeding CV Rule",
+      "entry 0 rule 4: 1F09",
+      "field 1 method: No CVM required",
+      "field 1 condition: If transaction is in the application currency and is over Y value",
+      "field 1 if unsuccessful: fail cardholder verification",
+      "entry 0 rule 5: 0000",
+      "field 1 method: Fail CVM processing",
+      "field 1 condition: Always",
+      "field 1 if unsuccessful: fail cardholder verification"}},
+    // Codes at the edges of their ranges, and a set RFU bit.
+    {0x8E,
+     "FFFFFFFF00000000"
+     "C60A"
+     "0F01"
+     "1D02"
+     "2080"
+     "2F05"
+     "307F"
+     "3EFF"
+     "3F00",
+     {"field 0 amount X: 4294967295",
+      "field 0 amount Y: 0",
+      "entry 0 rule 1: C60A",
+      "field 1 method: Facial biometric, offline (EMV 4.4)",
+      "field 1 condition: RFU",
+      "field 1 if unsuccessful: apply succeeding CV Rule",
+      "rfu 1 byte 1 b8: RFU bit set: byte 1 b8",
+      "entry 0 rule 2: 0F01",
+      "field 1 method: Voice biometric, online (EMV 4.4)",
+      "field 1 condition: If unattended cash",
+      "field 1 if unsuccessful: fail cardholder verification",
+      "entry 0 rule 3: 1D02",
+      "field 1 method: Reserved for future use by EMV",
+      "field 1 condition: If not unattended cash and not manual cash and not purchase with "
+      "cashback",
+      "field 1 if unsuccessful: fail cardholder verification",
+      "entry 0 rule 4: 2080",
+      "field 1 method: Reserved for use by the individual payment systems",
+      "field 1 condition: Reserved for use by individual payment systems",
+      "field 1 if unsuccessful: fail cardholder verification",
+      "entry 0 rule 5: 2F05",
+      "field 1 method: Reserved for use by the individual payment systems",
+      "field 1 condition: If purchase with cashback",
+      "field 1 if unsuccessful: fail cardholder verification",
+      "entry 0 rule 6: 307F",
+      "field 1 method: Reserved for use by the issuer",
+      "field 1 condition: RFU",
+      "field 1 if unsuccessful: fail cardholder verification",
+      "entry 0 rule 7: 3EFF",
+      "field 1 method: Reserved for use by the issuer",
+      "field 1 condition: Reserved for use by individual payment systems",
+      "field 1 if unsuccessful: fail cardholder verification",
+      "entry 0 rule 8: 3F00",
+      "field 1 method: Not available for use in a CV Rule",
+      "field 1 condition: Always",
+      "field 1 if unsuccessful: fail cardholder verification"}},
+    {0x8E,
+     "0000000000000000",
+     {"problem 0 CVM List: at least 10 bytes and an even number "
+      "expected, 8 given"}},
+    {0x8E,
+     "000000000000000042",
+     {"problem 0 CVM List: at least 10 bytes and an even number "
+      "expected, 9 given"}},
+    {0x8E,
+     "0000000000000000420300",
+     {"problem 0 CVM List: at least 10 bytes and an even number "
+      "expected, 11 given"}},
+
+    // CVM Results.
+    {0x9F34,
+     "1F0302",
+     {"field 0 method: No CVM required", "field 0 condition: If terminal supports the CVM",
+      "field 0 result: successful"}},
+    {0x9F34,
+     "3F0001",
+     {"field 0 method: No CVM performed", "field 0 condition: Always", "field 0 result: failed"}},
+    {0x9F34,
+     "420000",
+     {"field 0 method: Enciphered PIN verified online", "field 0 condition: Always",
+      "field 0 result: unknown"}},
+    {0x9F34,
+     "C10603",
+     {"field 0 method: Plaintext PIN verification performed by ICC",
+      "field 0 condition: If transaction is in the application currency and is under X value",
+      "field 0 result: RFU", "rfu 0 byte 1 b8: RFU bit set: byte 1 b8"}},
+    {0x9F34, "1F03", {"problem 0 CVM Results: 3 bytes expected, 2 given"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cvm, ExplainLists, testing::ValuesIn(cvm_cases));
+
+const list_case afl_cases[] = {
+    {0x94,
+     "08010301"
+     "10020500",
+     {"entry 0 entry 1: 08010301", "field 1 SFI: 1", "field 1 records: 1-3",
+      "field 1 offline authentication: 1", "entry 0 entry 2: 10020500", "field 1 SFI: 2",
+      "field 1 records: 2-5", "field 1 offline authentication: 0"}},
+    // One good entry, then one for each rule an entry can break.
+    {0x94,
+     "08010101"
+     "00010100"
+     "F9030205"
+     "18000204"
+     "F0FFFFFF",
+     {"entry 0 entry 1: 08010101",
+      "field 1 SFI: 1",
+      "field 1 records: 1-1",
+      "field 1 offline authentication: 1",
+      "entry 0 entry 2: 00010100",
+      "field 1 SFI: 0",
+      "field 1 records: 1-1",
+      "field 1 offline authentication: 0",
+      "problem 1 SFI 0 is invalid",
+      "entry 0 entry 3: F9030205",
+      "field 1 SFI: 31",
+      "field 1 records: 3-2",
+      "field 1 offline authentication: 5",
+      "problem 1 SFI 31 is invalid",
+      "problem 1 byte 1 b3-b1 not 0",
+      "problem 1 last record 2 below first record 3",
+      "entry 0 entry 4: 18000204",
+      "field 1 SFI: 3",
+      "field 1 records: 0-2",
+      "field 1 offline authentication: 4",
+      "problem 1 first record is 0",
+      "problem 1 4 records for offline authentication, only 3 read",
+      "entry 0 entry 5: F0FFFFFF",
+      "field 1 SFI: 30",
+      "field 1 records: 255-255",
+      "field 1 offline authentication: 255",
+      "problem 1 255 records for offline authentication, only 1 read"}},
+    {0x94, "080103011002", {"problem 0 AFL: a non-zero multiple of 4 bytes expected, 6 given"}},
+    {0x94, "", {"problem 0 AFL: a non-zero multiple of 4 bytes expected, 0 given"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Afl, ExplainLists, testing::ValuesIn(afl_cases));
+
+const list_case dol_cases[] = {
+    {0x9F38,
+     "9F6604"
+     "9F0206"
+     "9F3704"
+     "5F2A02",
+     {"entry 0 entry 1: 9F6604", "field 1 tag: 9F66",
+      "field 1 name: Terminal Transaction Qualifiers (TTQ)", "field 1 length: 4",
+      "entry 0 entry 2: 9F0206", "field 1 tag: 9F02", "field 1 name: Amount, Authorised (Numeric)",
+      "field 1 length: 6", "entry 0 entry 3: 9F3704", "field 1 tag: 9F37",
+      "field 1 name: Unpredictable Number", "field 1 length: 4", "entry 0 entry 4: 5F2A02",
+      "field 1 tag: 5F2A", "field 1 name: Transaction Currency Code", "field 1 length: 2"}},
+    {0x8C,
+     "9F0206"
+     "9505"
+     "9A03"
+     "9C01",
+     {"entry 0 entry 1: 9F0206", "field 1 tag: 9F02", "field 1 name: Amount, Authorised (Numeric)",
+      "field 1 length: 6", "entry 0 entry 2: 9505", "field 1 tag: 95",
+      "field 1 name: Terminal Verification Results (TVR)", "field 1 length: 5",
+      "entry 0 entry 3: 9A03", "field 1 tag: 9A", "field 1 name: Transaction Date",
+      "field 1 length: 3", "entry 0 entry 4: 9C01", "field 1 tag: 9C",
+      "field 1 name: Transaction Type", "field 1 length: 1"}},
+    {0x8D,
+     "9505"
+     "9F3704",
+     {"entry 0 entry 1: 9505", "field 1 tag: 95",
+      "field 1 name: Terminal Verification Results (TVR)", "field 1 length: 5",
+      "entry 0 entry 2: 9F3704", "field 1 tag: 9F37", "field 1 name: Unpredictable Number",
+      "field 1 length: 4"}},
+    {0x9F49,
+     "9F3704",
+     {"entry 0 entry 1: 9F3704", "field 1 tag: 9F37", "field 1 name: Unpredictable Number",
+      "field 1 length: 4"}},
+    {0x97,
+     "9F0206"
+     "5F2A02",
+     {"entry 0 entry 1: 9F0206", "field 1 tag: 9F02", "field 1 name: Amount, Authorised (Numeric)",
+      "field 1 length: 6", "entry 0 entry 2: 5F2A02", "field 1 tag: 5F2A",
+      "field 1 name: Transaction Currency Code", "field 1 length: 2"}},
+    {0x9F4F,
+     "9A03"
+     "9C01"
+     "9F0206",
+     {"entry 0 entry 1: 9A03", "field 1 tag: 9A", "field 1 name: Transaction Date",
+      "field 1 length: 3", "entry 0 entry 2: 9C01", "field 1 tag: 9C",
+      "field 1 name: Transaction Type", "field 1 length: 1", "entry 0 entry 3: 9F0206",
+      "field 1 tag: 9F02", "field 1 name: Amount, Authorised (Numeric)", "field 1 length: 6"}},
+    // A three-byte tag nobody defines, then a tag cut short.
+    {0x9F38,
+     "5A0A"
+     "9F810102"
+     "9F",
+     {"entry 0 entry 1: 5A0A", "field 1 tag: 5A",
+      "field 1 name: Application Primary Account Number (PAN)", "field 1 length: 10",
+      "entry 0 entry 2: 9F810102", "field 1 tag: 9F8101", "field 1 name: unknown tag",
+      "field 1 length: 2", "entry 0 entry 3: 9F", "problem 1 tag cut short"}},
+    {0x8C,
+     "5A",
+     {"entry 0 entry 1: 5A", "field 1 tag: 5A",
+      "field 1 name: Application Primary Account Number (PAN)", "problem 1 length missing"}},
+    {0x9F38,
+     "5A0ADF818181",
+     {"entry 0 entry 1: 5A0A", "field 1 tag: 5A",
+      "field 1 name: Application Primary Account Number (PAN)", "field 1 length: 10",
+      "entry 0 entry 2: DF818181", "problem 1 tag longer than 4 bytes"}},
+    {0x9F38, "DF81818101", {"entry 0 entry 1: DF818181", "problem 1 tag longer than 4 bytes"}},
+    {0x9F38, "DF8181", {"entry 0 entry 1: DF8181", "problem 1 tag cut short"}},
+    {0x9F38, "", {}},
+
+    // Static Data Authentication Tag List: tags without lengths.
+    {0x9F4A,
+     "82",
+     {"entry 0 entry 1: 82", "field 1 tag: 82",
+      "field 1 name: Application Interchange Profile (AIP)"}},
+    {0x9F4A,
+     "5A9F8101",
+     {"entry 0 entry 1: 5A", "field 1 tag: 5A",
+      "field 1 name: Application Primary Account Number (PAN)", "entry 0 entry 2: 9F8101",
+      "field 1 tag: 9F8101", "field 1 name: unknown tag"}},
+    {0x9F4A,
+     "5A9F",
+     {"entry 0 entry 1: 5A", "field 1 tag: 5A",
+      "field 1 name: Application Primary Account Number (PAN)", "entry 0 entry 2: 9F",
+      "problem 1 tag cut short"}},
+
+    // Log Entry.
+    {0x9F4D, "0B0A", {"field 0 SFI: 11", "field 0 maximum records: 10"}},
+    {0x9F4D,
+     "000A",
+     {"field 0 SFI: 0", "field 0 maximum records: 10", "problem 0 SFI 0 is invalid"}},
+    {0x9F4D,
+     "1F01",
+     {"field 0 SFI: 31", "field 0 maximum records: 1", "problem 0 SFI 31 is invalid"}},
+    {0x9F4D, "0B", {"problem 0 Log Entry: 2 bytes expected, 1 given"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(TagLists, ExplainLists, testing::ValuesIn(dol_cases));
+
+// Response Message Template Format 1: AIP then AFL, each explained one level down.
+const list_case format1_cases[] = {
+    {0x80,
+     "1980"
+     "08010301"
+     "10020500",
+     {"entry 0 AIP: 1980", "bit 1 byte 1 b5: Cardholder verification is supported",
+      "bit 1 byte 1 b4: Terminal risk management is to be performed",
+      "bit 1 byte 1 b1: CDA supported", "field 1 byte 2: kernel-specific: 80",
+      "entry 0 AFL: 0801030110020500", "entry 1 entry 1: 08010301", "field 2 SFI: 1",
+      "field 2 records: 1-3", "field 2 offline authentication: 1", "entry 1 entry 2: 10020500",
+      "field 2 SFI: 2", "field 2 records: 2-5", "field 2 offline authentication: 0"}},
+    {0x80,
+     "5C00"
+     "080103",
+     {"entry 0 AIP: 5C00", "bit 1 byte 1 b7: SDA supported",
+      "bit 1 byte 1 b5: Cardholder verification is supported",
+      "bit 1 byte 1 b4: Terminal risk management is to be performed",
+      "bit 1 byte 1 b3: Issuer authentication is supported", "field 1 byte 2: kernel-specific: 00",
+      "entry 0 AFL: 080103", "problem 1 AFL: a non-zero multiple of 4 bytes expected, 3 given"}},
+    {0x80, "19", {"problem 0 Format 1: at least 2 bytes expected, 1 given"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Format1, ExplainLists, testing::ValuesIn(format1_cases));
+
+}  // namespace
+}  // namespace emvtlv::test

@@ -1,13 +1,330 @@
+// List explainers: an entry item per list entry (its bytes in hex), its fields one
+// level below, and a problem item there for each rule the entry breaks.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "emv/elements.h"
 #include "explain/explainers.h"
+#include "explain/item_text.h"
 
 namespace emvtlv::explain {
+namespace {
 
-void explain_cvm_list(bytes, const explain_context&, explain_output) {}
-void explain_cvm_results(bytes, const explain_context&, explain_output) {}
-void explain_afl(bytes, const explain_context&, explain_output) {}
-void explain_dol(bytes, const explain_context&, explain_output) {}
-void explain_tag_list(bytes, const explain_context&, explain_output) {}
-void explain_log_entry(bytes, const explain_context&, explain_output) {}
-void explain_format1(bytes, const explain_context&, explain_output) {}
+// A run of codes sharing one meaning; `emv44` marks codes new in EMV 4.4.
+struct code_range {
+  std::uint8_t first;
+  std::uint8_t last;
+  std::string_view text;
+  bool emv44 = false;
+};
+
+// CVM Code, bits b6-b1 of a CV Rule's first byte.
+constexpr std::array cvm_methods = {
+    code_range{0x00, 0x00, "Fail CVM processing"},
+    code_range{0x01, 0x01, "Plaintext PIN verification performed by ICC"},
+    code_range{0x02, 0x02, "Enciphered PIN verified online"},
+    code_range{0x03, 0x03, "Plaintext PIN verification performed by ICC and signature (paper)"},
+    code_range{0x04, 0x04, "Enciphered PIN verification performed by ICC"},
+    code_range{0x05, 0x05, "Enciphered PIN verification performed by ICC and signature (paper)"},
+    // Biometrics: "offline" means verified by the card.
+    code_range{0x06, 0x06, "Facial biometric, offline", true},
+    code_range{0x07, 0x07, "Facial biometric, online", true},
+    code_range{0x08, 0x08, "Finger biometric, offline", true},
+    code_range{0x09, 0x09, "Finger biometric, online", true},
+    code_range{0x0A, 0x0A, "Palm biometric, offline", true},
+    code_range{0x0B, 0x0B, "Palm biometric, online", true},
+    code_range{0x0C, 0x0C, "Iris biometric, offline", true},
+    code_range{0x0D, 0x0D, "Iris biometric, online", true},
+    code_range{0x0E, 0x0E, "Voice biometric, offline", true},
+    code_range{0x0F, 0x0F, "Voice biometric, online", true},
+    code_range{0x10, 0x1D, "Reserved for future use by EMV"},
+    code_range{0x1E, 0x1E, "Signature (paper)"},
+    code_range{0x1F, 0x1F, "No CVM required"},
+    code_range{0x20, 0x2F, "Reserved for use by the individual payment systems"},
+    code_range{0x30, 0x3E, "Reserved for use by the issuer"},
+    code_range{0x3F, 0x3F, "Not available for use in a CV Rule"},
+};
+
+// CVM Condition, a CV Rule's second byte. The wording is EMV's: "under" and "over"
+// are left as they are rather than read as < or >=.
+constexpr std::array cvm_conditions = {
+    code_range{0x00, 0x00, "Always"},
+    code_range{0x01, 0x01, "If unattended cash"},
+    code_range{0x02, 0x02,
+               "If not unattended cash and not manual cash and not purchase with cashback"},
+    code_range{0x03, 0x03, "If terminal supports the CVM"},
+    code_range{0x04, 0x04, "If manual cash"},
+    code_range{0x05, 0x05, "If purchase with cashback"},
+    code_range{0x06, 0x06, "If transaction is in the application currency and is under X value"},
+    code_range{0x07, 0x07, "If transaction is in the application currency and is over X value"},
+    code_range{0x08, 0x08, "If transaction is in the application currency and is under Y value"},
+    code_range{0x09, 0x09, "If transaction is in the application currency and is over Y value"},
+    code_range{0x0A, 0x7F, "RFU"},
+    code_range{0x80, 0xFF, "Reserved for use by individual payment systems"},
+};
+
+// CVM Results byte 3.
+constexpr std::array cvm_outcomes = {
+    code_range{0x00, 0x00, "unknown"},
+    code_range{0x01, 0x01, "failed"},
+    code_range{0x02, 0x02, "successful"},
+    code_range{0x03, 0xFF, "RFU"},
+};
+
+template <std::size_t N>
+constexpr bool covers(const std::array<code_range, N>& table, unsigned last) {
+  unsigned next = 0;
+  for (const code_range& r : table) {
+    if (r.first != next || r.last < r.first) return false;
+    next = r.last + 1U;
+  }
+  return next == last + 1;
+}
+static_assert(covers(cvm_methods, 0x3F), "every CVM code has one meaning");
+static_assert(covers(cvm_conditions, 0xFF), "every condition code has one meaning");
+static_assert(covers(cvm_outcomes, 0xFF), "every result code has one meaning");
+
+template <std::size_t N>
+const code_range& find_code(const std::array<code_range, N>& table, std::uint8_t code) {
+  for (const code_range& r : table)
+    if (code <= r.last) return r;
+  return table.back();
+}
+
+template <std::size_t N>
+void emit_code(explain_output out, std::string_view label, const std::array<code_range, N>& table,
+               std::uint8_t code, std::uint32_t level) {
+  const code_range& r = find_code(table, code);
+  item_text<96> text;
+  text.append(r.text);
+  if (r.emv44) text.append(" (EMV 4.4)");
+  emit(out, explain_kind::field, label, text.view(), level);
+}
+
+void emit_rfu_b8(explain_output out, std::uint32_t level) {
+  emit(out, explain_kind::rfu, "byte 1 b8", "RFU bit set: byte 1 b8", level);
+}
+
+template <std::size_t N>
+void emit_entry(explain_output out, std::string_view kind, std::size_t index, bytes entry) {
+  item_text<16> label;
+  label.append(kind).append(" ").append_uint(index);
+  item_text<N> text;
+  text.append_hex(entry);
+  emit(out, explain_kind::entry, label.view(), text.view());
+}
+
+void emit_number(explain_output out, std::string_view label, std::uint64_t n, std::uint32_t level) {
+  item_text<24> text;
+  text.append_uint(n);
+  emit(out, explain_kind::field, label, text.view(), level);
+}
+
+void emit_sfi_problem(explain_output out, unsigned sfi, std::uint32_t level) {
+  item_text<24> text;
+  text.append("SFI ").append_uint(sfi).append(" is invalid");
+  emit(out, explain_kind::problem, {}, text.view(), level);
+}
+
+std::uint32_t read_u32_be(bytes v) {
+  return std::uint32_t{v[0]} << 24 | std::uint32_t{v[1]} << 16 | std::uint32_t{v[2]} << 8 |
+         std::uint32_t{v[3]};
+}
+
+// Longer tags are legal BER but nothing EMV defines; past this, a list cannot be
+// trusted to resynchronise.
+constexpr std::size_t max_tag_octets = 4;
+
+// The number of octets of the BER tag at v[pos]: 0 when it runs past the end of `v`,
+// max_tag_octets + 1 when it is longer than that (its first max_tag_octets octets
+// are then all in `v`).
+std::size_t tag_octets(bytes v, std::size_t pos) {
+  if (pos >= v.size()) return 0;
+  std::size_t n = 1;
+  if ((v[pos] & 0x1F) != 0x1F) return n;
+  while (n < max_tag_octets) {
+    if (pos + n >= v.size()) return 0;
+    if ((v[pos + n++] & 0x80) == 0) return n;
+  }
+  return max_tag_octets + 1;
+}
+
+// Fields "tag" and "name" of the tag `tag` (1 to max_tag_octets octets).
+void emit_tag_fields(explain_output out, bytes tag) {
+  item_text<2 * max_tag_octets> hex;
+  hex.append_hex(tag);
+  emit(out, explain_kind::field, "tag", hex.view(), 1);
+  std::uint64_t number = 0;
+  for (const std::uint8_t b : tag)
+    number = number << 8 | b;
+  const emv_element* element = find_emv_element(number);
+  emit(out, explain_kind::field, "name", element != nullptr ? element->name : "unknown tag", 1);
+}
+
+// Walks a list of tags, each followed by a one-octet length when `with_lengths`.
+// An entry that cannot be read ends the list, with a problem saying why.
+void explain_tags(bytes v, bool with_lengths, explain_output out) {
+  std::size_t pos = 0;
+  for (std::size_t index = 1; pos < v.size(); ++index) {
+    const std::size_t n = tag_octets(v, pos);
+    if (n == 0) {
+      emit_entry<2 * max_tag_octets>(out, "entry", index, v.subspan(pos));
+      emit(out, explain_kind::problem, {}, "tag cut short", 1);
+      return;
+    }
+    if (n > max_tag_octets) {
+      emit_entry<2 * max_tag_octets>(out, "entry", index, v.subspan(pos, max_tag_octets));
+      emit(out, explain_kind::problem, {}, "tag longer than 4 bytes", 1);
+      return;
+    }
+    const bytes tag = v.subspan(pos, n);
+    if (!with_lengths) {
+      emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
+      emit_tag_fields(out, tag);
+      pos += n;
+      continue;
+    }
+    if (pos + n >= v.size()) {
+      emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
+      emit_tag_fields(out, tag);
+      emit(out, explain_kind::problem, {}, "length missing", 1);
+      return;
+    }
+    emit_entry<2 * (max_tag_octets + 1)>(out, "entry", index, v.subspan(pos, n + 1));
+    emit_tag_fields(out, tag);
+    emit_number(out, "length", v[pos + n], 1);
+    pos += n + 1;
+  }
+}
+
+// Hands items on one level deeper, for an explanation nested under an entry.
+struct nested_output {
+  explain_output outer;
+};
+
+void nested_item(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
+                 std::string_view text) {
+  const explain_output outer = static_cast<const nested_output*>(context)->outer;
+  outer.item(outer.context, kind, level + 1, label, text);
+}
+
+}  // namespace
+
+void explain_cvm_list(bytes v, const explain_context&, explain_output out) {
+  if (v.size() < 10 || v.size() % 2 != 0) {
+    wrong_length(out, "CVM List", "at least 10 bytes and an even number", v.size());
+    return;
+  }
+  emit_number(out, "amount X", read_u32_be(v.first(4)), 0);
+  emit_number(out, "amount Y", read_u32_be(v.subspan(4, 4)), 0);
+  for (std::size_t pos = 8; pos < v.size(); pos += 2) {
+    const std::uint8_t code = v[pos];
+    emit_entry<4>(out, "rule", (pos - 8) / 2 + 1, v.subspan(pos, 2));
+    emit_code(out, "method", cvm_methods, code & 0x3F, 1);
+    emit_code(out, "condition", cvm_conditions, v[pos + 1], 1);
+    emit(out, explain_kind::field, "if unsuccessful",
+         (code & 0x40) != 0 ? "apply succeeding CV Rule" : "fail cardholder verification", 1);
+    if ((code & 0x80) != 0) emit_rfu_b8(out, 1);
+  }
+}
+
+void explain_cvm_results(bytes v, const explain_context&, explain_output out) {
+  if (v.size() != 3) {
+    wrong_length(out, "CVM Results", "3 bytes", v.size());
+    return;
+  }
+  // b7 repeats the rule's "if unsuccessful" choice and says nothing about the outcome.
+  const auto method = static_cast<std::uint8_t>(v[0] & 0x3F);
+  if (method == 0x3F)
+    emit(out, explain_kind::field, "method", "No CVM performed");
+  else
+    emit_code(out, "method", cvm_methods, method, 0);
+  emit_code(out, "condition", cvm_conditions, v[1], 0);
+  emit_code(out, "result", cvm_outcomes, v[2], 0);
+  if ((v[0] & 0x80) != 0) emit_rfu_b8(out, 0);
+}
+
+void explain_afl(bytes v, const explain_context&, explain_output out) {
+  if (v.empty() || v.size() % 4 != 0) {
+    wrong_length(out, "AFL", "a non-zero multiple of 4 bytes", v.size());
+    return;
+  }
+  for (std::size_t pos = 0; pos < v.size(); pos += 4) {
+    const bytes entry = v.subspan(pos, 4);
+    const unsigned sfi = entry[0] >> 3U;
+    const unsigned first = entry[1];
+    const unsigned last = entry[2];
+    const unsigned signed_records = entry[3];
+    emit_entry<8>(out, "entry", pos / 4 + 1, entry);
+    emit_number(out, "SFI", sfi, 1);
+    item_text<8> records;
+    records.append_uint(first).append("-").append_uint(last);
+    emit(out, explain_kind::field, "records", records.view(), 1);
+    emit_number(out, "offline authentication", signed_records, 1);
+
+    if (sfi == 0 || sfi == 31) emit_sfi_problem(out, sfi, 1);
+    if ((entry[0] & 0x07) != 0) emit(out, explain_kind::problem, {}, "byte 1 b3-b1 not 0", 1);
+    if (first == 0) emit(out, explain_kind::problem, {}, "first record is 0", 1);
+    if (last < first) {
+      item_text<48> text;
+      text.append("last record ")
+          .append_uint(last)
+          .append(" below first record ")
+          .append_uint(first);
+      emit(out, explain_kind::problem, {}, text.view(), 1);
+    } else if (signed_records > last - first + 1) {
+      // Checked only for a sound range: a reversed one has already said what is wrong.
+      item_text<64> text;
+      text.append_uint(signed_records)
+          .append(" records for offline authentication, only ")
+          .append_uint(last - first + 1)
+          .append(" read");
+      emit(out, explain_kind::problem, {}, text.view(), 1);
+    }
+  }
+}
+
+void explain_dol(bytes v, const explain_context&, explain_output out) {
+  explain_tags(v, true, out);
+}
+
+void explain_tag_list(bytes v, const explain_context&, explain_output out) {
+  explain_tags(v, false, out);
+}
+
+void explain_log_entry(bytes v, const explain_context&, explain_output out) {
+  if (v.size() != 2) {
+    wrong_length(out, "Log Entry", "2 bytes", v.size());
+    return;
+  }
+  // Here the SFI is the whole byte, not shifted as in the AFL.
+  emit_number(out, "SFI", v[0], 0);
+  emit_number(out, "maximum records", v[1], 0);
+  if (v[0] == 0 || v[0] > 30) emit_sfi_problem(out, v[0], 0);
+}
+
+void explain_format1(bytes v, const explain_context& c, explain_output out) {
+  if (v.size() < 2) {
+    wrong_length(out, "Format 1", "at least 2 bytes", v.size());
+    return;
+  }
+  nested_output nested{out};
+  const explain_output inner{&nested, nested_item};
+  item_text<4> aip;
+  aip.append_hex(v.first(2));
+  emit(out, explain_kind::entry, "AIP", aip.view());
+  explain_aip(v.first(2), c, inner);
+  // The AFL explainer judges the rest's length itself, so a short AFL still shows the AIP.
+  // EMV caps an AFL at 252 bytes; a longer one is shown that far.
+  constexpr std::size_t shown = 252;
+  const bytes rest = v.subspan(2);
+  item_text<2 * shown + 3> afl;
+  afl.append_hex(rest.first(std::min(rest.size(), shown)));
+  if (rest.size() > shown) afl.append("...");
+  emit(out, explain_kind::entry, "AFL", afl.view());
+  explain_afl(v.subspan(2), c, inner);
+}
 
 }  // namespace emvtlv::explain
