@@ -160,6 +160,17 @@ INSTANTIATE_TEST_SUITE_P(
                       "6104"
                       "5A084761" +
                           masked_pan},
+        // Two templates deep: the inner one's end cuts its 5A, the outer one's the next.
+        template_case{"6108"
+                      "6104"
+                      "5A084761"
+                      "5A02"
+                      "1234",
+                      "6108"
+                      "6104"
+                      "5A084761"
+                      "5A02"
+                      "1234"},
         // Tags of three octets and long lengths.
         template_case{"DF81010412345678" + pan, "DF81010412345678" + masked_pan},
         template_case{"5A8200084761739001010010", "5A820008XXXXXXXXXXXX0010"},
