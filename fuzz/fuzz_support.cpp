@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 
 #include "common/output_sink.h"
 #include "tlv/dictionary.h"
@@ -62,6 +63,166 @@ std::int64_t find_pan_element(const decoded_line& decoded, std::int64_t from, st
   return -1;
 }
 
+// An element of the record's top level, framed as the console's walk frames it:
+// octets past the record read 00, a length field of more than 3 octets is refused.
+struct top_element {
+  std::uint64_t tag = 0;
+  std::uint8_t first_octet = 0;
+  bool listed = false;
+  bool refused = false;
+  std::uint64_t declared = 0;
+  std::uint64_t value_at = 0;
+  std::uint64_t shown = 0;  // value octets printed: the declared ones the record holds
+};
+
+std::vector<top_element> top_level(const decoded_line& decoded) {
+  const auto count = static_cast<std::uint64_t>(decoded.count);
+  std::vector<top_element> elements;
+  std::uint64_t p = 0;
+  while (p < count) {
+    top_element e;
+    std::uint64_t q = p;
+    e.first_octet = record_at(decoded, q++);
+    e.tag = e.first_octet;
+    if ((e.first_octet & 0x1F) == 0x1F) {
+      std::uint8_t octet = 0;
+      do {
+        octet = record_at(decoded, q++);
+        e.tag = e.tag << 8 | octet;
+      } while ((octet & 0x80) != 0);
+    }
+    for (const std::int32_t tag : tags) {
+      if (static_cast<std::uint64_t>(tag) == e.tag) e.listed = true;
+    }
+    if (!e.listed) {
+      elements.push_back(e);
+      break;
+    }
+    const std::uint8_t first = record_at(decoded, q);
+    if (first < 0x80) {
+      e.declared = first;
+      q += 1;
+    } else if ((first & 0x7F) > 2) {
+      e.refused = true;
+    } else {
+      const unsigned following = first & 0x7Fu;
+      for (unsigned i = 1; i <= following; ++i)
+        e.declared = e.declared << 8 | record_at(decoded, q + i);
+      q += 1 + following;
+    }
+    e.value_at = q;
+    e.shown = q < count ? std::min(e.declared, count - q) : 0;
+    elements.push_back(e);
+    p = q + e.declared;
+  }
+  return elements;
+}
+
+std::string hex_of(std::span<const std::uint8_t> bytes) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string text;
+  for (const std::uint8_t b : bytes) {
+    text += digits[b >> 4];
+    text += digits[b & 0xF];
+  }
+  return text;
+}
+
+// Marks the characters of one card value's hex (`from` to `to` in `clear`) that the
+// masking rules hide: the digits of the card number but its last four.
+void mark_card_digits(std::uint64_t tag, std::uint64_t declared, std::string_view clear,
+                      std::size_t from, std::size_t to, std::vector<bool>& hidden) {
+  const std::string_view value = clear.substr(from, to - from);
+  std::size_t hide_from = 0;
+  std::size_t hide_to = 0;
+  if (tag == 0x5A) {
+    std::size_t digits = value.size();
+    while (digits > 0 && value[digits - 1] == 'F')
+      --digits;
+    hide_to = digits;
+  } else if (tag == 0x57 || tag == 0x9F6B) {
+    const std::size_t d = std::min(value.find('D'), value.size());
+    if (tag == 0x9F6B && declared == 6 && d == value.size()) return;  // Card CVM Limit
+    hide_to = d;
+  } else if (tag == 0x56) {
+    // ASCII, a character a pair: 'B' is 42, '^' is 5E.
+    const std::size_t first = value.starts_with("42") ? 1 : 0;
+    std::size_t end = first;
+    while (2 * end < value.size() && value.substr(2 * end, 2) != "5E")
+      ++end;
+    hide_from = 2 * first;
+    hide_to = 2 * end;
+  } else {
+    return;
+  }
+  const std::size_t kept = tag == 0x56 ? 8 : 4;  // four digits, as characters or pairs
+  for (std::size_t i = hide_from; i + kept < hide_to; ++i)
+    hidden[from + i] = true;
+}
+
+// Walks a template's value, one template a call, marking the card values it holds.
+// An element is read inside its template and cut at the template's end; one that
+// cannot be read there ends the template. Returns when the template is done.
+void mark_template(std::span<const std::uint8_t> value, std::size_t begin, std::size_t end,
+                   std::string_view clear, std::vector<bool>& hidden) {
+  std::size_t p = begin;
+  while (p < end) {
+    if (value[p] == 0x00) {
+      ++p;
+      continue;
+    }
+    std::size_t q = p;
+    const std::uint8_t first = value[q++];
+    std::uint64_t tag = first;
+    if ((first & 0x1F) == 0x1F) {
+      for (;;) {
+        if (q >= end) return;
+        const std::uint8_t octet = value[q++];
+        tag = tag << 8 | octet;
+        if ((octet & 0x80) == 0) break;
+      }
+    }
+    if (q >= end) return;
+    const std::uint8_t length_octet = value[q++];
+    std::uint64_t length = length_octet;
+    if (length_octet >= 0x80) {
+      const std::size_t following = length_octet & 0x7Fu;
+      if (following < 1 || following > 3 || end - q < following) return;
+      length = 0;
+      for (std::size_t i = 0; i < following; ++i)
+        length = length << 8 | value[q++];
+    }
+    const std::size_t value_end =
+        q + static_cast<std::size_t>(std::min<std::uint64_t>(length, end - q));
+    if ((first & 0x20) != 0) {
+      mark_template(value, q, value_end, clear, hidden);
+    } else {
+      mark_card_digits(tag, length, clear, 2 * q, 2 * value_end, hidden);
+    }
+    p = value_end;
+  }
+}
+
+// The printed value of an element other than 5A and 42: its hex, with X exactly where
+// the rules hide a card number's digits.
+void check_value_text(const decoded_line& decoded, const top_element& e, std::string_view text) {
+  const std::span<const std::uint8_t> value(decoded.record.data() + e.value_at, e.shown);
+  std::string expected = hex_of(value);
+  std::vector<bool> hidden(expected.size());
+  if (e.tag == 0x57) {
+    mark_card_digits(e.tag, e.declared, expected, 0, expected.size(), hidden);
+  } else if ((e.first_octet & 0x20) != 0) {
+    mark_template(value, 0, value.size(), expected, hidden);
+  }
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (!hidden[i]) continue;
+    require(i < text.size() && text[i] == 'X',
+            "no card number shows in clear but for its last four digits");
+    expected[i] = 'X';
+  }
+  require(text == expected, "a value prints as its hex, X only where card digits are hidden");
+}
+
 }  // namespace
 
 void require(bool holds, const char* what) {
@@ -98,6 +259,8 @@ decoded_line decode_and_walk(std::string_view line) {
 void check_record_output(const decoded_line& decoded) {
   const std::string_view output = decoded.output;
   require(output.empty() || output.back() == '\n', "a record's output ends with a newline");
+  const std::vector<top_element> elements = top_level(decoded);
+  std::size_t next_element = 0;
   bool after_refused = false;
   std::int64_t next_pan_from = 0;
   std::size_t start = 0;
@@ -107,6 +270,9 @@ void check_record_output(const decoded_line& decoded) {
     start = end + 1;
     if (line == "unknown tag") {
       require(start == output.size(), "unknown tag ends the record");
+      require(next_element < elements.size() && !elements[next_element].listed,
+              "unknown tag where the walk meets an unlisted tag");
+      ++next_element;
       continue;
     }
     if (after_refused) {
@@ -116,13 +282,23 @@ void check_record_output(const decoded_line& decoded) {
       after_refused = false;
       continue;
     }
-    const auto label = std::find_if(names.begin(), names.end(), [&](std::string_view name) {
-      return line.starts_with(name) && line.substr(name.size()).starts_with(": ");
+    require(next_element < elements.size() && elements[next_element].listed,
+            "a label line for each listed element the walk meets");
+    const top_element& element = elements[next_element++];
+    const auto row = std::find_if(tags.begin(), tags.end(), [&](std::int32_t tag) {
+      return static_cast<std::uint64_t>(tag) == element.tag;
     });
-    require(label != names.end(), "every element line starts with a listed label");
-    const std::string_view rest = line.substr(label->size() + 2);
+    const std::string_view name = names[static_cast<std::size_t>(row - tags.begin())];
+    require(line.starts_with(name) && line.substr(name.size()).starts_with(": "),
+            "every element line starts with its element's label");
+    const std::string_view rest = line.substr(name.size() + 2);
     if (rest == messages[0]) {
+      require(element.refused, "only a length field of more than 3 octets is refused");
       after_refused = true;
+      continue;
+    }
+    if (element.tag != 0x5A && element.tag != 0x42) {
+      check_value_text(decoded, element, rest);
       continue;
     }
     const std::size_t masked = rest.find_first_not_of('X');
@@ -142,6 +318,7 @@ void check_record_output(const decoded_line& decoded) {
     require(rest.empty() || is_hex_pairs(rest) || is_message(rest),
             "an element's value is hex pairs or a message");
   }
+  require(next_element == elements.size(), "every element the walk meets prints");
 }
 
 }  // namespace emvtlv::fuzz

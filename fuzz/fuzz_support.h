@@ -28,11 +28,15 @@ struct decoded_line {
 };
 decoded_line decode_and_walk(std::string_view line);
 
-// Every line of one record's output is well formed: a listed label followed by hex
-// pairs, a message or a masked PAN; "unknown tag" only last; bare messages or empty
-// lines only after a refused length field. A masked PAN shows X for exactly its
-// masked octets and, in clear, only the last two octets of a 5A element of this
-// record (00 past its end), and they are decimal digits.
+// Every line of one record's output is well formed: the label of the element the walk
+// is at, followed by hex pairs, a message or a masked PAN; "unknown tag" only last;
+// bare messages or empty lines only after a refused length field. A masked PAN shows
+// X for exactly its masked octets and, in clear, only the last two octets of a 5A
+// element of this record (00 past its end), and they are decimal digits.
+// No card number shows in clear but for its last four digits: a plain walk of its own
+// (not the program's masking code) finds every 5A, 57, 56 and 9F6B value, at the top
+// level and inside templates, and every character the masking rules hide must print
+// as X; every other character of a value prints as its hex.
 void check_record_output(const decoded_line& decoded);
 
 }  // namespace emvtlv::fuzz

@@ -13,7 +13,8 @@ HERE = pathlib.Path(__file__).resolve().parent
 TESTS = HERE.parent / "tests"
 
 # First string of each table row: records (hex) and console lines (text).
-ROW = re.compile(r'(?:walk_case|card_case|decode_case|session_case|pipe_case)\{\s*"((?:[^"\\]|\\.)*)"')
+ROW = re.compile(
+    r'(?:record_case|walk_case|card_case|decode_case|session_case|pipe_case)\{\s*"((?:[^"\\]|\\.)*)"')
 
 
 def unescape(text):
@@ -32,6 +33,8 @@ def main():
             seeds.add(unescape(match.group(1)))
     seeds.discard(b"")
     seeds |= {b"5A 08", b"A\x00B\n", b"-12", b"0x5", b"5A01\r\n", b"7081FF" + b"9" * 505 + b"8\n"}
+    # Rows the tables build from pieces: a long two-octet length, a PAN 60 templates deep.
+    seeds |= {b"9F26820100" + b"B" * 502, b"7081FD" + b"7082FFFF" * 60 + b"5A084761739001010010"}
     ordered = sorted(seeds)
     for seed in ordered:
         write(HERE / "corpus" / "record", seed)
