@@ -160,5 +160,24 @@ TEST(HexLines, ReadErrorDropsTheCutLine) {
   EXPECT_EQ(read_all("", 4096, true), "read error");
 }
 
+// A reader started over forgets the input it was in, cut line and line count alike.
+TEST(HexLines, ResetStartsANewInput) {
+  const auto owner = std::make_unique<hex_line_reader>();
+  hex_line_reader& reader = *owner;
+  memory_input first{"6F\n1A 2", 4096};
+  reader.fill({&first, read_memory});
+  hex_line line;
+  ASSERT_EQ(reader.next(line), hex_line_reader::status::line);
+  ASSERT_EQ(reader.next(line), hex_line_reader::status::need_input);
+  reader.reset();
+  memory_input second{"B\n", 4096};
+  reader.fill({&second, read_memory});
+  ASSERT_EQ(reader.next(line), hex_line_reader::status::line);
+  EXPECT_EQ(line.number, 1u);
+  EXPECT_EQ(line.what, hex_line::kind::bad);  // not 1A2B: the cut line is gone
+  EXPECT_EQ(line.column, 1u);
+  EXPECT_EQ(line.message, "odd number of hex digits");
+}
+
 }  // namespace
 }  // namespace emvtlv

@@ -37,6 +37,15 @@ constexpr std::string_view too_long = "record longer than 65536 bytes";
 
 hex_line_reader::hex_line_reader() = default;
 
+void hex_line_reader::reset() noexcept {
+  begin_ = 0;
+  end_ = 0;
+  at_end_ = false;
+  failed_ = false;
+  number_ = 0;
+  in_line_ = false;
+}
+
 void hex_line_reader::start_line(std::size_t at) noexcept {
   ++number_;
   column_base_ = 0 - static_cast<std::uint64_t>(at);

@@ -52,6 +52,8 @@ class hex_line_reader {
   // One read from `in`, which may block: drain any output first. A read of 0 bytes
   // is the end of input, a negative one an error; after either, fill reads no more.
   void fill(input_source in);
+  // Starts over on another input: nothing held, lines numbered from 1 again.
+  void reset() noexcept;
 
  private:
   static constexpr std::size_t block_size = 128 * 1024;
