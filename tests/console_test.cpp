@@ -196,6 +196,8 @@ INSTANTIATE_TEST_SUITE_P(
                       session_case{"5F2403251231\n9F270180\n",
                                    ask + "Application Expiration Date: 251231\n" + ask +
                                        "Cryptogram Information Data: 80\n" + ask},
+                      // A lone last digit is a byte of its own: 57 02 12 03, four digits.
+                      session_case{"5702123\n", ask + "Track 2 Equivalent Data: 1203\n" + ask},
                       // A last line without a newline is still a record.
                       session_case{"9F270180", ask + "Cryptogram Information Data: 80\n" + ask},
                       // 511 characters fill the read; the newline left over is an empty record.

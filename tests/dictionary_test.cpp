@@ -76,5 +76,108 @@ INSTANTIATE_TEST_SUITE_P(
         // A key whose low 32 bits match a tag is still not that tag.
         lookup_case{0x100009F26, 0, ""}, lookup_case{0xFFFFFFFFFFFF9F26, 0, ""}));
 
+struct listed_element {
+  std::uint64_t tag;
+  const char* name;
+};
+
+void PrintTo(const listed_element& e, std::ostream* os) {
+  *os << std::hex << e.tag;
+}
+
+// Every element the console names, with its exact name, written out apart from the
+// table in the code: a tag or a name changed there shows here.
+constexpr listed_element listed_elements[] = {
+    {0x9F26, "Application Cryptogram"},
+    {0x9F42, "Application Currency Code"},
+    {0x9F44, "Application Currency Exponent"},
+    {0x9F05, "Application Discretionary Data"},
+    {0x5F25, "Application Effective Date"},
+    {0x5F24, "Application Expiration Date"},
+    {0x94, "Application File Locator (AFL)"},
+    {0x4F, "Application Identifier (AID) - card"},
+    {0x82, "Application Interchange Profile"},
+    {0x50, "Application Label"},
+    {0x9F12, "Application Preferred Name"},
+    {0x5A, "Application Primary Account Number (PAN)"},
+    {0x5F34, "Application Primary Account Number (PAN) Sequence Number"},
+    {0x87, "Application Priority Indicator"},
+    {0x9F3B, "Application Reference Currency"},
+    {0x9F43, "Application Reference Currency Exponent"},
+    {0x61, "Application Template"},
+    {0x9F36, "Application Transaction Counter (ATC)"},
+    {0x9F07, "Application Usage Control"},
+    {0x9F08, "Application Version Number"},
+    {0x5F54, "Bank Identifier Code (BIC)"},
+    {0x8C, "Card Risk Management Data Object List 1 (CDOL1)"},
+    {0x8D, "Card Risk Management Data Object List 2 (CDOL2)"},
+    {0x5F20, "Cardholder Name"},
+    {0x9F0B, "Cardholder Name Extended"},
+    {0x8E, "Cardholder Verification Method (CVM) List"},
+    {0x8F, "Certification Authority Public Key Index"},
+    {0x9F27, "Cryptogram Information Data"},
+    {0x9F45, "Data Authentication Code"},
+    {0x84, "Dedicated File (DF) Name"},
+    {0x9D, "Directory Definition File (DDF) Name"},
+    {0x73, "Directory Discretionary Template"},
+    {0x9F49, "Dynamic Data Authentication Data Object List (DDOL)"},
+    {0xBF0C, "File Control Information (FCI) Issuer Discretionary Data"},
+    {0xA5, "File Control Information (FCI) Proprietary Template"},
+    {0x6F, "File Control Information (FCI) Template"},
+    {0x9F4C, "ICC Dynamic Number"},
+    {0x9F2D, "Integrated Circuit Card (ICC) PIN Encipherment Public Key Certificate"},
+    {0x9F2E, "Integrated Circuit Card (ICC) PIN Encipherment Public Key Exponent"},
+    {0x9F2F, "Integrated Circuit Card (ICC) PIN Encipherment Public Key Remainder"},
+    {0x9F46, "Integrated Circuit Card (ICC) Public Key Certificate"},
+    {0x9F47, "Integrated Circuit Card (ICC) Public Key Exponent"},
+    {0x9F48, "Integrated Circuit Card (ICC) Public Key Remainder"},
+    {0x5F53, "International Bank Account Number (IBAN)"},
+    {0x9F0D, "Issuer Action Code - Default"},
+    {0x9F0E, "Issuer Action Code - Denial"},
+    {0x9F0F, "Issuer Action Code - Online"},
+    {0x9F10, "Issuer Application Data"},
+    {0x9F11, "Issuer Code Table Index"},
+    {0x5F28, "Issuer Country Code"},
+    {0x5F55, "Issuer Country Code (alpha2 format)"},
+    {0x5F56, "Issuer Country Code (alpha3 format)"},
+    {0x42, "Issuer Identification Number (IIN)"},
+    {0x90, "Issuer Public Key Certificate"},
+    {0x9F32, "Issuer Public Key Exponent"},
+    {0x92, "Issuer Public Key Remainder"},
+    {0x5F50, "Issuer URL"},
+    {0x5F2D, "Language Preference"},
+    {0x9F13, "Last Online Application Transaction Counter (ATC) Register"},
+    {0x9F4D, "Log Entry"},
+    {0x9F4F, "Log Format"},
+    {0x9F14, "Lower Consecutive Offline Limit"},
+    {0x9F17, "Personal Identification Number (PIN) Try Counter"},
+    {0x9F38, "Processing Options Data Object List (PDOL)"},
+    {0x70, "READ RECORD Response Message Template"},
+    {0x80, "Response Message Template Format 1"},
+    {0x77, "Response Message Template Format 2"},
+    {0x5F30, "Service Code"},
+    {0x88, "Short File Identifier (SFI)"},
+    {0x9F4B, "Signed Dynamic Application Data"},
+    {0x93, "Signed Static Application Data"},
+    {0x9F4A, "Static Data Authentication Tag List"},
+    {0x9F1F, "Track 1 Discretionary Data"},
+    {0x9F20, "Track 2 Discretionary Data"},
+    {0x57, "Track 2 Equivalent Data"},
+    {0x97, "Transaction Certificate Data Object List (TDOL)"},
+    {0x9F23, "Upper Consecutive Offline Limit"},
+};
+
+static_assert(std::size(listed_elements) == tag_count);
+
+class ListedElement : public ::testing::TestWithParam<listed_element> {};
+
+TEST_P(ListedElement, PrintsItsExactLabel) {
+  output_sink out;
+  EXPECT_EQ(find_tag(GetParam().tag, out), 1);
+  EXPECT_EQ(out.view(), std::string(GetParam().name) + ": ");
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ListedElement, ::testing::ValuesIn(listed_elements));
+
 }  // namespace
 }  // namespace emvtlv

@@ -71,5 +71,18 @@ TEST(OutputSink, KeepsEverythingAcrossGrowth) {
   EXPECT_EQ(out.view(), "x");
 }
 
+// Growing keeps what the sink held, however little: sizes around the first block.
+TEST(OutputSink, KeepsWhatItHeldWhenItGrows) {
+  for (const std::size_t held :
+       {std::size_t{1}, std::size_t{2}, std::size_t{4095}, std::size_t{4096}}) {
+    output_sink out;
+    const std::string before(held, 'h');
+    out.append(before);
+    const std::string more(2 * held + 4096, 'm');
+    out.append(more);
+    EXPECT_EQ(out.view(), before + more) << held;
+  }
+}
+
 }  // namespace
 }  // namespace emvtlv

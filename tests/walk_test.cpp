@@ -34,6 +34,71 @@ INSTANTIATE_TEST_SUITE_P(
         // Templates are not opened.
         record_case{"70035A01", "READ RECORD Response Message Template: 5A01\n"}));
 
+const std::string track2 = "Track 2 Equivalent Data: ";
+const std::string read_record = "READ RECORD Response Message Template: ";
+const std::string gpo = "Response Message Template Format 2: ";
+
+// Card numbers print masked but for their last four digits, in 57 and inside templates;
+// everything else in the line prints as it is.
+INSTANTIATE_TEST_SUITE_P(
+    MaskedCardNumbers, Walk,
+    ::testing::Values(
+        record_case{"57114761739001010010D27122011143804489",
+                    track2 + "XXXXXXXXXXXX0010D27122011143804489\n"},
+        record_case{"57021203", track2 + "1203\n"},
+        // Cut short by the record's end: masked as far as it is printed.
+        record_case{"571012345678", track2 + "XXXX5678\n"},
+        record_case{"57061234567890AB", track2 + "XXXXXXXX90AB\n"},
+        // 00 octets are digits like any other.
+        record_case{"57080000000012345678", track2 + "XXXXXXXXXXXX5678\n"},
+        record_case{"570A4761739001010010D000", track2 + "XXXXXXXXXXXX0010D000\n"},
+        record_case{"701A5A0847617390010100105F24032712315F2A02097800",
+                    read_record + "5A08XXXXXXXXXXXX00105F24032712315F2A02097800\n"},
+        record_case{"61085A06374245455400126F",
+                    "Application Template: 5A06XXXXXXXX5400\nunknown tag\n"},
+        record_case{"770E9F6B0A4761739001010010D2719F2701",
+                    gpo + "9F6B0AXXXXXXXXXXXX0010D2719F\nunknown tag\n"},
+        record_case{"701356114234373631373339303031303130303130",
+                    read_record + "561142XXXXXXXXXXXXXXXXXXXXXXXX30303130\n"},
+        // 19 and 15 digits, F padded: the pad is kept and not counted.
+        record_case{"700C5A0A4761739001010010123F", read_record + "5A0AXXXXXXXXXXXXXXX0123F\n"},
+        record_case{"700A5A08374245455400126F", read_record + "5A08XXXXXXXXXXX0126F\n"},
+        // Four digits: nothing to hide.
+        record_case{"70045A021234", read_record + "5A021234\n"},
+        record_case{"700C570A4761000000000010D271", read_record + "570AXXXXXXXXXXXX0010D271\n"},
+        // Three templates deep, each tag of a different form.
+        record_case{"6F1A8407A0000000031010A50FBF0C0C610A5A084761739001010010",
+                    "File Control Information (FCI) Template: "
+                    "8407A0000000031010A50FBF0C0C610A5A08XXXXXXXXXXXX0010\n"},
+        // 00 padding before, between and after elements, at any depth.
+        record_case{"700E00005A08476173900101001000", read_record + "00005A08XXXXXXXXXXXX001000\n"},
+        record_case{"770E610C005A08476173900101001000", gpo + "610C005A08XXXXXXXXXXXX001000\n"},
+        // An inner element cut short by the record's end.
+        record_case{"700A5A08476173", read_record + "5A08XX6173\n"},
+        // An inner length that runs past its template: cut at the template's end, and the
+        // walk goes on after the template.
+        record_case{"700D61065A08476173905F2A020978", read_record + "61065A08XXXX73905F2A020978\n"},
+        record_case{"701061045A0847615A084761739001010010",
+                    read_record + "61045A0847615A08XXXXXXXXXXXX0010\n"},
+        // A header that does not fit its template ends that template, not the walk.
+        record_case{"700DA501885A084761739001010010", read_record + "A501885A08XXXXXXXXXXXX0010\n"},
+        // Long length forms.
+        record_case{"700B5A81084761739001010010", read_record + "5A8108XXXXXXXXXXXX0010\n"},
+        record_case{"700C5A8200084761739001010010", read_record + "5A820008XXXXXXXXXXXX0010\n"},
+        record_case{"700D5A830000084761739001010010", read_record + "5A83000008XXXXXXXXXXXX0010\n"},
+        // 9F6B of 6 octets without a D is Visa's Card CVM Limit, an amount.
+        record_case{"77099F6B06000000010000", gpo + "9F6B06000000010000\n"},
+        record_case{"77099F6B06476173D27122", gpo + "9F6B06XX6173D27122\n"},
+        record_case{"770A9F6B0700000001000012", gpo + "9F6B07XXXXXXXXXX0012\n"},
+        // Track 1: the number runs from after the 'B' to the first '^'; without the 'B'
+        // it is taken to start at once.
+        record_case{"701A561842343736313733393030313031303031305E415E32373132",
+                    read_record + "561842XXXXXXXXXXXXXXXXXXXXXXXX303031305E415E32373132\n"},
+        record_case{"700A56083132333435363738", read_record + "5608XXXXXXXX35363738\n"},
+        // Tags of more octets that end in 5A are not 5A.
+        record_case{"7008DF815A0412345678", read_record + "DF815A0412345678\n"},
+        record_case{"70079F5A0412345678", read_record + "9F5A0412345678\n"}));
+
 INSTANTIATE_TEST_SUITE_P(
     LengthForms, Walk,
     ::testing::Values(record_case{"9F268103AABBCC", "Application Cryptogram: AABBCC\n"},
@@ -63,6 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Only the available octets print, and the walk ends.
         record_case{"9F2608112233", "Application Cryptogram: 112233\n"},
         record_case{"9F2682FFFF01", "Application Cryptogram: 01\n"},
+        // A two-octet length above 255: the record's 251 value bytes all print.
+        record_case{"9F26820100" + std::string(502, 'B'),
+                    "Application Cryptogram: " + std::string(502, 'B') + "\n"},
         record_case{"9F2701809F2608",
                     "Cryptogram Information Data: 80\nApplication Cryptogram: \n"},
         // A tag running past the end ends in 00, which no entry has.
@@ -117,6 +185,20 @@ TEST(RecordView, ReadsZeroPastTheCountWithoutTouchingStorage) {
   EXPECT_EQ(view.shifted(UINT64_MAX).at(0), 0);
   EXPECT_EQ(view.shifted(UINT64_MAX).remaining(), 0u);
   EXPECT_EQ(record_view(storage, -5).at(0), 0);
+}
+
+// A view made with no record reads as an empty one, without touching memory.
+TEST(RecordView, DefaultIsAnEmptyRecord) {
+  constexpr record_view none;
+  static_assert(none.at(0) == 0 && none.remaining() == 0);
+  const record_view view;
+  EXPECT_EQ(view.at(0), 0);
+  EXPECT_EQ(view.at(UINT64_MAX), 0);
+  EXPECT_EQ(view.shifted(3).at(0), 0);
+  EXPECT_EQ(view.held(8).size(), 0u);
+  output_sink out;
+  EXPECT_TRUE(put_hex_bytes(out, view, 8).empty());
+  EXPECT_EQ(out.view(), "");
 }
 
 TEST(CopyData, CopiesTheSmallerOfLengthAndAvailableAndNeverPastTheDestination) {
