@@ -24,6 +24,15 @@ static_assert(strictly_ascending(currency_table, numeric_of), "currencies: sorte
 static_assert(strictly_ascending(country_table, numeric_of), "countries: sorted, unique");
 static_assert(strictly_ascending(language_table, alpha2_of), "languages: sorted, unique");
 
+// Explainers format a name into a fixed buffer; a longer one would be cut.
+template <typename Table>
+constexpr bool names_fit(const Table& table) {
+  return std::all_of(table.begin(), table.end(),
+                     [](const auto& e) { return e.name.size() <= iso_name_max; });
+}
+static_assert(names_fit(currency_table) && names_fit(country_table) && names_fit(language_table),
+              "an ISO name is longer than iso_name_max");
+
 template <typename Table, typename Key, typename Projection>
 const typename Table::value_type* find_in(const Table& table, const Key& key, Projection project) {
   const auto it = std::lower_bound(table.begin(), table.end(), key,

@@ -7,14 +7,18 @@
 // - A code the package does not list gives nullptr. Without the package at build time
 //   the tables are empty and every lookup gives nullptr.
 // - Names are the package's "name" field, in UTF-8 as the package has them
-//   ("Côte d'Ivoire"); codes are ASCII.
+//   ("Côte d'Ivoire"), at most iso_name_max bytes (checked at build time); codes are
+//   ASCII.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
 namespace emvtlv {
+
+inline constexpr std::size_t iso_name_max = 128;
 
 struct iso_currency {
   std::uint16_t numeric;

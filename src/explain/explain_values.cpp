@@ -294,7 +294,7 @@ void explain_currency(bytes v, const explain_context&, explain_output out) {
   }
   const int code = three_digit_code(v);
   if (code < 0) return not_a(out, "not a currency code", v);
-  text_buffer<160> t;
+  text_buffer<iso_name_max + 16> t;
   put_code(t, code);
   t.put(' ');
   if (const iso_currency* currency = find_currency(static_cast<std::uint16_t>(code))) {
@@ -314,7 +314,7 @@ void explain_country(bytes v, const explain_context&, explain_output out) {
   }
   const int code = three_digit_code(v);
   if (code < 0) return not_a(out, "not a country code", v);
-  text_buffer<160> t;
+  text_buffer<iso_name_max + 16> t;
   put_code(t, code);
   t.put(' ');
   const iso_country* country = find_country(static_cast<std::uint16_t>(code));
@@ -327,7 +327,7 @@ void explain_languages(bytes v, const explain_context&, explain_output out) {
     wrong_length(out, "languages", "2, 4, 6 or 8 bytes", v.size());
     return;
   }
-  text_buffer<40> all;
+  text_buffer<40> all;  // four codes of up to eight characters each
   for (std::size_t i = 0; i < v.size(); i += 2) {
     if (i > 0) all.put(' ');
     put_escaped(all, v[i]);
