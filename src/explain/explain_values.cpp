@@ -19,9 +19,10 @@ constexpr std::size_t text_limit = 256;
 constexpr std::size_t max_places = 9;  // an exponent is one digit
 
 // A fixed-size text under construction; what does not fit is dropped, never overrun.
+// Left uninitialised: a text explainer runs for every text element of every record.
 template <std::size_t N>
 struct text_buffer {
-  std::array<char, N> chars{};
+  std::array<char, N> chars;  // only the first `size` are ever read
   std::size_t size = 0;
 
   void put(char c) {
