@@ -6,12 +6,19 @@
 //   a number, 978 for EUR) or a two-letter language code in lower case.
 // - A code the package does not list gives nullptr. Without the package at build time
 //   the tables are empty and every lookup gives nullptr.
+// - Names are the package's "name" field, in UTF-8 as the package has them
+//   ("Côte d'Ivoire"), at most iso_name_max bytes (checked at build time); codes are
+//   ASCII.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace emvtlv {
+
+inline constexpr std::size_t iso_name_max = 128;
 
 struct iso_currency {
   std::uint16_t numeric;
@@ -23,7 +30,7 @@ struct iso_country {
   std::uint16_t numeric;
   std::string_view alpha2;  // "US"
   std::string_view alpha3;  // "USA"
-  std::string_view name;    // "United States of America"
+  std::string_view name;    // "United States" (the package's name, not official_name)
 };
 
 struct iso_language {
@@ -34,5 +41,10 @@ struct iso_language {
 const iso_currency* find_currency(std::uint16_t numeric);
 const iso_country* find_country(std::uint16_t numeric);
 const iso_language* find_language(std::string_view alpha2);
+
+// The whole tables, each in ascending order of its lookup key, without duplicates.
+std::span<const iso_currency> iso_currencies();
+std::span<const iso_country> iso_countries();
+std::span<const iso_language> iso_languages();
 
 }  // namespace emvtlv

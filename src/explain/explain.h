@@ -4,7 +4,8 @@
 // Contract and limits:
 // - An explanation is a run of items, each a kind, a short label and a text, handed
 //   to an explain_output; the writers turn them into indented lines or JSON. Labels
-//   and texts are ASCII: bytes outside printable ASCII appear escaped.
+//   and texts are ASCII (bytes outside printable ASCII appear escaped), except the
+//   names from the ISO tables, which are UTF-8 as the iso-codes package has them.
 // - A value gets an explanation only when it has the length its coding needs;
 //   otherwise one problem item says what was expected ("AIP: 2 bytes expected, 3 given").
 // - Card numbers are masked as everywhere else (card/mask.h).
