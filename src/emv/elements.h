@@ -2,10 +2,14 @@
 // Book 3 Annex A and Book 4, and the contactless elements met in practice.
 //
 // Contract and limits:
-// - One constexpr table, sorted by tag, each tag once; a tag is its octets read as one
-//   big-endian number (5A, 9F26, BF0C, DF8101).
-// - Each entry: tag, name (ASCII), format and whether EMV calls it a template.
-//   Kernel-specific tags carry a name that says so.
+// - One constexpr table of 136 entries, sorted by tag, each tag once (checked at compile
+//   time); a tag is its octets read as one big-endian number (5A, 9F26, BF0C), at most
+//   four octets.
+// - Each entry: tag, name (printable ASCII), format and whether it is constructed (bit 0x20
+//   of the first tag octet). 80 and 83 are called templates but are primitive.
+// - Kernel-specific tags carry a name that says so, e.g. "Track 2 Data (C-2) / Card CVM
+//   Limit (C-3)"; their format is that of the first reading named.
+// - Proprietary and kernel-private tags (DF.., DF81..) are not listed: nullptr for them.
 // - The classic console's 77-entry table is separate and unchanged.
 #pragma once
 
