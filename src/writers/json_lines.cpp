@@ -175,7 +175,11 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
       if (node.problem != node_problem::none) put_problem(node, out);
       if (shows_value(node)) {
         out.append(",\"value\":\"");
-        const bool masked = put_node_value(node, record, out);
+        // "masked" promises an X in the value: a card number too short to hide any
+        // digit, or one cut to its last four, is printed whole and not flagged.
+        const std::size_t value_start = out.size();
+        const bool masked = put_node_value(node, record, out) &&
+                            out.view().substr(value_start).find('X') != std::string_view::npos;
         out.put('"');
         if (masked) out.append(",\"masked\":true");
         if (options.explain && node.problem == node_problem::none) {
