@@ -1,0 +1,31 @@
+// The decoding modes' loop: each input line is one record, decoded as a BER-TLV tree
+// and written as an indented text tree or as one JSON object.
+//
+// Contract and limits:
+// - Input comes in blocks from the source; a line of any length costs no memory
+//   beyond one block and one record (at most 65,536 bytes).
+// - Everything written so far is drained before a read that may block, so a prompt
+//   (printed only when asked for, for a person at a terminal) is seen before typing.
+// - End of input: status 0 (after a newline when prompting). A read error: status 1.
+//   Output that can no longer be written: status 1 at once.
+#pragma once
+
+#include <string_view>
+
+#include "console/console.h"
+
+namespace emvtlv {
+
+struct tree_mode_options {
+  enum class format : unsigned char { text, json };
+  format output = format::text;
+  bool explain = false;
+  bool line_numbers = false;  // text only: the line number is in every JSON object
+  bool prompt = false;        // before every line, for a person at a terminal
+};
+
+inline constexpr std::string_view tree_prompt = "Input EMV record encoded in TLV format: ";
+
+int run_tree_mode(input_source in, output_target out, const tree_mode_options& options);
+
+}  // namespace emvtlv

@@ -1,0 +1,51 @@
+#include "writers/node_value.h"
+
+#include "card/mask.h"
+#include "common/hex.h"
+#include "emv/elements.h"
+
+namespace emvtlv {
+
+bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record, output_sink& out) {
+  const std::span<const std::uint8_t> value = record.subspan(node.value_offset, node.value_size);
+  char* const hex = out.extend(2 * value.size());
+  encode_hex_unchecked(value.data(), value.size(), hex);
+  const std::span<char> printed(hex, 2 * value.size());
+  if (node.problem == node_problem::indefinite_length ||
+      node.problem == node_problem::length_too_long) {
+    // The bytes left after a header we cannot read may still be elements.
+    mask_template_value(value, printed);
+    return std::string_view(hex, printed.size()).find('X') != std::string_view::npos;
+  }
+  const card_mask rule =
+      card_mask_for(node.tag, node.declared, std::string_view(hex, printed.size()));
+  if (rule == card_mask::none) return false;
+  apply_card_mask(rule, printed);
+  return true;
+}
+
+std::string_view node_name(const tree_node& node, std::span<const std::uint8_t>) {
+  // Tags longer than the dictionary's longest cannot be listed; their number is cut.
+  if (node.tag_size > 4) return {};
+  const emv_element* element = find_emv_element(node.tag);
+  return element == nullptr ? std::string_view() : element->name;
+}
+
+explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record) {
+  explain_context context;
+  for (const tree_node& node : tree.nodes) {
+    if (node.tag != 0x5F36 || node.tag_size != 2 || node.value_size != 1) continue;
+    const std::uint8_t digits = record[node.value_offset];
+    if ((digits >> 4) <= 9 && (digits & 0xF) <= 9)
+      context.currency_exponent = (digits >> 4) * 10 + (digits & 0xF);
+    break;
+  }
+  return context;
+}
+
+void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record, output_sink& out) {
+  const std::span<const std::uint8_t> tag = record.subspan(node.offset, node.tag_size);
+  encode_hex_unchecked(tag.data(), tag.size(), out.extend(2 * tag.size()));
+}
+
+}  // namespace emvtlv

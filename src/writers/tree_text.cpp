@@ -1,0 +1,127 @@
+#include "writers/tree_text.h"
+
+#include <array>
+#include <charconv>
+
+#include "writers/node_value.h"
+
+namespace emvtlv {
+namespace {
+
+void put_number(output_sink& out, std::uint64_t n) {
+  std::array<char, 24> digits{};
+  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
+  out.append(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
+}
+
+void put_indent(output_sink& out, std::uint64_t levels) {
+  char* at = out.extend(2 * levels);
+  for (std::uint64_t i = 0; i < 2 * levels; ++i)
+    at[i] = ' ';
+}
+
+struct line_start {
+  const hex_line* line;
+  const tree_text_options* options;
+  void put(output_sink& out) const {
+    if (!options->line_numbers) return;
+    put_number(out, line->number);
+    out.put(':');
+  }
+};
+
+struct explain_lines {
+  output_sink* out;
+  line_start start;
+  std::uint64_t depth;
+};
+
+void put_explain_item(void* context, explain_kind, std::uint32_t level, std::string_view label,
+                      std::string_view text) {
+  const auto& lines = *static_cast<const explain_lines*>(context);
+  output_sink& out = *lines.out;
+  lines.start.put(out);
+  put_indent(out, lines.depth + 1 + level);
+  out.append("- ");
+  if (!label.empty()) {
+    out.append(label);
+    out.append(": ");
+  }
+  out.append(text);
+  out.put('\n');
+}
+
+void put_problem(const tree_node& node, output_sink& out) {
+  std::array<char, 96> buffer{};
+  out.append(" (");
+  out.append(describe_problem(node, buffer));
+  out.put(')');
+}
+
+}  // namespace
+
+void write_tree_text(const hex_line& line, const tree_result& tree,
+                     const tree_text_options& options, output_sink& out) {
+  const line_start start{&line, &options};
+  if (line.what == hex_line::kind::blank) return;
+  if (line.what == hex_line::kind::bad) {
+    start.put(out);
+    out.append("line ");
+    put_number(out, line.number);
+    if (line.column > 0) {
+      out.append(": column ");
+      put_number(out, line.column);
+    }
+    out.append(": ");
+    out.append(line.message);
+    out.put('\n');
+    return;
+  }
+
+  const std::span<const std::uint8_t> record = line.bytes;
+  const explain_context context = options.explain ? context_of(tree, record) : explain_context{};
+  for (const tree_node& node : tree.nodes) {
+    start.put(out);
+    put_indent(out, node.depth);
+    put_node_tag(node, record, out);
+    const std::string_view name =
+        node.problem == node_problem::tag_cut_short ? std::string_view() : node_name(node, record);
+    if (name.empty()) {
+      if (node.problem != node_problem::tag_cut_short) out.append(" (unknown tag)");
+    } else {
+      out.put(' ');
+      out.append(name);
+    }
+    const bool header_whole = node.problem != node_problem::tag_cut_short &&
+                              node.problem != node_problem::length_cut_short;
+    if (shows_value(node) && header_whole) {
+      out.put(':');
+      if (node.value_size > 0) {
+        out.put(' ');
+        put_node_value(node, record, out);
+      }
+    }
+    if (node.problem != node_problem::none) put_problem(node, out);
+    out.put('\n');
+    if (options.explain && shows_value(node) && node.problem == node_problem::none) {
+      explain_lines lines{&out, start, node.depth};
+      explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
+                    context, explain_output{&lines, put_explain_item});
+    }
+  }
+  if (tree.has_status) {
+    start.put(out);
+    out.append("status: ");
+    put_hex_byte(out, static_cast<std::uint8_t>(tree.status >> 8));
+    put_hex_byte(out, static_cast<std::uint8_t>(tree.status & 0xFF));
+    const std::string_view meaning = status_meaning(tree.status);
+    if (!meaning.empty()) {
+      out.append(" (");
+      out.append(meaning);
+      out.put(')');
+    }
+    out.put('\n');
+  }
+}
+
+}  // namespace emvtlv

@@ -1,0 +1,538 @@
+// The JSON Lines writer read back with a real JSON parser: every output line is parsed
+// and compared with what the reader and the tree parser made of the input line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "common/output_sink.h"
+#include "json_shape.h"
+#include "tree/hex_lines.h"
+#include "tree/parse.h"
+#include "writers/json_lines.h"
+
+namespace emvtlv {
+namespace {
+
+using json = nlohmann::json;
+using namespace std::string_literals;
+
+// What the reader and parser made of one input line, kept past the next line.
+struct decoded_line {
+  hex_line::kind what;
+  std::uint64_t number;
+  std::uint64_t column;
+  std::string message;
+  std::vector<std::uint8_t> bytes;
+  std::vector<tree_node> nodes;
+  bool has_status;
+  std::uint16_t status;
+  std::string output;  // the JSON line, newline included
+};
+
+struct memory_input {
+  std::string_view text;
+  std::size_t taken = 0;
+};
+
+std::ptrdiff_t read_memory(void* context, char* buffer, std::size_t capacity) {
+  auto& in = *static_cast<memory_input*>(context);
+  // Small reads, so lines cross block ends.
+  const std::size_t n = std::min({capacity, std::size_t{4093}, in.text.size() - in.taken});
+  std::memcpy(buffer, in.text.data() + in.taken, n);
+  in.taken += n;
+  return static_cast<std::ptrdiff_t>(n);
+}
+
+// The reader, parser and writer as the JSON mode runs them, over `text`.
+std::vector<decoded_line> run_json(std::string_view text) {
+  const auto reader = std::make_unique<hex_line_reader>();
+  const auto parser = std::make_unique<tree_parser>();
+  memory_input in{text};
+  std::vector<decoded_line> lines;
+  output_sink sink;
+  hex_line line;
+  for (;;) {
+    const hex_line_reader::status got = reader->next(line);
+    if (got == hex_line_reader::status::need_input) {
+      reader->fill(input_source{&in, read_memory});
+      continue;
+    }
+    if (got != hex_line_reader::status::line) break;
+    const tree_result tree =
+        line.what == hex_line::kind::record ? parser->parse(line.bytes) : tree_result{};
+    sink.clear();
+    write_json_line(line, tree, json_options{}, sink);
+    lines.push_back({line.what, line.number, line.column, std::string(line.message),
+                     std::vector<std::uint8_t>(line.bytes.begin(), line.bytes.end()),
+                     std::vector<tree_node>(tree.nodes.begin(), tree.nodes.end()), tree.has_status,
+                     tree.status, std::string(sink.view())});
+  }
+  return lines;
+}
+
+std::string hex_of(std::span<const std::uint8_t> bytes) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (const std::uint8_t b : bytes) {
+    hex += digits[b >> 4];
+    hex += digits[b & 0xF];
+  }
+  return hex;
+}
+
+// Flattens the JSON elements in the order they stand, with their depth, so they line
+// up with the parser's node list.
+void flatten(const json& elements, std::uint32_t depth,
+             std::vector<std::pair<const json*, std::uint32_t>>& out) {
+  for (const json& element : elements) {
+    out.emplace_back(&element, depth);
+    if (element.contains("elements")) flatten(element["elements"], depth + 1, out);
+  }
+}
+
+// Checks one output line against the decoded line; returns the failures, empty if none.
+std::string compare(const decoded_line& line) {
+  std::string failures;
+  const auto expect = [&](bool good, const std::string& what) {
+    if (!good) failures += what + "\n";
+  };
+  expect(!line.output.empty() && line.output.back() == '\n' &&
+             std::count(line.output.begin(), line.output.end(), '\n') == 1,
+         "not exactly one line");
+  const std::string_view text(line.output.data(), line.output.empty() ? 0 : line.output.size() - 1);
+  std::string why;
+  expect(json_line_matches_shape(text, why), "shape: " + why);
+  const json object = json::parse(text, nullptr, false);
+  if (object.is_discarded() || !object.is_object()) return failures + "does not parse\n";
+  expect(object.value("line", std::uint64_t{0}) == line.number, "line number");
+
+  if (line.what == hex_line::kind::bad) {
+    expect(!object.contains("elements"), "elements on a bad line");
+    expect(object.contains("error") && object["error"].value("message", ""s) == line.message,
+           "error message");
+    if (line.column > 0)
+      expect(object["error"].value("column", std::uint64_t{0}) == line.column, "error column");
+    return failures;
+  }
+  if (!object.contains("elements")) return failures + "no elements\n";
+  std::vector<std::pair<const json*, std::uint32_t>> flat;
+  flatten(object["elements"], 0, flat);
+  expect(flat.size() == line.nodes.size(), "element count " + std::to_string(flat.size()) +
+                                               " for " + std::to_string(line.nodes.size()));
+  for (std::size_t i = 0; i < std::min(flat.size(), line.nodes.size()); ++i) {
+    const json& element = *flat[i].first;
+    const tree_node& node = line.nodes[i];
+    const std::string at = "node " + std::to_string(i) + ": ";
+    const std::span<const std::uint8_t> bytes(line.bytes);
+    expect(flat[i].second == node.depth, at + "depth");
+    expect(element.value("tag", ""s) == hex_of(bytes.subspan(node.offset, node.tag_size)),
+           at + "tag");
+    expect(element.value("length", std::uint64_t{99999999}) == node.declared, at + "length");
+    expect(element.value("offset", std::uint64_t{99999999}) == node.offset, at + "offset");
+    std::array<char, 96> buffer{};
+    const std::string problem(describe_problem(node, buffer));
+    expect(element.value("problem", ""s) == problem, at + "problem");
+    const bool is_template = node.constructed && (node.problem == node_problem::none ||
+                                                  node.problem == node_problem::runs_past_end);
+    expect(element.contains("elements") == is_template, at + "template or value");
+    if (is_template) continue;
+    // Every printed digit is the record's, or X; masked says whether there is an X.
+    const std::string value = element.value("value", ""s);
+    const std::string clear = hex_of(bytes.subspan(node.value_offset, node.value_size));
+    bool any_x = false;
+    bool faithful = value.size() == clear.size();
+    for (std::size_t k = 0; faithful && k < value.size(); ++k) {
+      any_x = any_x || value[k] == 'X';
+      faithful = value[k] == clear[k] || value[k] == 'X';
+    }
+    expect(faithful, at + "value " + value + " for " + clear);
+    expect(element.contains("masked") == any_x, at + "masked flag");
+  }
+  expect(object.contains("status") == line.has_status, "status presence");
+  if (line.has_status) {
+    const std::array<std::uint8_t, 2> sw = {static_cast<std::uint8_t>(line.status >> 8),
+                                            static_cast<std::uint8_t>(line.status)};
+    expect(object.value("status", ""s) == hex_of(sw), "status");
+    expect(object.value("status_meaning", ""s) == std::string(status_meaning(line.status)),
+           "status meaning");
+  }
+  return failures;
+}
+
+// One line of output in short: "N: [TAG@OFFSET/LENGTH ...]" with "?" after an unknown
+// tag, "!PROBLEM!" after a problem, "=VALUE" (with "*" when masked) or "[children]";
+// "sw STATUS (MEANING)" after; "N: error COLUMN MESSAGE" for a line that is not hex.
+std::string render_elements(const json& elements) {
+  std::string text = "[";
+  for (const json& element : elements) {
+    if (text.size() > 1) text += ' ';
+    text += element.value("tag", ""s);
+    if (!element.contains("name")) text += '?';
+    text += '@' + std::to_string(element.value("offset", 0)) + '/' +
+            std::to_string(element.value("length", 0));
+    if (element.contains("problem")) text += '!' + element.value("problem", ""s) + '!';
+    if (element.contains("elements")) {
+      text += render_elements(element["elements"]);
+    } else {
+      text += '=' + element.value("value", ""s);
+      if (element.value("masked", false)) text += '*';
+    }
+  }
+  return text + "]";
+}
+
+std::string render(const std::vector<decoded_line>& lines) {
+  std::string text;
+  for (const decoded_line& line : lines) {
+    const json object = json::parse(line.output, nullptr, false);
+    if (!text.empty()) text += '\n';
+    text += std::to_string(object.value("line", 0)) + ": ";
+    if (object.contains("error")) {
+      text += "error " + std::to_string(object["error"].value("column", 0)) + ' ' +
+              object["error"].value("message", ""s);
+      continue;
+    }
+    text += object.contains("elements") ? render_elements(object["elements"]) : "no elements";
+    if (object.contains("status")) {
+      text += " sw " + object.value("status", ""s);
+      if (object.contains("status_meaning"))
+        text += " (" + object.value("status_meaning", ""s) + ')';
+    }
+  }
+  return text;
+}
+
+struct json_case {
+  std::string input;
+  std::string rendered;  // render() of the output
+};
+
+void PrintTo(const json_case& c, std::ostream* os) {
+  *os << testing::PrintToString(c.input.substr(0, 80));
+}
+
+class json_lines_test : public testing::TestWithParam<json_case> {};
+
+TEST_P(json_lines_test, parses_back_to_the_decoded_nodes) {
+  const std::vector<decoded_line> lines = run_json(GetParam().input);
+  for (const decoded_line& line : lines)
+    EXPECT_EQ(compare(line), "") << line.output;
+  EXPECT_EQ(render(lines), GetParam().rendered);
+}
+
+const json_case json_cases[] = {
+    // Line kinds and input forms.
+    {"6F1A840E315041592E5359532E4444463031A5088801025F2D02656E\n",
+     "1: [6F@0/26[84@2/14=315041592E5359532E4444463031 A5@18/8[88@20/1=02 5F2D@23/2=656E]]]"},
+    {"6f:1a:84:0e:31:50:41:59:2e:53:59:53:2e:44:44:46:30:31:a5:08:88:01:02:5f:2d:02:65:6e\r\n",
+     "1: [6F@0/26[84@2/14=315041592E5359532E4444463031 A5@18/8[88@20/1=02 5F2D@23/2=656E]]]"},
+    {"\n  \t\n9F36020041", "1: []\n2: []\n3: [9F36@0/2=0041]"},
+    {"6F1A84Z0\n", "1: error 7 'Z' is not a hex digit"},
+    {"6F1\n", "1: error 3 odd number of hex digits"},
+    {"6 F\n", "1: error 2 ' ' inside a hex pair"},
+    {"6F\"1A\n9F\\\n", "1: error 3 '\"' is not a hex digit\n2: error 3 '\\' is not a hex digit"},
+    {"6F\xFF\n6F\x01\n",
+     "1: error 3 '\\xFF' is not a hex digit\n2: error 3 '\\x01' is not a hex digit"},
+    {"880\n\nzz\n9000\n",
+     "1: error 3 odd number of hex digits\n2: []\n3: error 1 'z' is not a hex digit\n"
+     "4: [] sw 9000 (success)"},
+    // Padding.
+    {"00006F03840100000000", "1: [6F@2/3[84@4/1=00]]"},
+    {"0000", "1: []"},
+    {"6F0A0000840100A5038801010090 00",
+     "1: [6F@0/10[84@4/1=00 A5@7/3[88@9/1=01]]] sw 9000 (success)"},
+    // Every problem, where it happens, with the bytes left.
+    {"9F0206000000", "1: [9F02@0/6!value runs past the end: 6 bytes declared, 3 left!=000000]"},
+    {"6F08 8402 8AB0",
+     "1: [6F@0/8!value runs past the end: 8 bytes declared, 4 left![84@2/2=8AB0]]"},
+    {"6F80840101", "1: [6F@0/0!indefinite length (80) not allowed!=840101]"},
+    {"9F0285 0000000001 00", "1: [9F02@0/0!length field of 6 octets is too long!=000000000100]"},
+    {"5F2D8201", "1: [5F2D@0/0!length runs past the end!=]"},
+    {"5F2D", "1: [5F2D@0/0!length runs past the end!=]"},
+    {"9F8181", "1: [9F8181?@0/0!tag runs past the end!=]"},
+    {"70 05 88 01 01 9F 81", "1: [70@0/5[88@2/1=01 9F81?@5/0!tag runs past the end!=]]"},
+    {"A5 03 88 01 01 5F 2D 08 65 6E",
+     "1: [A5@0/3[88@2/1=01] 5F2D@5/8!value runs past the end: 8 bytes declared, 2 left!=656E]"},
+    // Unknown tags do not end the record.
+    {"DF7F0101C101AA9F36020041", "1: [DF7F?@0/1=01 C1?@4/1=AA 9F36@7/2=0041]"},
+    {"9F8181817F01FF", "1: [9F8181817F?@0/1=FF]"},
+    {"BF0C05DF7F020102", "1: [BF0C@0/5[DF7F?@3/2=0102]]"},
+    // Status words, with and without a listed meaning, and when they are data.
+    {"6A82", "1: [] sw 6A82 (file or application not found)"},
+    {"6F00", "1: [] sw 6F00"},
+    {"9F360200416110", "1: [9F36@0/2=0041] sw 6110 (more data available)"},
+    {"5A089000", "1: [5A@0/8!value runs past the end: 8 bytes declared, 2 left!=9000]"},
+    {"6F00 6C1A", "1: [6F@0/0[]] sw 6C1A (wrong length Le)"},
+    // Card numbers, on their own and inside templates.
+    {"5A084111111111111111", "1: [5A@0/8=XXXXXXXXXXXX1111*]"},
+    {"70 1C 5A 08 4111111111111111 57 0A 4111111111111111D251 9F6B 03 411111",
+     "1: [70@0/28[5A@2/8=XXXXXXXXXXXX1111* 57@12/10=XXXXXXXXXXXX1111D251* 9F6B@24/3=XX1111*]]"},
+    {"77 0B 9F6B 08 4761739001010010 9000",
+     "1: [77@0/11[9F6B@2/8=XXXXXXXXXXXX0010*]] sw 9000 (success)"},
+    {"77 09 9F6B 06 000000010000", "1: [77@0/9[9F6B@2/6=000000010000]]"},
+    {"70 14 56 12 42353431333333303038393031303433345E",
+     "1: [70@0/20[56@2/18=42XXXXXXXXXXXXXXXXXXXXXXXX303433345E*]]"},
+    {"7010 E10E A50C 5A0A 5413330089010434567F",
+     "1: [70@0/16[E1?@2/14[A5@4/12[5A@6/10=XXXXXXXXXXXXXXX4567F*]]]]"},
+    // Bytes 00-1F and 7F-FF in text values stay hex.
+    {"50 06 00 1F 7F 80 C3 FF", "1: [50@0/6=001F7F80C3FF]"},
+    {"5F20 04 22 5C 0A 00", "1: [5F20@0/4=225C0A00]"},
+    // Three deep, then back up two levels.
+    {"6F 0C A5 08 BF0C 05 9F4D 02 0B0A 84 00",
+     "1: [6F@0/12[A5@2/8[BF0C@4/5[9F4D@7/2=0B0A]] 84@12/0=]]"},
+};
+
+INSTANTIATE_TEST_SUITE_P(rows, json_lines_test, testing::ValuesIn(json_cases));
+
+// Whatever the record, the output carries the parser's nodes; here records too big or
+// too deep to write out by hand.
+struct built_case {
+  std::string name;
+  std::string input;
+  std::size_t objects;
+};
+
+std::string nested(std::size_t depth, std::string inner_hex) {
+  for (std::size_t i = 0; i < depth; ++i) {
+    const std::size_t n = inner_hex.size() / 2;
+    std::string header = "E1";
+    if (n >= 0x100)
+      header += "82" + hex_of(std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(n >> 8),
+                                                          static_cast<std::uint8_t>(n)});
+    else if (n >= 0x80)
+      header += "81" + hex_of(std::array<std::uint8_t, 1>{static_cast<std::uint8_t>(n)});
+    else
+      header += hex_of(std::array<std::uint8_t, 1>{static_cast<std::uint8_t>(n)});
+    inner_hex = header + inner_hex;
+  }
+  return inner_hex;
+}
+
+std::string repeat(std::string_view piece, std::size_t times) {
+  std::string text;
+  for (std::size_t i = 0; i < times; ++i)
+    text += piece;
+  return text;
+}
+
+TEST(json_lines_built, large_and_deep_records_parse_back) {
+  const built_case cases[] = {
+      {"500 templates deep", nested(500, "5A084111111111111111") + "\n", 1},
+      {"longest record",
+       "7082FFFC" + repeat("DF7F81C8" + repeat("AB", 200), 321) + repeat("00", 48) + "\n", 1},
+      {"one byte too long", repeat("AA", 65537) + "\n9000\n", 2},
+      {"1000 short records", repeat("9F3602004190 00\n", 1000), 1000},
+      {"every tag octet from 01 to FE",
+       [] {
+         std::string text;
+         for (int tag = 1; tag < 0xFF; ++tag)
+           if ((tag & 0x1F) != 0x1F)
+             text += hex_of(std::array<std::uint8_t, 1>{static_cast<std::uint8_t>(tag)}) + "00";
+         return text + "\n";
+       }(),
+       1},
+  };
+  for (const built_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<decoded_line> lines = run_json(c.input);
+    ASSERT_EQ(lines.size(), c.objects);
+    for (const decoded_line& line : lines)
+      EXPECT_EQ(compare(line), "");
+  }
+  // The innermost card number is still masked, 500 levels down.
+  const std::vector<decoded_line> deep = run_json(nested(500, "5A084111111111111111"));
+  ASSERT_EQ(deep.size(), 1u);
+  EXPECT_EQ(deep[0].output.find("4111111111111111"), std::string::npos);
+  EXPECT_NE(deep[0].output.find("\"XXXXXXXXXXXX1111\",\"masked\":true"), std::string::npos);
+}
+
+#ifdef EMVTLV_JSON_RECORDS
+TEST(json_lines_records, every_test_record_parses_back) {
+  std::ifstream file(EMVTLV_JSON_RECORDS, std::ios::binary);
+  ASSERT_TRUE(file);
+  std::string text(std::size_t{1} << 20, '\0');  // room for the whole file
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  ASSERT_LT(text.size(), std::size_t{1} << 20);
+  const std::vector<decoded_line> lines = run_json(text);
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+  for (const decoded_line& line : lines)
+    EXPECT_EQ(compare(line), "") << "input line " << line.number;
+}
+#endif
+
+// put_json_string: what it writes, and what a JSON parser reads back from that.
+struct escape_case {
+  std::string text;
+  std::string written;
+  std::string read_back;
+};
+
+void PrintTo(const escape_case& c, std::ostream* os) {
+  *os << testing::PrintToString(c.text);
+}
+
+class json_string_test : public testing::TestWithParam<escape_case> {};
+
+TEST_P(json_string_test, escapes_to_valid_json) {
+  output_sink out;
+  put_json_string(out, GetParam().text);
+  EXPECT_EQ(out.view(), GetParam().written);
+  const json parsed = json::parse(out.view(), nullptr, false);
+  ASSERT_FALSE(parsed.is_discarded());
+  ASSERT_TRUE(parsed.is_string());
+  EXPECT_EQ(parsed.get<std::string>(), GetParam().read_back);
+}
+
+const std::string replacement = "\xEF\xBF\xBD";
+
+const escape_case escape_cases[] = {
+    {"", R"("")", ""},
+    {"Dedicated File (DF) Name", R"("Dedicated File (DF) Name")", "Dedicated File (DF) Name"},
+    {R"(say "hi")", R"("say \"hi\"")", R"(say "hi")"},
+    {R"(a\b)", R"("a\\b")", R"(a\b)"},
+    {"'\\xFF' is not a hex digit", R"("'\\xFF' is not a hex digit")", "'\\xFF' is not a hex digit"},
+    {"\x00\x01\x1F"s, R"("\u0000\u0001\u001F")", "\x00\x01\x1F"s},
+    {"\t\n\r", R"("\u0009\u000A\u000D")", "\t\n\r"},
+    {"a\x7F"
+     "b",
+     R"("a\u007Fb")",
+     "a\x7F"
+     "b"},
+    {"\xC3\xA9t\xC3\xA9", "\"\xC3\xA9t\xC3\xA9\"", "\xC3\xA9t\xC3\xA9"},
+    {"\xE2\x82\xAC 5", "\"\xE2\x82\xAC 5\"", "\xE2\x82\xAC 5"},
+    {"\xF0\x9F\x92\xB3", "\"\xF0\x9F\x92\xB3\"", "\xF0\x9F\x92\xB3"},
+    {"\xF4\x8F\xBF\xBF", "\"\xF4\x8F\xBF\xBF\"", "\xF4\x8F\xBF\xBF"},  // U+10FFFF, the last
+    {"\x80", R"("\uFFFD")", replacement},
+    {"\xFF\xFE", R"("\uFFFD\uFFFD")", replacement + replacement},
+    {"\xC0\xAF", R"("\uFFFD\uFFFD")", replacement + replacement},  // overlong '/'
+    {"\xE0\x80\xAF", R"("\uFFFD\uFFFD\uFFFD")", replacement + replacement + replacement},
+    {"\xED\xA0\x80", R"("\uFFFD\uFFFD\uFFFD")", replacement + replacement + replacement},
+    {"\xED\x9F\xBF", "\"\xED\x9F\xBF\"", "\xED\x9F\xBF"},  // U+D7FF, just below them
+    {"\xF4\x90\x80\x80", R"("\uFFFD\uFFFD\uFFFD\uFFFD")",
+     replacement + replacement + replacement + replacement},  // past U+10FFFF
+    {"\xF5\x80", R"("\uFFFD\uFFFD")", replacement + replacement},
+    {"a\xE2\x82", R"("a\uFFFD\uFFFD")", "a" + replacement + replacement},  // cut at the end
+    {"\xE2\x82"
+     "A",
+     R"("\uFFFD\uFFFDA")", replacement + replacement + "A"},
+    {"\xF0\x9F\x92", R"("\uFFFD\uFFFD\uFFFD")", replacement + replacement + replacement},
+    {"\xC3\"", R"("\uFFFD\"")", replacement + "\""},
+};
+
+INSTANTIATE_TEST_SUITE_P(rows, json_string_test, testing::ValuesIn(escape_cases));
+
+// json_line_matches_shape, the fuzzers' check: accepts what the writer writes and
+// refuses each way of breaking the schema.
+struct shape_case {
+  std::string line;
+  bool matches;
+};
+
+void PrintTo(const shape_case& c, std::ostream* os) {
+  *os << testing::PrintToString(c.line.substr(0, 120));
+}
+
+class json_shape_test : public testing::TestWithParam<shape_case> {};
+
+TEST_P(json_shape_test, matches_the_schema) {
+  std::string why;
+  EXPECT_EQ(json_line_matches_shape(GetParam().line, why), GetParam().matches) << why;
+  EXPECT_EQ(why.empty(), GetParam().matches);
+}
+
+std::string node_line(std::string_view node) {
+  return R"({"line":1,"elements":[)" + std::string(node) + "]}";
+}
+
+const shape_case shape_cases[] = {
+    {R"({"line":1,"elements":[]})", true},
+    {R"({"line":7,"error":{"message":"'Z' is not a hex digit","column":3}})", true},
+    {R"({"line":7,"error":{"message":"read error"}})", true},
+    {R"({"line":2,"elements":[],"status":"6F00"})", true},
+    {R"({"line":2,"elements":[],"status":"9000","status_meaning":"success"})", true},
+    {node_line(R"({"tag":"6F","name":"FCI","length":3,"offset":0,"elements":[)"
+               R"({"tag":"5A","length":1,"offset":2,"problem":"p","value":"X1","masked":true}]})"),
+     true},
+    {node_line(
+         R"({"tag":"82","length":2,"offset":0,"value":"1980","explain":[{"kind":"bit",)"
+         R"("label":"byte 1 b7","text":"SDA supported","items":[{"kind":"field","text":""}]}]})"),
+     true},
+    {"{\"line\":1,\"elements\":[]} ", true},
+    // The line.
+    {"", false},
+    {"[]", false},
+    {R"({"line":1,"elements":[]}{})", false},
+    {"{\"line\":1,\n\"elements\":[]}", false},
+    {R"({"elements":[]})", false},
+    {R"({"line":0,"elements":[]})", false},
+    {R"({"line":1.0,"elements":[]})", false},
+    {R"({"line":"1","elements":[]})", false},
+    {R"({"line":1})", false},
+    {R"({"line":1,"elements":[],"error":{"message":"x"}})", false},
+    {R"({"line":1,"elements":[],"line":1})", false},
+    {R"({"line":1,"elements":[],"extra":0})", false},
+    {R"({"line":1,"elements":{}})", false},
+    {R"({"line":1,"elements":[],"status":"900"})", false},
+    {R"({"line":1,"elements":[],"status":"6a82"})", false},
+    {R"({"line":1,"elements":[],"status_meaning":"success"})", false},
+    {R"({"line":1,"error":{"message":"x"},"status":"9000"})", false},
+    {R"({"line":1,"error":{"message":"x","column":0}})", false},
+    {R"({"line":1,"error":{"column":3}})", false},
+    {R"({"line":1,"error":{"message":""}})", false},
+    {R"({"line":1,"error":{"message":"x","why":1}})", false},
+    {"{\"line\":1,\"error\":{\"message\":\"\xFF\"}}", false},
+    {"{\"line\":1,\"error\":{\"message\":\"\xED\xA0\x80\"}}", false},
+    // A node.
+    {node_line(R"({"tag":"5a","length":0,"offset":0,"value":""})"), false},
+    {node_line(R"({"tag":"","length":0,"offset":0,"value":""})"), false},
+    {node_line(R"({"tag":"5A","offset":0,"value":""})"), false},
+    {node_line(R"({"tag":"5A","length":-1,"offset":0,"value":""})"), false},
+    {node_line(R"({"tag":"5A","length":0,"offset":0})"), false},
+    {node_line(R"({"tag":"5A","length":0,"offset":0,"value":"","elements":[]})"), false},
+    {node_line(R"({"tag":"5A","length":1,"offset":0,"value":"4"})"), false},
+    {node_line(R"({"tag":"5A","length":1,"offset":0,"value":"x1"})"), false},
+    {node_line(R"({"tag":"5A","length":1,"offset":0,"value":"41","masked":false})"), false},
+    {node_line(R"({"tag":"6F","length":0,"offset":0,"elements":[],"masked":true})"), false},
+    {node_line(R"({"tag":"5A","length":0,"offset":0,"value":"","name":""})"), false},
+    {node_line(R"({"tag":"5A","length":0,"offset":0,"value":"","tags":1})"), false},
+    {node_line(R"({"tag":"6F","length":2,"offset":0,"elements":[{"tag":"5A"}]})"), false},
+    // An explanation item.
+    {node_line(R"({"tag":"82","length":0,"offset":0,"value":"","explain":[]})"), false},
+    {node_line(
+         R"({"tag":"82","length":0,"offset":0,"value":"","explain":[{"kind":"note","text":""}]})"),
+     false},
+    {node_line(R"({"tag":"82","length":0,"offset":0,"value":"","explain":[{"kind":"bit"}]})"),
+     false},
+    {node_line(R"({"tag":"82","length":0,"offset":0,"value":"","explain":[{"kind":"bit","text":"",)"
+               R"("items":[{"kind":"bit","text":"","level":1}]}]})"),
+     false},
+};
+
+INSTANTIATE_TEST_SUITE_P(rows, json_shape_test, testing::ValuesIn(shape_cases));
+
+TEST(json_shape_deep, nesting_costs_no_stack) {
+  constexpr std::size_t depth = 20000;
+  std::string line = R"({"line":1,"elements":[)";
+  for (std::size_t i = 0; i < depth; ++i)
+    line += R"({"tag":"E1","length":0,"offset":0,"elements":[)";
+  line += R"({"tag":"5A","length":0,"offset":0,"value":"X"})";
+  for (std::size_t i = 0; i < depth; ++i)
+    line += "]}";
+  line += "]}";
+  std::string why;
+  EXPECT_FALSE(json_line_matches_shape(line, why));  // "X" is half a byte
+  EXPECT_NE(why.find("depth 20000"), std::string::npos) << why;
+}
+
+}  // namespace
+}  // namespace emvtlv
