@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
+
+#include "card/mask.h"
 
 namespace emvtlv {
 namespace {
@@ -45,10 +48,10 @@ void read_pan(record_view value, std::uint64_t length, std::uint64_t available, 
   // digits of a card from an earlier record.
   std::array<std::uint8_t, max_pan_octets> pan{};
   copy_data(pan, value, length, available);
-  for (std::uint64_t i = 0; i < length - 2; ++i)
-    out.append("XX");
-  put_hex_byte(out, pan[length - 2]);
-  put_hex_byte(out, pan[length - 1]);
+  // The digit test let no F pad through, so this leaves the last two octets in clear.
+  const std::span<char> text =
+      put_hex_bytes(out, record_view(pan, static_cast<std::int32_t>(length)), length);
+  apply_card_mask(card_mask_for(0x5A, length, {text.data(), text.size()}), text);
   out.put('\n');
 }
 
@@ -58,6 +61,20 @@ void read_iin(record_view value, std::uint64_t length, std::uint64_t available, 
   copy_data(iin, value, std::min(length, iin_octets), available);
   put_hex_byte(out, iin[0]);
   put_hex_byte(out, iin[1]);
+  out.put('\n');
+}
+
+void read_track2(record_view value, std::uint64_t length, std::uint64_t available,
+                 output_sink& out) {
+  const std::span<char> text = put_hex_bytes(out, value, std::min(length, available));
+  apply_card_mask(card_mask_for(0x57, length, {text.data(), text.size()}), text);
+  out.put('\n');
+}
+
+void read_template(record_view value, std::uint64_t length, std::uint64_t available,
+                   output_sink& out) {
+  const std::uint64_t shown = std::min(length, available);
+  mask_template_value(value.held(shown), put_hex_bytes(out, value, shown));
   out.put('\n');
 }
 

@@ -1,6 +1,7 @@
-// Printers for the two card numbers, in place of the generic hex dump.
+// Printers for the elements that can hold a card number, in place of the generic hex
+// dump. What they hide is decided by the masking module (card/mask.h).
 //
-// Both take the element arguments of the generic printer (the value view, the
+// All take the element arguments of the generic printer (the value view, the
 // declared length, the available count) and print exactly one line.
 // - read_pan (tag 5A): every declared octet must be packed BCD (octets past the record
 //   read 00 and pass); then 4 to 10 octets; printed as "XX" per masked octet and the
@@ -9,6 +10,10 @@
 // - read_iin (tag 42): the first two value positions must be packed BCD, whatever the
 //   declared length (a short value reads the next element's header); printed as two
 //   octets, 00 where the value does not reach.
+// - read_track2 (tag 57): the available octets in hex, as the generic printer shows
+//   them, the card number masked.
+// - read_template (any template tag): the available octets in hex as one string, not
+//   opened, with every card number the value's elements hold masked.
 #pragma once
 
 #include <cstdint>
@@ -20,5 +25,9 @@ namespace emvtlv {
 
 void read_pan(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out);
 void read_iin(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out);
+void read_track2(record_view value, std::uint64_t length, std::uint64_t available,
+                 output_sink& out);
+void read_template(record_view value, std::uint64_t length, std::uint64_t available,
+                   output_sink& out);
 
 }  // namespace emvtlv

@@ -2,15 +2,17 @@
 // number are hidden. Every printer that can show a PAN runs its hex through here.
 //
 // Contract and limits:
-// - Works on printed upper-case hex (two characters a byte) in place; the text keeps
-//   its length and form, masked characters become 'X'.
+// - Works on printed hex (two characters a byte, upper case as the printers write it;
+//   the separators are recognised in either case) in place; the text keeps its length
+//   and form, masked characters become 'X'.
 // - A cut-short value is masked as far as it is printed: the rules apply to what the
 //   hex holds.
-// - Rules: 5A, all but the last four digits (trailing F pad kept and not counted);
+// - Rules: 5A, all but the last four characters (trailing F pad kept and not counted);
 //   57, and 9F6B unless its declared length is 6 and it holds no D (Visa's Card CVM
 //   Limit), every character before the first D (all of it without one) but the last
-//   four; 56 (Track 1, ASCII), each PAN character after a leading 'B' up to the first
-//   '^' as "XX", but the last four.
+//   four; 56 (Track 1, ASCII), each PAN character, from after a leading 'B' (from the
+//   first character without one) up to the first '^', as "XX", but the last four.
+// - Nothing allocates; no read leaves the spans given.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +30,21 @@ card_mask card_mask_for(std::uint64_t tag, std::uint64_t declared_length, std::s
 // Masks the printed hex of one value under `rule`.
 void apply_card_mask(card_mask rule, std::span<char> hex);
 
+// Whether a tag (octets as one big-endian number) is a template: its first octet has
+// bit 20 set, so its value is itself a run of elements.
+bool is_template_tag(std::uint64_t tag);
+
 // A template's value printed as one hex string (`hex` shows `value`, two characters
-// a byte): walks the value as BER-TLV and masks every card-number value inside it,
-// in templates to any depth.
+// a byte; hex past 2 * value.size() is left alone, a shorter hex is masked as far as it
+// goes): walks the value as BER-TLV and masks every card-number value inside it.
+// - 00 octets where a tag would start are padding and skipped; tags may have any
+//   number of octets; lengths are short or 81 to 83 (80 and 84 up cannot be read).
+// - Templates nest to any depth (no recursion); each element is read inside the
+//   template that holds it. One whose value runs past that template's end is cut at
+//   the end and masked as far as it goes. One whose tag or length cannot be read
+//   there ends that template: the walk goes on after it in the template around it,
+//   and stops at the outermost level. Past 128 open templates (more than a 256-byte
+//   value can hold) deeper ones are walked as part of the one around them.
 void mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex);
 
 }  // namespace emvtlv

@@ -14,12 +14,11 @@ void output_sink::grow(std::size_t n) {
   limit_ = storage_.get() + capacity;
 }
 
-void put_hex_bytes(output_sink& out, record_view bytes, std::uint64_t n) {
+std::span<char> put_hex_bytes(output_sink& out, record_view bytes, std::uint64_t n) {
   const std::span<const std::uint8_t> held = bytes.held(n);
-  encode_hex_unchecked(held.data(), held.size(), out.extend(2 * held.size()));
-  // Positions past the record read 00.
-  for (std::uint64_t i = held.size(); i < n; ++i)
-    out.append("00");
+  char* const text = out.extend(2 * held.size());
+  encode_hex_unchecked(held.data(), held.size(), text);
+  return {text, 2 * held.size()};
 }
 
 }  // namespace emvtlv

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "common/hex.h"
@@ -52,7 +53,9 @@ inline void put_hex_byte(output_sink& out, std::uint8_t byte) {
   std::memcpy(out.extend(2), &hex_pairs[2 * std::size_t{byte}], 2);
 }
 
-// The first n positions of a view as hex, two digits a byte, no separator.
-void put_hex_bytes(output_sink& out, record_view bytes, std::uint64_t n);
+// The first n positions of a view as hex, two digits a byte, no separator; only the
+// positions the record holds (min(n, bytes.remaining())), as every caller asks for no
+// more. Returns the text it wrote, for a printer to mask before the sink's next call.
+std::span<char> put_hex_bytes(output_sink& out, record_view bytes, std::uint64_t n);
 
 }  // namespace emvtlv

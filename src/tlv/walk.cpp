@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "card/card_printers.h"
+#include "card/mask.h"
 #include "tlv/dictionary.h"
 
 namespace emvtlv {
@@ -42,8 +43,16 @@ std::uint64_t process_tlv(record_view element, std::int32_t remaining, output_si
     case 0x5A:
       read_pan(value, length, available, out);
       break;
+    case 0x57:
+      read_track2(value, length, available, out);
+      break;
     default:
-      read_value(value, length, available, out);
+      // A template prints as one string too, but the card numbers inside are hidden.
+      if (is_template_tag(tag)) {
+        read_template(value, length, available, out);
+      } else {
+        read_value(value, length, available, out);
+      }
   }
   return position + length;
 }

@@ -1,7 +1,8 @@
 // The element walk: turns one record into printed lines, one per BER-TLV element.
 //
 // Elements are taken as a flat run; templates are not opened. Each listed element
-// prints its label and then its value in hex (or a printer's message). Problems are
+// prints its label and then its value in hex (or a printer's message); card numbers,
+// in 5A, 57 and inside templates, print masked (card/mask.h). Problems are
 // lines of text, never errors: "unknown tag" drops the rest of the record; a length
 // field longer than 3 octets is reported, taken as length 0, and the walk resumes at
 // the refused octet; a value cut short by the record's end prints what is there.

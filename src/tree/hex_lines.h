@@ -4,12 +4,19 @@
 //
 // Contract and limits:
 // - Hex digits in either case; space, tab, CR and the separators ':' and '-' between
-//   byte pairs are ignored. A separator inside a pair, any other character, or an odd
-//   number of digits makes the line bad: one message, its 1-based column, no bytes.
-// - A record holds at most max_tree_record_bytes; a longer line is reported once and
-//   skipped to its end without being kept.
-// - Lines are numbered from 1; a last line without a newline is still a line.
-// - Messages are ASCII whatever the input: other bytes are shown escaped ('\xFF').
+//   byte pairs are ignored (so CR LF ends a line as LF does). A separator inside a
+//   pair, any other character (NUL and bytes 80 to FF included), or an odd number of
+//   digits makes the line bad: the first problem only, with its 1-based column (byte
+//   position in the line); the rest of the line is skipped.
+// - A record holds at most max_tree_record_bytes; a longer line is reported at the
+//   first digit past the limit and skipped to its end without being kept.
+// - A line with no digit and no problem (empty, or only white space and separators)
+//   is blank.
+// - Lines are numbered from 1; a last line without a newline is still a line. A read
+//   error ends the input: the line it cuts is dropped and next() says read_error.
+// - Messages are ASCII whatever the input: bytes outside 20 to 7E are shown escaped
+//   ('\xFF').
+// - The reader holds a 128 KiB block and a 64 KiB record (about 192 KiB): make it once.
 #pragma once
 
 #include <array>
@@ -39,14 +46,45 @@ class hex_line_reader {
 
   hex_line_reader();
   // The next whole line, or need_input when the block read so far ends inside one
-  // (call fill, then next again). The line's views stay valid until the next call.
+  // (call fill, then next again). The line's views stay valid until the next call
+  // to next. Once end_of_input or read_error is returned, it is returned again.
   status next(hex_line& line);
-  // One read from `in`.
+  // One read from `in`, which may block: drain any output first. A read of 0 bytes
+  // is the end of input, a negative one an error; after either, fill reads no more.
   void fill(input_source in);
 
  private:
-  struct state;
-  std::array<std::uint64_t, 1> placeholder_{};  // replaced by the real state
+  static constexpr std::size_t block_size = 128 * 1024;
+
+  void start_line(std::size_t at) noexcept;
+  void mark_bad(std::uint64_t column, std::string_view message) noexcept;
+  void mark_bad_char(std::uint64_t column, char c, std::string_view rest) noexcept;
+  status finish_line(hex_line& line) noexcept;
+
+  // Only what a read filled, and what a line wrote, is ever looked at.
+  std::array<char, block_size> block_;
+  std::array<std::uint8_t, max_tree_record_bytes> record_;
+  std::array<char, 40> message_;
+  std::size_t begin_ = 0;  // next block byte to decode
+  std::size_t end_ = 0;    // end of what reads filled
+  bool at_end_ = false;
+  bool failed_ = false;
+
+  // The line being decoded. Its column of block byte i is column_base_ + i + 1, in
+  // unsigned (wrapping) arithmetic, so moving the block only moves the base.
+  std::uint64_t number_ = 0;
+  std::uint64_t column_base_ = 0;
+  bool in_line_ = false;    // a byte of this line has been taken
+  std::size_t count_ = 0;   // record bytes decoded
+  bool have_high_ = false;  // a first digit waits for its pair
+  std::uint8_t high_ = 0;
+  std::uint64_t high_column_ = 0;
+  bool have_gap_ = false;  // a separator came after that first digit
+  char gap_ = 0;
+  std::uint64_t gap_column_ = 0;
+  bool bad_ = false;  // skipping to the end of the line
+  std::uint64_t bad_column_ = 0;
+  std::size_t message_size_ = 0;
 };
 
 }  // namespace emvtlv
