@@ -1,0 +1,113 @@
+#include "modes/tree_mode.h"
+
+#include <gtest/gtest.h>
+
+#include "memory_io.h"
+
+namespace emvtlv {
+namespace {
+
+std::string run_tree(std::string_view input, tree_mode_options options = {}) {
+  test::string_input in{input};
+  test::string_output out;
+  EXPECT_EQ(run_tree_mode(in.source(), out.target(), options), 0);
+  return out.text;
+}
+
+struct tree_case {
+  std::string input;
+  std::string output;
+};
+
+void PrintTo(const tree_case& c, std::ostream* os) {
+  *os << ::testing::PrintToString(c.input);
+}
+
+class TreeText : public ::testing::TestWithParam<tree_case> {};
+
+TEST_P(TreeText, PrintsExactly) {
+  EXPECT_EQ(run_tree(GetParam().input), GetParam().output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, TreeText,
+    ::testing::Values(
+        // SELECT PSE, as typed and as a reader logs it.
+        tree_case{"6F1A840E315041592E5359532E4444463031A5088801025F2D02656E\n",
+                  "6F File Control Information (FCI) Template\n"
+                  "  84 Dedicated File (DF) Name: 315041592E5359532E4444463031\n"
+                  "  A5 File Control Information (FCI) Proprietary Template\n"
+                  "    88 Short File Identifier (SFI): 01\n"
+                  "    5F2D Language Preference: 656E\n"},
+        tree_case{"6f 1a 84 0e 31 50 41 59 2e 53 59 53 2e 44 44 46 30 31 a5 08 88 01 02 5f 2d 02 "
+                  "65 6e 90 00\r\n",
+                  "6F File Control Information (FCI) Template\n"
+                  "  84 Dedicated File (DF) Name: 315041592E5359532E4444463031\n"
+                  "  A5 File Control Information (FCI) Proprietary Template\n"
+                  "    88 Short File Identifier (SFI): 01\n"
+                  "    5F2D Language Preference: 656E\n"
+                  "status: 9000 (success)\n"},
+        // GPO format 2 with a contactless tag and the card's track 2.
+        tree_case{"7727820219809404080101009F360200019F6C028000571147617390010100"
+                  "10D27122011143804489\n",
+                  "77 Response Message Template Format 2\n"
+                  "  82 Application Interchange Profile (AIP): 1980\n"
+                  "  94 Application File Locator (AFL): 08010100\n"
+                  "  9F36 Application Transaction Counter (ATC): 0001\n"
+                  "  9F6C Card Transaction Qualifiers (CTQ): 8000\n"
+                  "  57 Track 2 Equivalent Data: XXXXXXXXXXXX0010D27122011143804489\n"},
+        // READ RECORD: every card number masked, at any depth.
+        tree_case{"702A5A0847617390010100105F24032712315F200A4A4F484E2F534D4954489F6B0A4761739001"
+                  "010010D271\n",
+                  "70 READ RECORD Response Message Template\n"
+                  "  5A Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
+                  "  5F24 Application Expiration Date: 271231\n"
+                  "  5F20 Cardholder Name: 4A4F484E2F534D495448\n"
+                  "  9F6B Track 2 Data (C-2) / Card CVM Limit (C-3): XXXXXXXXXXXX0010D271\n"},
+        tree_case{"7021561F42343736313733393030313031303031305E444F452F4A5E32373132323031\n",
+                  "70 READ RECORD Response Message Template\n"
+                  "  56 Track 1 Data: 42XXXXXXXXXXXXXXXXXXXXXXXX303031305E444F452F4A5E3237313232"
+                  "3031\n"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, TreeText,
+    ::testing::Values(tree_case{"", ""}, tree_case{"\n\n  \n", ""},
+                      tree_case{"DF81010201 02\n", "DF8101 (unknown tag): 0102\n"},
+                      tree_case{"9F2600\n", "9F26 Application Cryptogram:\n"},
+                      tree_case{"\n9F26 0Z\n", "line 2: column 7: 'Z' is not a hex digit\n"},
+                      tree_case{
+                          "9000\n6A82\n",
+                          "status: 9000 (success)\nstatus: 6A82 (file or application not found)\n"},
+                      tree_case{"6F00\n", "6F File Control Information (FCI) Template\n"}));
+
+TEST(TreeMode, NumbersEveryLineWhenAsked) {
+  tree_mode_options options;
+  options.line_numbers = true;
+  EXPECT_EQ(run_tree("\n6F03880101\nZZ\n", options),
+            "2:6F File Control Information (FCI) Template\n"
+            "2:  88 Short File Identifier (SFI): 01\n"
+            "3:line 3: column 1: 'Z' is not a hex digit\n");
+}
+
+TEST(TreeMode, PromptsBeforeEveryLineAndEndsWithANewlineWhenAsked) {
+  tree_mode_options options;
+  options.prompt = true;
+  EXPECT_EQ(run_tree("88 01 01\n", options), std::string(tree_prompt) +
+                                                 "88 Short File Identifier (SFI): 01\n" +
+                                                 std::string(tree_prompt) + "\n");
+}
+
+TEST(TreeMode, GivesTheSameOutputWhateverTheReadSizes) {
+  const std::string input =
+      "6F1A840E315041592E5359532E4444463031A5088801025F2D02656E9000\n\nZZ\n5A0812";
+  const std::string whole = run_tree(input);
+  for (std::size_t step : {1u, 2u, 3u, 7u, 64u}) {
+    test::string_input in{input, step};
+    test::string_output out;
+    ASSERT_EQ(run_tree_mode(in.source(), out.target(), {}), 0);
+    EXPECT_EQ(out.text, whole) << step;
+  }
+}
+
+}  // namespace
+}  // namespace emvtlv
