@@ -167,6 +167,7 @@ struct text_writer {
 
   void put(std::string_view text) {
     const std::size_t n = std::min(text.size(), buffer.size() - size);
+    if (n == 0) return;  // an empty buffer may have no storage at all, and memcpy wants some
     std::memcpy(buffer.data() + size, text.data(), n);
     size += n;
   }
