@@ -37,14 +37,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "6F File Control Information (FCI) Template\n"
                   "  84 Dedicated File (DF) Name: 315041592E5359532E4444463031\n"
                   "  A5 File Control Information (FCI) Proprietary Template\n"
-                  "    88 Short File Identifier (SFI): 01\n"
+                  "    88 Short File Identifier (SFI): 02\n"
                   "    5F2D Language Preference: 656E\n"},
         tree_case{"6f 1a 84 0e 31 50 41 59 2e 53 59 53 2e 44 44 46 30 31 a5 08 88 01 02 5f 2d 02 "
                   "65 6e 90 00\r\n",
                   "6F File Control Information (FCI) Template\n"
                   "  84 Dedicated File (DF) Name: 315041592E5359532E4444463031\n"
                   "  A5 File Control Information (FCI) Proprietary Template\n"
-                  "    88 Short File Identifier (SFI): 01\n"
+                  "    88 Short File Identifier (SFI): 02\n"
                   "    5F2D Language Preference: 656E\n"
                   "status: 9000 (success)\n"},
         // GPO format 2 with a contactless tag and the card's track 2.
@@ -78,7 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
                       tree_case{
                           "9000\n6A82\n",
                           "status: 9000 (success)\nstatus: 6A82 (file or application not found)\n"},
-                      tree_case{"6F00\n", "6F File Control Information (FCI) Template\n"}));
+                      // A bare 6F00 is a status word, as the bytes before it (none) parse completely.
+        tree_case{"6F00\n", "status: 6F00\n"},
+        tree_case{"A500\n", "A5 File Control Information (FCI) Proprietary Template\n"}));
 
 TEST(TreeMode, NumbersEveryLineWhenAsked) {
   tree_mode_options options;
