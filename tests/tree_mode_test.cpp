@@ -71,14 +71,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, TreeText,
-    ::testing::Values(tree_case{"", ""}, tree_case{"\n\n  \n", ""},
-                      tree_case{"DF81010201 02\n", "DF8101 (unknown tag): 0102\n"},
-                      tree_case{"9F2600\n", "9F26 Application Cryptogram:\n"},
-                      tree_case{"\n9F26 0Z\n", "line 2: column 7: 'Z' is not a hex digit\n"},
-                      tree_case{
-                          "9000\n6A82\n",
-                          "status: 9000 (success)\nstatus: 6A82 (file or application not found)\n"},
-                      // A bare 6F00 is a status word, as the bytes before it (none) parse completely.
+    ::testing::Values(
+        tree_case{"", ""}, tree_case{"\n\n  \n", ""},
+        tree_case{"DF81010201 02\n", "DF8101 (unknown tag): 0102\n"},
+        tree_case{"9F2600\n", "9F26 Application Cryptogram:\n"},
+        tree_case{"\n9F26 0Z\n", "line 2: column 7: 'Z' is not a hex digit\n"},
+        // A card-number tag whose length cannot be read still hides the number.
+        tree_case{"5A80411111111111111111\n",
+                  "5A Application Primary Account Number (PAN): XXXXXXXXXXXXXX1111"
+                  " (indefinite length (80) not allowed)\n"},
+        tree_case{"E1055A854111111111\n",
+                  "E1 (unknown tag)\n"
+                  "  5A Application Primary Account Number (PAN): XX1111"
+                  " (length field of 6 octets is too long)\n"
+                  "11 (unknown tag): (value runs past the end: 17 bytes declared, 0 left)\n"},
+        tree_case{"9000\n6A82\n",
+                  "status: 9000 (success)\nstatus: 6A82 (file or application not found)\n"},
+        // A bare 6F00 is a status word, as the bytes before it (none) parse completely.
         tree_case{"6F00\n", "status: 6F00\n"},
         tree_case{"A500\n", "A5 File Control Information (FCI) Proprietary Template\n"}));
 

@@ -11,17 +11,19 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
   char* const hex = out.extend(2 * value.size());
   encode_hex_unchecked(value.data(), value.size(), hex);
   const std::span<char> printed(hex, 2 * value.size());
+  const std::string_view shown(hex, printed.size());
+  const card_mask rule = card_mask_for(node.tag, node.declared, shown);
   if (node.problem == node_problem::indefinite_length ||
       node.problem == node_problem::length_too_long) {
-    // The bytes left after a header we cannot read may still be elements.
+    // The bytes left after a header we cannot read may still be elements, or, under
+    // a card-number tag, the card number itself.
     mask_template_value(value, printed);
-    return std::string_view(hex, printed.size()).find('X') != std::string_view::npos;
+    apply_card_mask(rule, printed);
+    return shown.find('X') != std::string_view::npos;
   }
-  const card_mask rule =
-      card_mask_for(node.tag, node.declared, std::string_view(hex, printed.size()));
   if (rule == card_mask::none) return false;
   apply_card_mask(rule, printed);
-  return true;
+  return shown.find('X') != std::string_view::npos;
 }
 
 std::string_view node_name(const tree_node& node, std::span<const std::uint8_t>) {

@@ -17,7 +17,7 @@
 namespace emvtlv {
 
 // The node's value (or the bytes it holds after a problem), as hex in `out`. Returns
-// true when some of it was masked.
+// true when some of it shows masked (an X).
 bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record, output_sink& out);
 
 // True when the node holds bytes to print rather than children: a primitive element,
