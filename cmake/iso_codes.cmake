@@ -42,7 +42,9 @@ endfunction()
 
 # Reads the array under `key` of `file` and sets `out` to its rows, sorted: each row is
 # "SORTKEY|INITIALISER" where the initialiser lists `fields` as string literals, with
-# `numeric` given as a number. Entries lacking `sort_field` are skipped.
+# `numeric` given as a number; a field "long|short"
+# takes the long one where it begins with the short one.
+# Entries lacking `sort_field` are skipped.
 function(_iso_rows out file key sort_field fields)
   file(READ "${file}" json)
   string(JSON count ERROR_VARIABLE error LENGTH "${json}" "${key}")
@@ -63,9 +65,24 @@ function(_iso_rows out file key sort_field fields)
       endif()
       set(init "")
       foreach(field IN LISTS fields)
-        string(JSON value ERROR_VARIABLE error GET "${entry}" "${field}")
+        # "long|short": the long field where it only extends the short one ("United
+        # States" to "United States of America", not "France" to "French Republic").
+        string(REPLACE "|" ";" choices "${field}")
+        list(GET choices -1 short_field)
+        string(JSON value ERROR_VARIABLE error GET "${entry}" "${short_field}")
         if(error)
           set(value "")
+        endif()
+        list(LENGTH choices choice_count)
+        if(choice_count GREATER 1 AND NOT value STREQUAL "")
+          list(GET choices 0 long_field)
+          string(JSON long_value ERROR_VARIABLE error GET "${entry}" "${long_field}")
+          if(NOT error)
+            string(FIND "${long_value}" "${value} " at)
+            if(at EQUAL 0)
+              set(value "${long_value}")
+            endif()
+          endif()
         endif()
         if(field STREQUAL "numeric")
           if(NOT value MATCHES "^[0-9][0-9][0-9]$")
@@ -116,7 +133,7 @@ if(EXISTS "${_iso_currency_json}" AND EXISTS "${_iso_country_json}"
                "${_iso_currency_json}" "${_iso_country_json}" "${_iso_language_json}")
   _iso_rows(_iso_currencies "${_iso_currency_json}" 4217 numeric "numeric;alpha_3;name")
   _iso_rows(_iso_countries "${_iso_country_json}" 3166-1 numeric
-            "numeric;alpha_2;alpha_3;name")
+            "numeric;alpha_2;alpha_3;official_name|name")
   _iso_rows(_iso_languages "${_iso_language_json}" 639-2 alpha_2 "alpha_2;name")
   set(_iso_source "${_iso_dir}")
 else()

@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         value_case{0x5F2A, "1978", -1, {"problem 0: not a currency code: 1978"}},
         value_case{0x5F2A, "09A8", -1, {"problem 0: not a currency code: 09A8"}},
         value_case{0x5F2A, "000978", -1, {"problem 0: currency code: 2 bytes expected, 3 given"}},
-        value_case{0x5F28, "0840", -1, {"meaning 0: 840 United States"}},
+        value_case{0x5F28, "0840", -1, {"meaning 0: 840 United States of America"}},
         value_case{0x9F1A, "0250", -1, {"meaning 0: 250 France"}},
         value_case{0x5F28, "0384", -1, {"meaning 0: 384 C\xC3\xB4te d'Ivoire"}},
         value_case{0x9F1A, "0000", -1, {"meaning 0: 000 unknown country code"}},

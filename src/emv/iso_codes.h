@@ -30,7 +30,7 @@ struct iso_country {
   std::uint16_t numeric;
   std::string_view alpha2;  // "US"
   std::string_view alpha3;  // "USA"
-  std::string_view name;    // "United States" (the package's name, not official_name)
+  std::string_view name;    // "United States of America": the official name where it extends the short one
 };
 
 struct iso_language {
