@@ -30,7 +30,8 @@ struct iso_country {
   std::uint16_t numeric;
   std::string_view alpha2;  // "US"
   std::string_view alpha3;  // "USA"
-  std::string_view name;    // "United States of America": the official name where it extends the short one
+  // "United States of America": the long name where it extends the short one.
+  std::string_view name;
 };
 
 struct iso_language {
