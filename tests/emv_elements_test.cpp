@@ -175,3 +175,20 @@ TEST(EmvElements, EveryEntryIsFoundByItsTag) {
 
 }  // namespace
 }  // namespace emvtlv
+
+namespace emvtlv {
+namespace {
+
+// The direct index must answer exactly as a scan of the table does.
+TEST(EmvElements, LookupAgreesWithAScanOfTheTable) {
+  const auto table = emv_elements();
+  for (std::uint64_t key = 0; key < 0x1000000; key += (key < 0x20000 ? 1 : 0xFB)) {
+    const emv_element* expected = nullptr;
+    for (const emv_element& e : table)
+      if (e.tag == key) expected = &e;
+    ASSERT_EQ(find_emv_element(key), expected) << std::hex << key;
+  }
+}
+
+}  // namespace
+}  // namespace emvtlv

@@ -175,6 +175,28 @@ constexpr bool ascending_and_unique() {
 }
 static_assert(ascending_and_unique(), "the EMV element table must be sorted by tag, each once");
 
+// Every decoded node is looked up, so the common tags go straight to their entry: one
+// slot for each one-octet tag and for each two-octet tag under 5F, 9F and BF, holding
+// the entry's index + 1 (0: not listed). Anything else takes the binary search.
+constexpr std::array<std::uint8_t, 3> two_octet_prefixes = {0x5F, 0x9F, 0xBF};
+
+constexpr int index_slot(std::uint64_t tag) {
+  if (tag <= 0xFF) return static_cast<int>(tag);
+  for (std::size_t p = 0; p < two_octet_prefixes.size(); ++p)
+    if (tag >> 8 == two_octet_prefixes[p]) return static_cast<int>(256 * (p + 1) + (tag & 0xFF));
+  return -1;
+}
+
+constexpr auto direct_index = [] {
+  static_assert(elements.size() < 255, "an entry's index + 1 must fit a slot");
+  std::array<std::uint8_t, 256 * (1 + two_octet_prefixes.size())> index{};
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    const int slot = index_slot(elements[i].tag);
+    if (slot >= 0) index[static_cast<std::size_t>(slot)] = static_cast<std::uint8_t>(i + 1);
+  }
+  return index;
+}();
+
 }  // namespace
 
 std::span<const emv_element> emv_elements() {
@@ -182,6 +204,10 @@ std::span<const emv_element> emv_elements() {
 }
 
 const emv_element* find_emv_element(std::uint64_t tag) {
+  if (const int slot = index_slot(tag); slot >= 0) {
+    const std::uint8_t entry = direct_index[static_cast<std::size_t>(slot)];
+    return entry == 0 ? nullptr : &elements[entry - 1u];
+  }
   const auto it = std::lower_bound(elements.begin(), elements.end(), tag,
                                    [](const emv_element& e, std::uint64_t t) { return e.tag < t; });
   return it != elements.end() && it->tag == tag ? &*it : nullptr;

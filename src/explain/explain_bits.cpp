@@ -254,6 +254,10 @@ void explain_set_bits(bytes v, bit_table table, explain_output out) {
         continue;
       }
       const bit_meaning& m = table[next];
+      if (m.note == bit_note::none) {
+        emit(out, explain_kind::bit, label, m.text);
+        continue;
+      }
       item_text<112> text;
       text.append(m.text);
       if (m.note == bit_note::emv44) text.append(" (EMV 4.4)");

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 
 #include "writers/node_value.h"
 
@@ -15,9 +16,7 @@ void put_number(output_sink& out, std::uint64_t n) {
 }
 
 void put_indent(output_sink& out, std::uint64_t levels) {
-  char* at = out.extend(2 * levels);
-  for (std::uint64_t i = 0; i < 2 * levels; ++i)
-    at[i] = ' ';
+  std::memset(out.extend(2 * levels), ' ', 2 * levels);
 }
 
 struct line_start {
@@ -41,14 +40,22 @@ void put_explain_item(void* context, explain_kind, std::uint32_t level, std::str
   const auto& lines = *static_cast<const explain_lines*>(context);
   output_sink& out = *lines.out;
   lines.start.put(out);
-  put_indent(out, lines.depth + 1 + level);
-  out.append("- ");
+  // One reservation for the whole line: explain mode writes many short lines.
+  const std::size_t indent = 2 * (lines.depth + 1 + level);
+  const std::size_t labelled = label.empty() ? 0 : label.size() + 2;
+  char* at = out.extend(indent + 2 + labelled + text.size() + 1);
+  std::memset(at, ' ', indent);
+  at += indent;
+  *at++ = '-';
+  *at++ = ' ';
   if (!label.empty()) {
-    out.append(label);
-    out.append(": ");
+    std::memcpy(at, label.data(), label.size());
+    at += label.size();
+    *at++ = ':';
+    *at++ = ' ';
   }
-  out.append(text);
-  out.put('\n');
+  if (!text.empty()) std::memcpy(at, text.data(), text.size());
+  at[text.size()] = '\n';
 }
 
 void put_problem(const tree_node& node, output_sink& out) {
