@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -88,11 +89,27 @@ bool drain(output_sink& sink, output_target out) {
   return written;
 }
 
+// Waits until `fd` is ready for `events`. A parent may hand us a non-blocking pipe
+// (Node.js, job runners do); its EAGAIN means "not yet", not an error.
+bool wait_ready(int fd, short events) {
+  pollfd ready = {fd, events, 0};
+  for (;;) {
+    if (::poll(&ready, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool would_block(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK;
+}
+
 std::ptrdiff_t read_fd(void* context, char* buffer, std::size_t capacity) {
   const int fd = *static_cast<const int*>(context);
   for (;;) {
     const ssize_t got = ::read(fd, buffer, capacity);
-    if (got >= 0 || errno != EINTR) return got;
+    if (got >= 0) return got;
+    if (errno == EINTR) continue;
+    if (!would_block(errno) || !wait_ready(fd, POLLIN)) return -1;
   }
 }
 
@@ -102,6 +119,7 @@ bool write_fd(void* context, const char* data, std::size_t size) {
     const ssize_t put = ::write(fd, data, size);
     if (put < 0) {
       if (errno == EINTR) continue;
+      if (would_block(errno) && wait_ready(fd, POLLOUT)) continue;
       return false;
     }
     data += put;

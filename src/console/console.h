@@ -11,6 +11,8 @@
 //   waits for input; output is otherwise written in large blocks.
 // - End of input with nothing read: one newline, status 0. A read error: one newline,
 //   status 1. Output that can no longer be written: status 1 at once.
+// - A descriptor set to non-blocking (by whoever started us) is waited on with poll
+//   when it is not ready; output and status are then those of a blocking one.
 #pragma once
 
 #include <array>
