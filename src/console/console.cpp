@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -104,7 +105,47 @@ bool would_block(int error) {
 }
 
 std::ptrdiff_t read_fd(void* context, char* buffer, std::size_t capacity) {
-  const int fd = *static_cast<const int*>(context);
+  return read_descriptor(*static_cast<const int*>(context), buffer, capacity);
+}
+
+bool write_fd(void* context, const char* data, std::size_t size) {
+  return write_descriptor(*static_cast<const int*>(context), data, size);
+}
+
+// "12:" for line 12, made once per input line.
+class line_label {
+ public:
+  void set(std::uint64_t number) {
+    const auto made = std::to_chars(text_.data(), text_.data() + text_.size() - 1, number);
+    *made.ptr = ':';
+    size_ = static_cast<std::size_t>(made.ptr - text_.data()) + 1;
+  }
+  std::string_view view() const { return {text_.data(), size_}; }
+
+ private:
+  std::array<char, 24> text_{};
+  std::size_t size_ = 0;
+};
+
+// Copies one record's output into `sink`, every line led by `label`.
+void append_labelled(output_sink& sink, std::string_view lines, std::string_view label) {
+  while (!lines.empty()) {
+    const std::size_t newline = lines.find('\n');
+    const std::size_t length = newline == std::string_view::npos ? lines.size() : newline + 1;
+    char* at = sink.extend(label.size() + length);
+    std::memcpy(at, label.data(), label.size());
+    std::memcpy(at + label.size(), lines.data(), length);
+    lines.remove_prefix(length);
+  }
+}
+
+int stdin_fd = STDIN_FILENO;
+int stdout_fd = STDOUT_FILENO;
+int stderr_fd = STDERR_FILENO;
+
+}  // namespace
+
+std::ptrdiff_t read_descriptor(int fd, char* buffer, std::size_t capacity) {
   for (;;) {
     const ssize_t got = ::read(fd, buffer, capacity);
     if (got >= 0) return got;
@@ -113,8 +154,7 @@ std::ptrdiff_t read_fd(void* context, char* buffer, std::size_t capacity) {
   }
 }
 
-bool write_fd(void* context, const char* data, std::size_t size) {
-  const int fd = *static_cast<const int*>(context);
+bool write_descriptor(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t put = ::write(fd, data, size);
     if (put < 0) {
@@ -127,11 +167,6 @@ bool write_fd(void* context, const char* data, std::size_t size) {
   }
   return true;
 }
-
-int stdin_fd = STDIN_FILENO;
-int stdout_fd = STDOUT_FILENO;
-
-}  // namespace
 
 std::uint8_t scan_hex_step(const char* text) {
   std::uint8_t value = 0;
@@ -182,16 +217,24 @@ output_target stdout_target() {
   ::fcntl(stdout_fd, F_SETPIPE_SZ, pipe_size_wanted);
   return {&stdout_fd, write_fd};
 }
+output_target stderr_target() {
+  return {&stderr_fd, write_fd};
+}
 
-int run_console(input_source in, output_target out) {
+int run_console(input_source in, output_target out, const console_options& options) {
   line_reader reader;
   output_sink sink(2 * output_block_size);
+  output_sink record_output;  // with line numbers, one record's lines before labelling
+  line_label label;
+  std::uint64_t line_number = 1;
+  label.set(line_number);
   std::array<char, line_buffer_size> line{};
   std::array<std::uint8_t, record_buffer_size> record{};
+  const bool talk = !options.quiet;
 
-  sink.append(banner);
+  if (talk) sink.append(banner);
   for (;;) {
-    sink.append(prompt);
+    if (talk) sink.append(prompt);
     std::string_view text;
     line_reader::status got = reader.next(text);
     while (got == line_reader::status::need_input) {
@@ -201,14 +244,22 @@ int run_console(input_source in, output_target out) {
       got = reader.next(text);
     }
     if (got != line_reader::status::line) {
-      sink.put('\n');
+      if (talk) sink.put('\n');
       const bool written = drain(sink, out);
       return got == line_reader::status::end_of_input && written ? 0 : 1;
     }
 
-    sink.put('\n');
+    if (talk) sink.put('\n');
     const std::int32_t count = decode_line(text, line, record);
-    process_emv(record, count, sink);
+    if (options.line_numbers) {
+      record_output.clear();
+      process_emv(record, count, record_output);
+      append_labelled(sink, record_output.view(), label.view());
+      // A piece of a longer line keeps its number for the next piece.
+      if (text.ends_with('\n')) label.set(++line_number);
+    } else {
+      process_emv(record, count, sink);
+    }
     if (sink.size() >= output_block_size && !drain(sink, out)) return 1;
   }
 }
