@@ -1,6 +1,14 @@
-// emvtlv: decodes EMV BER-TLV records typed or piped one per line as hex text.
-#include "console/console.h"
+// emvtlv: decodes EMV BER-TLV records given one per line as hex text.
+#include <unistd.h>
 
-int main() {
-  return emvtlv::run_console(emvtlv::stdin_source(), emvtlv::stdout_target());
+#include "cli/options.h"
+#include "cli/run.h"
+
+int main(int argc, char* argv[]) {
+  using namespace emvtlv;
+  const cli::parse_result parsed = cli::parse_command_line(argc, argv);
+  if (parsed.run) return cli::run(parsed.chosen);
+  const bool written = write_descriptor(STDOUT_FILENO, parsed.out.data(), parsed.out.size());
+  write_descriptor(STDERR_FILENO, parsed.err.data(), parsed.err.size());
+  return written ? parsed.exit_status : 1;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -28,8 +29,8 @@ pipe_pair make_pipe() {
 }
 
 // The command line: EMVTLV_TEST_WRAPPER (say "valgrind -q --error-exitcode=99"),
-// split at spaces, in front of the program.
-std::vector<std::string> command_line(const char* path) {
+// split at spaces, in front of the program and its arguments.
+std::vector<std::string> command_line(const char* path, const std::vector<std::string>& args) {
   std::vector<std::string> words;
   if (const char* wrapper = std::getenv("EMVTLV_TEST_WRAPPER")) {
     std::istringstream split(wrapper);
@@ -37,12 +38,14 @@ std::vector<std::string> command_line(const char* path) {
       words.push_back(word);
   }
   words.emplace_back(path);
+  words.insert(words.end(), args.begin(), args.end());
   return words;
 }
 
-// Starts `path` with the given descriptors as its standard input, output and error.
-pid_t spawn(const char* path, int in, int out, int err) {
-  const std::vector<std::string> words = command_line(path);
+// Starts `path` with the given descriptors as its standard input, output and error;
+// a negative `out` starts it with standard output closed.
+pid_t spawn(const char* path, int in, int out, int err, const std::vector<std::string>& args = {}) {
+  const std::vector<std::string> words = command_line(path, args);
   std::vector<char*> argv;
   for (const std::string& word : words)
     argv.push_back(const_cast<char*>(word.c_str()));
@@ -52,7 +55,11 @@ pid_t spawn(const char* path, int in, int out, int err) {
   if (pid == 0) {
     ::signal(SIGPIPE, SIG_DFL);
     ::dup2(in, 0);
-    ::dup2(out, 1);
+    if (out >= 0) {
+      ::dup2(out, 1);
+    } else {
+      ::close(1);
+    }
     ::dup2(err, 2);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
@@ -68,42 +75,80 @@ void set_status(run_result& result, pid_t pid) {
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
 }
 
-// Moves `input` into `in` while draining `out` and `err`, until both outputs close.
-void pump(int in, std::string_view input, int out, int err, run_result& result) {
+void set_nonblocking(int fd) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+using steady = std::chrono::steady_clock;
+
+int milliseconds_until(steady::time_point then, steady::time_point now) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(then - now).count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, 60000));
+}
+
+// Moves `input` into `in` while draining `out` and `err`, until both outputs close or
+// the time is up, each pipe paced as `options` says. Negative descriptors are absent.
+void pump(int in, std::string_view input, int out, int err, const run_options& options,
+          run_result& result) {
+  const steady::time_point start = steady::now();
+  const steady::time_point deadline = start + options.timeout;
+  steady::time_point next_write = start + options.writer.delay;
+  steady::time_point next_read = start + options.reader.delay;
   std::size_t written = 0;
   if (in >= 0 && input.empty()) {
     ::close(in);
     in = -1;
   }
-  char buffer[65536];
+  // Our end only: a write larger than the pipe holds must not block while the
+  // program waits for us to drain its output.
+  if (in >= 0) set_nonblocking(in);
+  std::vector<char> buffer(65536);
   while (out >= 0 || err >= 0) {
-    pollfd fds[3] = {{out, POLLIN, 0}, {err, POLLIN, 0}, {in, POLLOUT, 0}};
-    if (::poll(fds, 3, -1) < 0) {
+    const steady::time_point now = steady::now();
+    if (now >= deadline) {
+      result.timed_out = true;
+      break;
+    }
+    steady::time_point wake = deadline;
+    const bool may_read = now >= next_read;
+    const bool may_write = now >= next_write;
+    if (!may_read && out >= 0) wake = std::min(wake, next_read);
+    if (!may_write && in >= 0) wake = std::min(wake, next_write);
+    pollfd fds[3] = {
+        {may_read ? out : -1, POLLIN, 0}, {err, POLLIN, 0}, {may_write ? in : -1, POLLOUT, 0}};
+    if (::poll(fds, 3, milliseconds_until(wake, now)) < 0) {
       if (errno == EINTR) continue;
       throw std::runtime_error("poll failed");
     }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].revents == 0) continue;
-      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      const std::size_t want =
+          i == 0 && options.reader.step > 0 ? options.reader.step : buffer.size();
+      const ssize_t got = ::read(fds[i].fd, buffer.data(), std::min(want, buffer.size()));
       if (got > 0) {
-        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
+        (i == 0 ? result.out : result.err).append(buffer.data(), static_cast<std::size_t>(got));
+        if (i == 0) next_read = steady::now() + options.reader.pause;
       } else {
         ::close(fds[i].fd);
         (i == 0 ? out : err) = -1;
       }
     }
     if (in >= 0 && fds[2].revents != 0) {
-      const ssize_t put = (fds[2].revents & POLLOUT) != 0
-                              ? ::write(in, input.data() + written, input.size() - written)
-                              : -1;
+      std::size_t want = input.size() - written;
+      if (options.writer.step > 0) want = std::min(want, options.writer.step);
+      const ssize_t put =
+          (fds[2].revents & POLLOUT) != 0 ? ::write(in, input.data() + written, want) : -1;
       if (put > 0) written += static_cast<std::size_t>(put);
-      if (put < 0 || written == input.size()) {
+      next_write = steady::now() + options.writer.pause;
+      const bool full = put < 0 && (fds[2].revents & POLLOUT) != 0 && errno == EAGAIN;
+      if ((put < 0 && !full) || written == input.size()) {
         ::close(in);
         in = -1;
       }
     }
   }
-  if (in >= 0) ::close(in);
+  for (const int fd : {in, out, err})
+    if (fd >= 0) ::close(fd);
 }
 
 // A started program whose standard output and error the caller reads.
@@ -133,20 +178,37 @@ int open_input(const char* stdin_path) {
 }  // namespace
 
 run_result run_program(const char* path, std::string_view input) {
+  return run_program(path, input, run_options{});
+}
+
+run_result run_program(const char* path, std::string_view input, const run_options& options) {
   // The test process must survive the program closing its input early.
   ::signal(SIGPIPE, SIG_IGN);
   const pipe_pair in = make_pipe();
-  const started program = start_reading(path, in.read_end);
+  const pipe_pair err = make_pipe();
+  pipe_pair out;
+  if (options.stdout_file) {
+    out.write_end = ::open(options.stdout_file->c_str(), O_WRONLY | O_CLOEXEC);
+    if (out.write_end < 0) throw std::runtime_error("cannot open test output");
+  } else if (!options.stdout_closed) {
+    out = make_pipe();
+  }
+  if (options.nonblocking_input) set_nonblocking(in.read_end);
+  if (options.nonblocking_output && out.write_end >= 0) set_nonblocking(out.write_end);
+  const pid_t pid = spawn(path, in.read_end, out.write_end, err.write_end, options.args);
+  for (const int fd : {in.read_end, out.write_end, err.write_end})
+    if (fd >= 0) ::close(fd);
   run_result result;
-  pump(in.write_end, input, program.out, program.err, result);
-  set_status(result, program.pid);
+  pump(in.write_end, input, out.read_end, err.read_end, options, result);
+  if (result.timed_out) ::kill(pid, SIGKILL);
+  set_status(result, pid);
   return result;
 }
 
 run_result run_program_with_stdin_file(const char* path, const char* stdin_path) {
   const started program = start_reading(path, open_input(stdin_path));
   run_result result;
-  pump(-1, {}, program.out, program.err, result);
+  pump(-1, {}, program.out, program.err, run_options{}, result);
   set_status(result, program.pid);
   return result;
 }

@@ -5,8 +5,10 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace emvtlv::test {
 
@@ -22,6 +24,34 @@ struct run_result {
 
 // Feeds `input` on standard input (then closes it) and collects both outputs.
 run_result run_program(const char* path, std::string_view input);
+
+// How the test moves bytes through one of the program's pipes: nothing before
+// `delay`, then at most `step` bytes at a time (0: as many as the pipe takes), with
+// `pause` after each step. The default moves everything as fast as it can.
+struct pacing {
+  std::chrono::milliseconds delay{0};
+  std::size_t step = 0;
+  std::chrono::milliseconds pause{0};
+};
+
+struct run_options {
+  std::vector<std::string> args;  // after the program name
+  // The program's ends of its input and output pipes set to non-blocking, as a
+  // parent such as Node.js leaves them.
+  bool nonblocking_input = false;
+  bool nonblocking_output = false;
+  pacing writer;  // how the test feeds standard input
+  pacing reader;  // how the test drains standard output
+  // Standard output opened from this file (say /dev/full) instead of a pipe, or
+  // closed altogether.
+  std::optional<std::string> stdout_file;
+  bool stdout_closed = false;
+  // A program still running after this is killed, and the result says timed_out.
+  std::chrono::milliseconds timeout{120000};
+};
+
+// As run_program, with arguments and the pipes set up and driven as `options` says.
+run_result run_program(const char* path, std::string_view input, const run_options& options);
 
 // Runs with standard input opened from `stdin_path` (a file, or a directory to make
 // reads fail).

@@ -1,9 +1,13 @@
 #include "console/console.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -88,20 +92,141 @@ bool drain(output_sink& sink, output_target out) {
   return written;
 }
 
-std::ptrdiff_t read_fd(void* context, char* buffer, std::size_t capacity) {
-  const int fd = *static_cast<const int*>(context);
+// Waits until `fd` is ready for `events`. A parent may hand us a non-blocking pipe
+// (Node.js, job runners do); its EAGAIN means "not yet", not an error.
+bool wait_ready(int fd, short events) {
+  pollfd ready = {fd, events, 0};
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, capacity);
-    if (got >= 0 || errno != EINTR) return got;
+    if (::poll(&ready, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
   }
 }
 
+bool would_block(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+std::ptrdiff_t read_fd(void* context, char* buffer, std::size_t capacity) {
+  return read_descriptor(*static_cast<const int*>(context), buffer, capacity);
+}
+
 bool write_fd(void* context, const char* data, std::size_t size) {
-  const int fd = *static_cast<const int*>(context);
+  return write_descriptor(*static_cast<const int*>(context), data, size);
+}
+
+// "12:" for line 12. Counted up in its decimal text, carrying as on paper: cheaper
+// than formatting the number again for every line.
+class line_label {
+ public:
+  line_label() { std::memcpy(text_.data(), "1:", 2); }
+  void next() {
+    std::size_t at = size_ - 1;  // the colon
+    while (at > 0 && text_[at - 1] == '9')
+      text_[--at] = '0';
+    if (at > 0) {
+      ++text_[at - 1];
+      return;
+    }
+    // All nines: one more digit, a 1 and then the zeros already there.
+    text_[0] = '1';
+    text_[size_ - 1] = '0';
+    text_[size_] = ':';
+    ++size_;
+  }
+  std::string_view view() const { return {text_.data(), size_}; }
+
+ private:
+  std::array<char, 24> text_{};  // 20 digits hold any 64-bit count
+  std::size_t size_ = 2;
+};
+
+// memcpy for a label of a few characters, inline: a library call for every line
+// would cost more than the copy. Fixed-size moves, the last one overlapping, so
+// nothing is written past dst + n.
+inline void copy_short(char* dst, const char* src, std::size_t n) {
+  if (n >= 16) {
+    for (std::size_t i = 0; i + 16 < n; i += 16)
+      std::memcpy(dst + i, src + i, 16);
+    std::memcpy(dst + n - 16, src + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(dst, src, 8);
+    std::memcpy(dst + n - 8, src + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(dst, src, 4);
+    std::memcpy(dst + n - 4, src + n - 4, 4);
+  } else if (n >= 2) {
+    std::memcpy(dst, src, 2);
+    std::memcpy(dst + n - 2, src + n - 2, 2);
+  } else if (n == 1) {
+    *dst = *src;
+  }
+}
+
+// Bit i set where text[i] is a newline, for the 64 bytes at `text`.
+inline std::uint64_t newline_bits_64(const char* text) {
+  const __m128i newline = _mm_set1_epi8('\n');
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * i));
+    const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, newline)));
+    bits |= std::uint64_t{found} << (16 * i);
+  }
+  return bits;
+}
+
+// Calls `at_newline(i)` for every newline position i in `text`, in order. Lines of a
+// record are a few dozen characters: testing 64 bytes at once keeps the branches
+// down to about one a line. The tail is copied out, so nothing past the text is read.
+template <typename F>
+inline void for_each_newline(std::string_view text, F at_newline) {
+  const auto visit = [&](std::size_t block, std::uint64_t bits) {
+    for (; bits != 0; bits &= bits - 1)
+      at_newline(block + static_cast<std::size_t>(std::countr_zero(bits)));
+  };
+  std::size_t block = 0;
+  for (; block + 64 <= text.size(); block += 64)
+    visit(block, newline_bits_64(text.data() + block));
+  if (block < text.size()) {
+    std::array<char, 64> tail{};
+    std::memcpy(tail.data(), text.data() + block, text.size() - block);
+    visit(block, newline_bits_64(tail.data()));
+  }
+}
+
+// Copies one record's output into `sink`, every line led by `label`.
+void append_labelled(output_sink& sink, std::string_view lines, std::string_view label) {
+  std::size_t from = 0;
+  const auto copy_line = [&](std::size_t end) {
+    char* at = sink.extend(label.size() + end - from);
+    copy_short(at, label.data(), label.size());
+    std::memcpy(at + label.size(), lines.data() + from, end - from);
+    from = end;
+  };
+  for_each_newline(lines, [&](std::size_t newline) { copy_line(newline + 1); });
+  if (from < lines.size()) copy_line(lines.size());  // an unfinished last line
+}
+
+int stdin_fd = STDIN_FILENO;
+int stdout_fd = STDOUT_FILENO;
+int stderr_fd = STDERR_FILENO;
+
+}  // namespace
+
+std::ptrdiff_t read_descriptor(int fd, char* buffer, std::size_t capacity) {
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, capacity);
+    if (got >= 0) return got;
+    if (errno == EINTR) continue;
+    if (!would_block(errno) || !wait_ready(fd, POLLIN)) return -1;
+  }
+}
+
+bool write_descriptor(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t put = ::write(fd, data, size);
     if (put < 0) {
       if (errno == EINTR) continue;
+      if (would_block(errno) && wait_ready(fd, POLLOUT)) continue;
       return false;
     }
     data += put;
@@ -109,11 +234,6 @@ bool write_fd(void* context, const char* data, std::size_t size) {
   }
   return true;
 }
-
-int stdin_fd = STDIN_FILENO;
-int stdout_fd = STDOUT_FILENO;
-
-}  // namespace
 
 std::uint8_t scan_hex_step(const char* text) {
   std::uint8_t value = 0;
@@ -164,16 +284,22 @@ output_target stdout_target() {
   ::fcntl(stdout_fd, F_SETPIPE_SZ, pipe_size_wanted);
   return {&stdout_fd, write_fd};
 }
+output_target stderr_target() {
+  return {&stderr_fd, write_fd};
+}
 
-int run_console(input_source in, output_target out) {
+int run_console(input_source in, output_target out, const console_options& options) {
   line_reader reader;
   output_sink sink(2 * output_block_size);
+  output_sink record_output;  // with line numbers, one record's lines before labelling
+  line_label label;
   std::array<char, line_buffer_size> line{};
   std::array<std::uint8_t, record_buffer_size> record{};
+  const bool talk = !options.quiet;
 
-  sink.append(banner);
+  if (talk) sink.append(banner);
   for (;;) {
-    sink.append(prompt);
+    if (talk) sink.append(prompt);
     std::string_view text;
     line_reader::status got = reader.next(text);
     while (got == line_reader::status::need_input) {
@@ -183,14 +309,22 @@ int run_console(input_source in, output_target out) {
       got = reader.next(text);
     }
     if (got != line_reader::status::line) {
-      sink.put('\n');
+      if (talk) sink.put('\n');
       const bool written = drain(sink, out);
       return got == line_reader::status::end_of_input && written ? 0 : 1;
     }
 
-    sink.put('\n');
+    if (talk) sink.put('\n');
     const std::int32_t count = decode_line(text, line, record);
-    process_emv(record, count, sink);
+    if (options.line_numbers) {
+      record_output.clear();
+      process_emv(record, count, record_output);
+      append_labelled(sink, record_output.view(), label.view());
+      // A piece of a longer line keeps its number for the next piece.
+      if (text.ends_with('\n')) label.next();
+    } else {
+      process_emv(record, count, sink);
+    }
     if (sink.size() >= output_block_size && !drain(sink, out)) return 1;
   }
 }

@@ -11,6 +11,8 @@
 //   waits for input; output is otherwise written in large blocks.
 // - End of input with nothing read: one newline, status 0. A read error: one newline,
 //   status 1. Output that can no longer be written: status 1 at once.
+// - A descriptor set to non-blocking (by whoever started us) is waited on with poll
+//   when it is not ready; output and status are then those of a blocking one.
 #pragma once
 
 #include <array>
@@ -54,11 +56,29 @@ struct output_target {
   bool (*write)(void* context, const char* data, std::size_t size);
 };
 
-// Standard input and output, by file descriptor.
+// Standard input, output and error, by file descriptor.
 input_source stdin_source();
 output_target stdout_target();
+output_target stderr_target();
+
+// One read(2) of `fd`, retried when interrupted and, when the descriptor is
+// non-blocking and has nothing yet, after waiting for it; otherwise as read(2).
+std::ptrdiff_t read_descriptor(int fd, char* buffer, std::size_t capacity);
+// Writes all `size` bytes, waiting as read_descriptor does; false on a real error.
+bool write_descriptor(int fd, const char* data, std::size_t size);
+
+// What the command line changes; the default is the classic console, byte for byte.
+struct console_options {
+  // No banner, no prompts, no newline after a prompt or at end of input: only the
+  // element lines and messages.
+  bool quiet = false;
+  // Each element line and message starts with the number of the input line its
+  // record came from and a colon ("12:"). Lines count from 1; the records a line
+  // longer than 511 characters is cut into share its number.
+  bool line_numbers = false;
+};
 
 // Runs the console until end of input; returns the exit status.
-int run_console(input_source in, output_target out);
+int run_console(input_source in, output_target out, const console_options& options = {});
 
 }  // namespace emvtlv

@@ -1,0 +1,32 @@
+// Input from FILE arguments: the files read in order as one stream, exactly the bytes
+// `cat FILE...` would give, so the console sees no seams between them.
+//
+// Contract and limits:
+// - "-" is standard input (never closed; named twice, it is read twice).
+// - A file that cannot be opened or read is reported on `errors` as
+//   "emvtlv: NAME: <strerror text>" and skipped; what it gave before a read error
+//   stays given. `failed` then tells the caller to end with status 1.
+// - Each read hands out what one read(2) gives, into the console's own block: memory
+//   stays flat whatever the files' sizes.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "console/console.h"
+
+namespace emvtlv::cli {
+
+struct file_list {
+  std::span<char* const> names;
+  output_target errors;
+  std::size_t next = 0;  // the next name to open
+  int fd = -1;           // the file being read, -1 between files
+  const char* name = nullptr;
+  bool failed = false;
+};
+
+// An input source over `files`, which must outlive it.
+input_source file_list_source(file_list& files);
+
+}  // namespace emvtlv::cli

@@ -1,0 +1,47 @@
+// The command line: emvtlv [OPTION]... [FILE]..., parsed with the C library's
+// getopt_long into an options value.
+//
+// Contract and limits:
+// - Parsing never writes anywhere: help, version and error text come back as strings
+//   for main to print. A program name in messages is always "emvtlv".
+// - The first of --help, --version or a bad option decides, as getopt meets them
+//   (options may follow file names; "--" ends the options; "-" is a file name).
+// - getopt keeps global state and reorders argv; the files are a view into argv.
+// - Adding a decoding mode: one enumerator in `mode`, one row in the option table
+//   (options.cpp), one case where the options are applied and one in run().
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "console/console.h"
+
+namespace emvtlv::cli {
+
+// How the records are decoded and printed.
+enum class mode { console };
+
+struct options {
+  mode run_mode = mode::console;
+  console_options console;
+  std::span<char* const> files;  // in order; none: standard input
+};
+
+inline constexpr int exit_usage = 2;  // a bad option or a missing argument
+
+struct parse_result {
+  bool run = true;  // false: print `out` and `err` and exit with `exit_status`
+  options chosen;
+  int exit_status = 0;
+  std::string out;  // help or version text, for standard output
+  std::string err;  // the complaint and where to find help, for standard error
+};
+
+parse_result parse_command_line(int argc, char* argv[]);
+
+// The text of --help, and the line of --version ("emvtlv 1.1.0\n").
+std::string help_text();
+std::string version_text();
+
+}  // namespace emvtlv::cli

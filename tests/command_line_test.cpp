@@ -1,0 +1,182 @@
+// The built emvtlv given options and FILE arguments, as a shell runs it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <vector>
+
+#include "child_process.h"
+
+namespace emvtlv {
+namespace {
+
+using strings = std::vector<std::string>;
+
+const std::string banner = "EMV Parser\n";
+const std::string ask = "Input EMV record encoded in TLV format: \n";
+const std::string try_help = "Try 'emvtlv --help' for more information.\n";
+const std::string records = "9F2608112233\n\n5A0847617390010100105F2403271231\n";
+
+test::run_result run(const strings& args, const std::string& input) {
+  test::run_options options;
+  options.args = args;
+  return test::run_program(EMVTLV_PROGRAM, input, options);
+}
+
+struct option_case {
+  const char* name;
+  strings args;
+  std::string out;  // all of standard output, or its first line when `first_line_only`
+  bool first_line_only;
+  std::string err;
+  int exit_status;
+};
+
+void PrintTo(const option_case& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class CommandLine : public ::testing::TestWithParam<option_case> {};
+
+TEST_P(CommandLine, WritesTheseStreamsAndStatus) {
+  const option_case& c = GetParam();
+  const test::run_result got = run(c.args, records);
+  EXPECT_EQ(c.first_line_only ? got.out.substr(0, got.out.find('\n') + 1) : got.out, c.out);
+  EXPECT_EQ(got.err, c.err);
+  EXPECT_EQ(got.exit_status, c.exit_status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CommandLine,
+    ::testing::Values(
+        option_case{"Quiet",
+                    {"-q"},
+                    "Application Cryptogram: 112233\n"
+                    "Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
+                    "Application Expiration Date: 271231\n",
+                    false,
+                    "",
+                    0},
+        option_case{"LineNumbers",
+                    {"--line-number"},
+                    banner + ask + "1:Application Cryptogram: 112233\n" + ask + ask +
+                        "3:Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
+                        "3:Application Expiration Date: 271231\n" +
+                        ask,
+                    false,
+                    "",
+                    0},
+        option_case{"QuietNumbered",
+                    {"-qn"},
+                    "1:Application Cryptogram: 112233\n"
+                    "3:Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
+                    "3:Application Expiration Date: 271231\n",
+                    false,
+                    "",
+                    0},
+        option_case{"DashReadsStandardInput",
+                    {"-q", "-"},
+                    "Application Cryptogram: 112233\n"
+                    "Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
+                    "Application Expiration Date: 271231\n",
+                    false,
+                    "",
+                    0},
+        option_case{"Help", {"--help"}, "Usage: emvtlv [OPTION]... [FILE]...\n", true, "", 0},
+        option_case{"HelpShort", {"-h"}, "Usage: emvtlv [OPTION]... [FILE]...\n", true, "", 0},
+        option_case{"Version", {"--version"}, "emvtlv " EMVTLV_VERSION "\n", false, "", 0},
+        option_case{"VersionShort", {"-V"}, "emvtlv " EMVTLV_VERSION "\n", false, "", 0},
+        option_case{
+            "UnknownOption", {"-x"}, "", false, "emvtlv: invalid option -- 'x'\n" + try_help, 2},
+        option_case{"UnknownLongOption",
+                    {"-q", "--bogus", "-"},
+                    "",
+                    false,
+                    "emvtlv: unrecognized option '--bogus'\n" + try_help,
+                    2},
+        option_case{"DoubleDashMakesAFileName",
+                    {"-q", "--", "-n"},
+                    "",
+                    false,
+                    "emvtlv: -n: No such file or directory\n",
+                    1}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// Files in a fresh directory, removed at the end.
+class FileArguments : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/emvtlv-files-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (const std::string& path : made_)
+      std::remove(path.c_str());
+    ::rmdir(dir_.c_str());
+  }
+  std::string make(const std::string& name, const std::string& content) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    made_.push_back(path);
+    contents_[path] = content;
+    return path;
+  }
+  std::string dir_;
+  strings made_;
+  std::map<std::string, std::string> contents_;
+};
+
+// emvtlv [OPTIONS] a b ... prints what cat a b ... | emvtlv [OPTIONS] prints.
+TEST_F(FileArguments, ReadAsTheirConcatenationOnStandardInput) {
+  const std::string with_newline = make("a", "9F2608112233\n\n5A0847617390010100105F2403271231\n");
+  const std::string no_final_newline = make("b", "9F270180\n9F3602");  // ends inside a line
+  const std::string empty = make("c", "");
+  const std::string long_lines =
+      make("d", "0001\n" + std::string(700, '9') + "\n" + std::string(1200, 'A') + "\n");
+  const std::vector<strings> sets = {{with_newline},
+                                     {with_newline, no_final_newline},
+                                     {no_final_newline, with_newline},
+                                     {empty},
+                                     {empty, with_newline, empty},
+                                     {no_final_newline, long_lines, no_final_newline},
+                                     {with_newline, "-", no_final_newline}};
+  const std::string standard_input = "9F2701\n";  // what "-" reads
+  for (const strings& files : sets) {
+    std::string concatenation;
+    for (const std::string& file : files) {
+      if (file == "-") {
+        concatenation += standard_input;
+        continue;
+      }
+      concatenation += contents_.at(file);
+    }
+    for (const strings& options : std::vector<strings>{{}, {"-q"}, {"-n"}, {"-qn"}}) {
+      strings args = options;
+      args.insert(args.end(), files.begin(), files.end());
+      const test::run_result from_files = run(args, standard_input);
+      const test::run_result from_pipe = run(options, concatenation);
+      SCOPED_TRACE(::testing::PrintToString(args));
+      EXPECT_EQ(from_files.out, from_pipe.out);
+      EXPECT_EQ(from_files.err, "");
+      EXPECT_EQ(from_files.exit_status, 0);
+    }
+  }
+}
+
+// As cat does: say which file and why, go on with the others, end with status 1.
+TEST_F(FileArguments, OneThatCannotBeReadIsReportedAndSkipped) {
+  const std::string a = make("a", "9F2608112233\n");
+  const std::string b = make("b", "9F270180\n");
+  const std::string missing = dir_ + "/missing";
+  const test::run_result got = run({"-q", a, missing, dir_, b}, "");
+  EXPECT_EQ(got.out, "Application Cryptogram: 112233\nCryptogram Information Data: 80\n");
+  EXPECT_EQ(got.err, "emvtlv: " + missing + ": No such file or directory\nemvtlv: " + dir_ +
+                         ": Is a directory\n");
+  EXPECT_EQ(got.exit_status, 1);
+}
+
+}  // namespace
+}  // namespace emvtlv

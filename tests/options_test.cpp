@@ -1,0 +1,165 @@
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace emvtlv::cli {
+namespace {
+
+const std::string usage_line = "Usage: emvtlv [OPTION]... [FILE]...\n";
+const std::string try_help = "Try 'emvtlv --help' for more information.\n";
+
+struct parse_case {
+  const char* name;
+  std::vector<std::string> args;  // after the program name
+  bool run;
+  bool quiet;
+  bool line_numbers;
+  std::vector<std::string> files;
+  int exit_status;
+  std::string out_first_line;  // of standard output, newline included
+  std::string err;
+};
+
+void PrintTo(const parse_case& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::string first_line(const std::string& text) {
+  return text.substr(0, text.find('\n') + 1);
+}
+
+class ParseCommandLine : public ::testing::TestWithParam<parse_case> {};
+
+TEST_P(ParseCommandLine, ChoosesWhatTheRowSays) {
+  const parse_case& c = GetParam();
+  std::vector<std::string> words = {"emvtlv"};
+  words.insert(words.end(), c.args.begin(), c.args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  const parse_result got = parse_command_line(static_cast<int>(words.size()), argv.data());
+  EXPECT_EQ(got.run, c.run);
+  EXPECT_EQ(got.exit_status, c.exit_status);
+  EXPECT_EQ(first_line(got.out), c.out_first_line);
+  EXPECT_EQ(got.err, c.err);
+  if (!c.run) return;
+  EXPECT_EQ(got.chosen.console.quiet, c.quiet);
+  EXPECT_EQ(got.chosen.console.line_numbers, c.line_numbers);
+  EXPECT_EQ(std::vector<std::string>(got.chosen.files.begin(), got.chosen.files.end()), c.files);
+}
+
+using strings = std::vector<std::string>;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ParseCommandLine,
+    ::testing::Values(
+        parse_case{"Nothing", {}, true, false, false, {}, 0, "", ""},
+        parse_case{"QuietShort", {"-q"}, true, true, false, {}, 0, "", ""},
+        parse_case{"QuietLong", {"--quiet"}, true, true, false, {}, 0, "", ""},
+        parse_case{"NumbersShort", {"-n"}, true, false, true, {}, 0, "", ""},
+        parse_case{"NumbersLong", {"--line-number"}, true, false, true, {}, 0, "", ""},
+        parse_case{"NumbersAbbreviated", {"--line"}, true, false, true, {}, 0, "", ""},
+        parse_case{"Clustered", {"-qn"}, true, true, true, {}, 0, "", ""},
+        parse_case{"BothApart", {"-n", "--quiet"}, true, true, true, {}, 0, "", ""},
+        parse_case{"Files", {"a", "b"}, true, false, false, strings{"a", "b"}, 0, "", ""},
+        parse_case{
+            "OptionsAmongFiles", {"a", "-q", "b"}, true, true, false, strings{"a", "b"}, 0, "", ""},
+        parse_case{
+            "DashIsAFile", {"-n", "-", "a"}, true, false, true, strings{"-", "a"}, 0, "", ""},
+        parse_case{"DoubleDashEndsOptions",
+                   {"-q", "--", "-n", "--help"},
+                   true,
+                   true,
+                   false,
+                   strings{"-n", "--help"},
+                   0,
+                   "",
+                   ""},
+        parse_case{"HelpShort", {"-h"}, false, false, false, {}, 0, usage_line, ""},
+        parse_case{"HelpLong", {"--help"}, false, false, false, {}, 0, usage_line, ""},
+        parse_case{
+            "HelpAfterFiles", {"a", "-q", "--help"}, false, false, false, {}, 0, usage_line, ""},
+        parse_case{
+            "VersionShort", {"-V"}, false, false, false, {}, 0, "emvtlv " EMVTLV_VERSION "\n", ""},
+        parse_case{"VersionLong",
+                   {"--version"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   0,
+                   "emvtlv " EMVTLV_VERSION "\n",
+                   ""},
+        parse_case{"FirstOfHelpAndVersionWins",
+                   {"-V", "-h"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   0,
+                   "emvtlv " EMVTLV_VERSION "\n",
+                   ""},
+        parse_case{"UnknownShort",
+                   {"-x"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: invalid option -- 'x'\n" + try_help},
+        parse_case{"UnknownInCluster",
+                   {"-qzn"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: invalid option -- 'z'\n" + try_help},
+        parse_case{"UnknownLong",
+                   {"--tree"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: unrecognized option '--tree'\n" + try_help},
+        parse_case{"ArgumentNotAllowed",
+                   {"--quiet=yes"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: option '--quiet' doesn't allow an argument\n" + try_help},
+        parse_case{"BadOptionBeforeHelp",
+                   {"-x", "--help"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: invalid option -- 'x'\n" + try_help},
+        parse_case{
+            "HelpBeforeBadOption", {"--help", "-x"}, false, false, false, {}, 0, usage_line, ""}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// Every option the parser takes has its line in the help, long and short form.
+TEST(HelpText, ListsEveryOption) {
+  const std::string help = help_text();
+  for (const char* line : {"  -q, --quiet ", "  -n, --line-number ", "  -h, --help ",
+                           "  -V, --version ", "man emvtlv"})
+    EXPECT_NE(help.find(line), std::string::npos) << line;
+}
+
+}  // namespace
+}  // namespace emvtlv::cli
