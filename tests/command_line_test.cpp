@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{"Version", {"--version"}, "emvtlv " EMVTLV_VERSION "\n", false, "", 0},
         option_case{"VersionShort", {"-V"}, "emvtlv " EMVTLV_VERSION "\n", false, "", 0},
         option_case{
-            "UnknownOption", {"-x"}, "", false, "emvtlv: invalid option -- 'x'\n" + try_help, 2},
+            "UnknownOption", {"-z"}, "", false, "emvtlv: invalid option -- 'z'\n" + try_help, 2},
         option_case{"UnknownLongOption",
                     {"-q", "--bogus", "-"},
                     "",

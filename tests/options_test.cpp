@@ -105,14 +105,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "emvtlv " EMVTLV_VERSION "\n",
                    ""},
         parse_case{"UnknownShort",
-                   {"-x"},
+                   {"-z"},
                    false,
                    false,
                    false,
                    {},
                    2,
                    "",
-                   "emvtlv: invalid option -- 'x'\n" + try_help},
+                   "emvtlv: invalid option -- 'z'\n" + try_help},
         parse_case{"UnknownInCluster",
                    {"-qzn"},
                    false,
@@ -123,14 +123,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    "emvtlv: invalid option -- 'z'\n" + try_help},
         parse_case{"UnknownLong",
-                   {"--tree"},
+                   {"--frobnicate"},
                    false,
                    false,
                    false,
                    {},
                    2,
                    "",
-                   "emvtlv: unrecognized option '--tree'\n" + try_help},
+                   "emvtlv: unrecognized option '--frobnicate'\n" + try_help},
         parse_case{"ArgumentNotAllowed",
                    {"--quiet=yes"},
                    false,
@@ -141,25 +141,71 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    "emvtlv: option '--quiet' doesn't allow an argument\n" + try_help},
         parse_case{"BadOptionBeforeHelp",
-                   {"-x", "--help"},
+                   {"-z", "--help"},
                    false,
                    false,
                    false,
                    {},
                    2,
                    "",
-                   "emvtlv: invalid option -- 'x'\n" + try_help},
+                   "emvtlv: invalid option -- 'z'\n" + try_help},
         parse_case{
-            "HelpBeforeBadOption", {"--help", "-x"}, false, false, false, {}, 0, usage_line, ""}),
+            "HelpBeforeBadOption", {"--help", "-z"}, false, false, false, {}, 0, usage_line, ""}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Every option the parser takes has its line in the help, long and short form.
 TEST(HelpText, ListsEveryOption) {
   const std::string help = help_text();
-  for (const char* line : {"  -q, --quiet ", "  -n, --line-number ", "  -h, --help ",
-                           "  -V, --version ", "man emvtlv"})
+  for (const char* line :
+       {"  -t, --tree ", "  -j, --json ", "  -x, --explain ", "  -q, --quiet ",
+        "  -n, --line-number ", "  -h, --help ", "  -V, --version ", "man emvtlv"})
     EXPECT_NE(help.find(line), std::string::npos) << line;
 }
+
+struct mode_case {
+  std::vector<std::string> args;
+  mode run_mode;
+  bool json;
+  bool explain;
+  bool tree_line_numbers;
+};
+
+void PrintTo(const mode_case& c, std::ostream* os) {
+  for (const std::string& a : c.args)
+    *os << a << ' ';
+}
+
+class ChooseMode : public ::testing::TestWithParam<mode_case> {};
+
+// -x needs the tree; -j is the tree for scripts, numbered by its own "line" field.
+TEST_P(ChooseMode, AsTheOptionsCombine) {
+  const mode_case& c = GetParam();
+  std::vector<std::string> words = {"emvtlv"};
+  words.insert(words.end(), c.args.begin(), c.args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const parse_result got = parse_command_line(static_cast<int>(words.size()), argv.data());
+  ASSERT_TRUE(got.run);
+  EXPECT_EQ(got.chosen.run_mode, c.run_mode);
+  EXPECT_EQ(got.chosen.tree.output == tree_mode_options::format::json, c.json);
+  EXPECT_EQ(got.chosen.tree.explain, c.explain);
+  EXPECT_EQ(got.chosen.tree.line_numbers, c.tree_line_numbers);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ChooseMode,
+    ::testing::Values(mode_case{{}, mode::console, false, false, false},
+                      mode_case{{"-n"}, mode::console, false, false, true},
+                      mode_case{{"-t"}, mode::tree, false, false, false},
+                      mode_case{{"--tree", "-n"}, mode::tree, false, false, true},
+                      mode_case{{"-x"}, mode::tree, false, true, false},
+                      mode_case{{"-tx", "-q"}, mode::tree, false, true, false},
+                      mode_case{{"-j"}, mode::json, true, false, false},
+                      mode_case{{"-jn"}, mode::json, true, false, false},
+                      mode_case{{"--json", "--explain"}, mode::json, true, true, false},
+                      mode_case{{"-t", "-j"}, mode::json, true, false, false}));
 
 }  // namespace
 }  // namespace emvtlv::cli

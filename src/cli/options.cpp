@@ -20,6 +20,9 @@ struct option_row {
 };
 
 constexpr std::array option_table = {
+    option_row{"tree", 't', "decode each line as a BER-TLV tree, naming every EMV tag"},
+    option_row{"json", 'j', "write the tree as JSON Lines, one object per input line"},
+    option_row{"explain", 'x', "explain bits, dates, codes and lists (implies -t)"},
     option_row{"quiet", 'q', "print only the element lines and messages"},
     option_row{"line-number", 'n', "start each line with its input line's number and ':'"},
     option_row{"help", 'h', "print this help and exit"},
@@ -91,6 +94,8 @@ parse_result exit_with(std::string text) {
 
 parse_result parse_command_line(int argc, char* argv[]) {
   parse_result result;
+  bool tree_asked = false;
+  bool json_asked = false;
   ::opterr = 0;  // we word the complaints ourselves
   ::optind = 0;  // 0, not 1: makes glibc start afresh, as every call must
   for (;;) {
@@ -98,6 +103,15 @@ parse_result parse_command_line(int argc, char* argv[]) {
         ::getopt_long(argc, argv, tables.short_options.data(), tables.long_options.data(), nullptr);
     if (code == -1) break;
     switch (code) {
+      case 't':
+        tree_asked = true;
+        break;
+      case 'j':
+        json_asked = true;
+        break;
+      case 'x':
+        result.chosen.tree.explain = true;
+        break;
       case 'q':
         result.chosen.console.quiet = true;
         break;
@@ -112,6 +126,14 @@ parse_result parse_command_line(int argc, char* argv[]) {
         return complain(code, ::optopt, argv[::optind - 1]);
     }
   }
+  // JSON is the tree written for scripts; explaining needs the tree.
+  if (json_asked) {
+    result.chosen.run_mode = mode::json;
+    result.chosen.tree.output = tree_mode_options::format::json;
+  } else if (tree_asked || result.chosen.tree.explain) {
+    result.chosen.run_mode = mode::tree;
+  }
+  result.chosen.tree.line_numbers = result.chosen.console.line_numbers && !json_asked;
   result.chosen.files =
       std::span<char* const>(argv + ::optind, static_cast<std::size_t>(argc - ::optind));
   return result;
@@ -123,7 +145,8 @@ std::string help_text() {
       "Decode EMV payment-card records, one per line as hex text, and print each\n"
       "BER-TLV element's name and value; card numbers are masked.\n"
       "FILEs are read in order as one input; with no FILE, or when FILE is -, read\n"
-      "standard input. Unless -q is given, the banner and prompts are printed too.\n\n";
+      "standard input. Unless -q is given, the banner and prompts are printed too\n"
+      "(with -t or -x, a prompt only when standard input is a terminal).\n\n";
   for (const option_row& row : option_table) {
     std::string left = std::string("  -") + row.short_name + ", --" + row.long_name;
     left.resize(std::max<std::size_t>(left.size() + 2, 22), ' ');

@@ -16,15 +16,17 @@
 #include <string_view>
 
 #include "console/console.h"
+#include "modes/tree_mode.h"
 
 namespace emvtlv::cli {
 
 // How the records are decoded and printed.
-enum class mode { console };
+enum class mode { console, tree, json };
 
 struct options {
   mode run_mode = mode::console;
   console_options console;
+  tree_mode_options tree;        // with mode::tree and mode::json; its prompt is run's choice
   std::span<char* const> files;  // in order; none: standard input
 };
 

@@ -1,5 +1,7 @@
 #include "cli/run.h"
 
+#include <unistd.h>
+
 #include "cli/file_input.h"
 
 namespace emvtlv::cli {
@@ -13,12 +15,26 @@ int run_console_mode(const options& chosen) {
   return status != 0 || files.failed ? 1 : 0;
 }
 
+int run_tree_modes(const options& chosen) {
+  tree_mode_options tree = chosen.tree;
+  // A person at a terminal is prompted; a pipe or a script is not. JSON never prompts.
+  tree.prompt = chosen.run_mode == mode::tree && !chosen.console.quiet && chosen.files.empty() &&
+                ::isatty(STDIN_FILENO) == 1;
+  if (chosen.files.empty()) return run_tree_mode(stdin_source(), stdout_target(), tree);
+  file_list files{.names = chosen.files, .errors = stderr_target()};
+  const int status = run_tree_mode(file_list_source(files), stdout_target(), tree);
+  return status != 0 || files.failed ? 1 : 0;
+}
+
 }  // namespace
 
 int run(const options& chosen) {
   switch (chosen.run_mode) {
     case mode::console:
       return run_console_mode(chosen);
+    case mode::tree:
+    case mode::json:
+      return run_tree_modes(chosen);
   }
   return 1;
 }
