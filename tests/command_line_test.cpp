@@ -96,6 +96,50 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     "emvtlv: unrecognized option '--bogus'\n" + try_help,
                     2},
+        // The decoding modes: no banner and, on a pipe, no prompt.
+        option_case{"Tree",
+                    {"-t"},
+                    "9F26 Application Cryptogram: 112233"
+                    " (value runs past the end: 8 bytes declared, 3 left)\n"
+                    "5A Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
+                    "5F24 Application Expiration Date: 271231\n",
+                    false,
+                    "",
+                    0},
+        option_case{"TreeNumbered",
+                    {"-tn"},
+                    "1:9F26 Application Cryptogram: 112233"
+                    " (value runs past the end: 8 bytes declared, 3 left)\n"
+                    "3:5A Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
+                    "3:5F24 Application Expiration Date: 271231\n",
+                    false,
+                    "",
+                    0},
+        option_case{"Explain",
+                    {"--explain", "-q"},
+                    "9F26 Application Cryptogram: 112233"
+                    " (value runs past the end: 8 bytes declared, 3 left)\n"
+                    "5A Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
+                    "5F24 Application Expiration Date: 271231\n"
+                    "  - 2027-12-31\n",
+                    false,
+                    "",
+                    0},
+        option_case{
+            "JsonIgnoresLineNumbers",
+            {"-jn"},
+            "{\"line\":1,\"elements\":[{\"tag\":\"9F26\",\"name\":"
+            "\"Application Cryptogram\",\"length\":8,\"offset\":0,\"problem\":"
+            "\"value runs past the end: 8 bytes declared, 3 left\",\"value\":\"112233\"}]}\n"
+            "{\"line\":2,\"elements\":[]}\n"
+            "{\"line\":3,\"elements\":[{\"tag\":\"5A\",\"name\":"
+            "\"Application Primary Account Number (PAN)\",\"length\":8,\"offset\":0,"
+            "\"value\":\"XXXXXXXXXXXX0010\",\"masked\":true},{\"tag\":\"5F24\",\"name\":"
+            "\"Application Expiration Date\",\"length\":3,\"offset\":10,\"value\":"
+            "\"271231\"}]}\n",
+            false,
+            "",
+            0},
         option_case{"DoubleDashMakesAFileName",
                     {"-q", "--", "-n"},
                     "",
@@ -153,7 +197,8 @@ TEST_F(FileArguments, ReadAsTheirConcatenationOnStandardInput) {
       }
       concatenation += contents_.at(file);
     }
-    for (const strings& options : std::vector<strings>{{}, {"-q"}, {"-n"}, {"-qn"}}) {
+    for (const strings& options :
+         std::vector<strings>{{}, {"-q"}, {"-n"}, {"-qn"}, {"-t"}, {"-j"}, {"-xn"}}) {
       strings args = options;
       args.insert(args.end(), files.begin(), files.end());
       const test::run_result from_files = run(args, standard_input);
@@ -176,6 +221,16 @@ TEST_F(FileArguments, OneThatCannotBeReadIsReportedAndSkipped) {
   EXPECT_EQ(got.err, "emvtlv: " + missing + ": No such file or directory\nemvtlv: " + dir_ +
                          ": Is a directory\n");
   EXPECT_EQ(got.exit_status, 1);
+}
+
+// A line far past the largest record is one message, read in blocks, never held whole.
+TEST(DecodingModes, RefuseAnOverlongLineAndGoOn) {
+  const std::string input = std::string(1'000'000, 'A') + "\n88 01 02\n";
+  const test::run_result got = run({"-t"}, input);
+  EXPECT_EQ(got.out,
+            "line 1: column 131073: record longer than 65536 bytes\n"
+            "88 Short File Identifier (SFI): 02\n");
+  EXPECT_EQ(got.exit_status, 0);
 }
 
 }  // namespace
