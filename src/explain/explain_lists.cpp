@@ -152,15 +152,26 @@ std::size_t tag_octets(bytes v, std::size_t pos) {
 }
 
 // Fields "tag" and "name" of the tag `tag` (1 to max_tag_octets octets).
-void emit_tag_fields(explain_output out, bytes tag) {
-  item_text<2 * max_tag_octets> hex;
-  hex.append_hex(tag);
-  emit(out, explain_kind::field, "tag", hex.view(), 1);
+std::string_view tag_name(bytes tag) {
   std::uint64_t number = 0;
   for (const std::uint8_t b : tag)
     number = number << 8 | b;
   const emv_element* element = find_emv_element(number);
-  emit(out, explain_kind::field, "name", element != nullptr ? element->name : "unknown tag", 1);
+  return element != nullptr ? element->name : "unknown tag";
+}
+
+// One line an entry, the tag as its label: DOLs run to dozens of entries a record, and
+// "9F37: Unpredictable Number, 4 bytes" says all there is to say.
+void emit_tag_entry(explain_output out, bytes tag, int length) {
+  item_text<2 * max_tag_octets> hex;
+  hex.append_hex(tag);
+  item_text<160> text;
+  text.append(tag_name(tag));
+  if (length >= 0) {
+    text.append(", ").append_uint(static_cast<std::uint64_t>(length));
+    text.append(length == 1 ? " byte" : " bytes");
+  }
+  emit(out, explain_kind::entry, hex.view(), text.view(), 0);
 }
 
 // Walks a list of tags, each followed by a one-octet length when `with_lengths`.
@@ -181,20 +192,16 @@ void explain_tags(bytes v, bool with_lengths, explain_output out) {
     }
     const bytes tag = v.subspan(pos, n);
     if (!with_lengths) {
-      emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
-      emit_tag_fields(out, tag);
+      emit_tag_entry(out, tag, -1);
       pos += n;
       continue;
     }
     if (pos + n >= v.size()) {
       emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
-      emit_tag_fields(out, tag);
       emit(out, explain_kind::problem, {}, "length missing", 1);
       return;
     }
-    emit_entry<2 * (max_tag_octets + 1)>(out, "entry", index, v.subspan(pos, n + 1));
-    emit_tag_fields(out, tag);
-    emit_number(out, "length", v[pos + n], 1);
+    emit_tag_entry(out, tag, v[pos + n]);
     pos += n + 1;
   }
 }
