@@ -16,43 +16,12 @@
 #include "tree/parse.h"
 
 using namespace emvtlv;
+using emvtlv::fuzz::memory_input;
+using emvtlv::fuzz::random_bits;
 using emvtlv::fuzz::require;
+using emvtlv::fuzz::seed_of;
 
 namespace {
-
-// Small deterministic generator, seeded from the input, so a run can be replayed.
-struct random_bits {
-  std::uint64_t state;
-  std::uint64_t next() {
-    state = state * 6364136223846793005u + 1442695040888963407u;
-    return state >> 33;
-  }
-  std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
-};
-
-std::uint64_t seed_of(std::string_view text) {
-  std::uint64_t h = 1469598103934665603u;
-  for (const char c : text)
-    h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
-  return h;
-}
-
-// Memory input handed out in reads of random size (0 = the whole rest at once).
-struct memory_input {
-  std::string_view text;
-  random_bits* sizes;
-  std::size_t taken = 0;
-};
-
-std::ptrdiff_t read_memory(void* context, char* buffer, std::size_t capacity) {
-  auto& in = *static_cast<memory_input*>(context);
-  std::size_t n = std::min(capacity, in.text.size() - in.taken);
-  if (in.sizes != nullptr)
-    n = std::min(n, 1 + in.sizes->below(std::size_t{1} << in.sizes->below(12)));
-  std::memcpy(buffer, in.text.data() + in.taken, n);
-  in.taken += n;
-  return static_cast<std::ptrdiff_t>(n);
-}
 
 struct read_line {
   hex_line::kind what;
@@ -67,7 +36,7 @@ std::vector<read_line> read_lines(hex_line_reader& reader, std::string_view text
                                   random_bits* sizes) {
   reader.reset();
   memory_input in{text, sizes};
-  const input_source source{&in, read_memory};
+  const input_source source{&in, memory_input::read};
   std::vector<read_line> lines;
   hex_line line;
   for (;;) {

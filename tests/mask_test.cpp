@@ -116,7 +116,7 @@ TEST_P(MaskTemplateValue, HidesTheCardNumbersItHolds) {
   const auto bytes = test::from_hex(GetParam().value);
   std::string hex(2 * bytes.size(), '?');
   encode_hex_unchecked(bytes.data(), bytes.size(), hex.data());
-  mask_template_value(bytes, hex);
+  mask_template_value(bytes, hex, template_framing::console);
   EXPECT_EQ(hex, GetParam().masked);
 }
 
@@ -182,11 +182,35 @@ INSTANTIATE_TEST_SUITE_P(
         template_case{"61039F2680" + pan, "61039F2680" + masked_pan},
         template_case{"6101DF" + pan, "6101DF" + masked_pan}));
 
+// Framed as the tree reads it: 84 lengths, and an unreadable length keeps the rest.
+class MaskTreeTemplateValue : public ::testing::TestWithParam<template_case> {};
+
+TEST_P(MaskTreeTemplateValue, HidesTheCardNumbersItHolds) {
+  const auto bytes = test::from_hex(GetParam().value);
+  std::string hex(2 * bytes.size(), '?');
+  encode_hex_unchecked(bytes.data(), bytes.size(), hex.data());
+  mask_template_value(bytes, hex, template_framing::tree);
+  EXPECT_EQ(hex, GetParam().masked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Elements, MaskTreeTemplateValue,
+    ::testing::Values(
+        template_case{pan, masked_pan},
+        template_case{"5A84000000084761739001010010", "5A8400000008XXXXXXXXXXXX0010"},
+        template_case{"9F2680" + pan, "9F2680" + masked_pan},
+        template_case{"E185" + pan, "E185" + masked_pan},
+        // The card tag's own rule covers what it keeps, then its elements are read on.
+        template_case{"5A8047617390010100109F0201", "5A80XXXXXXXXXXXXXXXXXX0201"},
+        // It keeps only what is left in its own template.
+        template_case{"7003E180" + pan, "7003E180" + pan},
+        template_case{"5A84000000", "5A84000000"}, template_case{"5A", "5A"}));
+
 // A hex string shorter than the value is masked as far as it goes.
 TEST(MaskTemplateValue, MasksAsFarAsTheHexGoes) {
   const auto bytes = test::from_hex(pan);
   std::string hex = "5A0847617390";
-  mask_template_value(bytes, hex);
+  mask_template_value(bytes, hex, template_framing::console);
   EXPECT_EQ(hex, "5A08XXXX7390");
 }
 
@@ -199,7 +223,7 @@ TEST(MaskTemplateValue, NestsDeeperThanAnyRecordWithoutRecursing) {
     const auto bytes = test::from_hex(value + pan + pan);
     std::string hex(2 * bytes.size(), '?');
     encode_hex_unchecked(bytes.data(), bytes.size(), hex.data());
-    mask_template_value(bytes, hex);
+    mask_template_value(bytes, hex, template_framing::console);
     EXPECT_EQ(hex, value + masked_pan + masked_pan) << depth;
   }
 }

@@ -85,6 +85,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "  5A Application Primary Account Number (PAN): XX1111"
                   " (length field of 6 octets is too long)\n"
                   "11 (unknown tag): (value runs past the end: 17 bytes declared, 0 left)\n"},
+        // Card numbers in the bytes left after an unreadable length: after a second
+        // unreadable length, and under an 84 length the tree reads.
+        tree_case{"7080E1805A084111111111111111\n",
+                  "70 READ RECORD Response Message Template: E1805A08XXXXXXXXXXXX1111"
+                  " (indefinite length (80) not allowed)\n"},
+        tree_case{"E1805A84000000084111111111111111\n",
+                  "E1 (unknown tag): 5A8400000008XXXXXXXXXXXX1111"
+                  " (indefinite length (80) not allowed)\n"},
         tree_case{"9000\n6A82\n",
                   "status: 9000 (success)\nstatus: 6A82 (file or application not found)\n"},
         // A bare 6F00 is a status word, as the bytes before it (none) parse completely.

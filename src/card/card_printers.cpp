@@ -74,7 +74,8 @@ void read_track2(record_view value, std::uint64_t length, std::uint64_t availabl
 void read_template(record_view value, std::uint64_t length, std::uint64_t available,
                    output_sink& out) {
   const std::uint64_t shown = std::min(length, available);
-  mask_template_value(value.held(shown), put_hex_bytes(out, value, shown));
+  mask_template_value(value.held(shown), put_hex_bytes(out, value, shown),
+                      template_framing::console);
   out.put('\n');
 }
 

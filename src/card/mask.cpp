@@ -84,34 +84,38 @@ struct element_header {
   std::uint64_t length = 0;
 };
 
-// Reads a tag and a length; false when either runs past the cursor's end or the
-// length form is one no card uses (80, 84 and up).
-bool read_header(cursor& in, element_header& header) {
+enum class header_read : std::uint8_t { whole, length_unreadable, cut_short };
+
+// Reads a tag and a length. cut_short when either runs past the cursor's end;
+// length_unreadable (the cursor just past the length's first octet) for 80, and for
+// a length field longer than the framing reads (84 and up, or 85 and up).
+header_read read_header(cursor& in, element_header& header, template_framing framing) {
   std::uint8_t octet = 0;
-  if (!in.next(octet)) return false;
+  if (!in.next(octet)) return header_read::cut_short;
   header.is_template = (octet & 0x20) != 0;
   // Past eight octets the high ones drop out; no card tag can come out of that, as
   // every octet but a tag's last has its top bit set.
   header.tag = octet;
   if ((octet & 0x1F) == 0x1F) {
     do {
-      if (!in.next(octet)) return false;
+      if (!in.next(octet)) return header_read::cut_short;
       header.tag = header.tag << 8 | octet;
     } while ((octet & 0x80) != 0);
   }
-  if (!in.next(octet)) return false;
+  if (!in.next(octet)) return header_read::cut_short;
   if ((octet & 0x80) == 0) {
     header.length = octet;
-    return true;
+    return header_read::whole;
   }
   const unsigned following = octet & 0x7Fu;
-  if (following == 0 || following > 3) return false;
+  const unsigned most = framing == template_framing::tree ? 4 : 3;
+  if (following == 0 || following > most) return header_read::length_unreadable;
   header.length = 0;
   for (unsigned i = 0; i < following; ++i) {
-    if (!in.next(octet)) return false;
+    if (!in.next(octet)) return header_read::cut_short;
     header.length = header.length << 8 | octet;
   }
-  return true;
+  return header_read::whole;
 }
 
 constexpr std::size_t max_open_templates = 128;
@@ -147,7 +151,8 @@ bool is_template_tag(std::uint64_t tag) {
   return (tag & 0x20) != 0;
 }
 
-void mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex) {
+void mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
+                         template_framing framing) {
   // The ends of the templates around the current one; the current one's is in.end.
   std::array<std::size_t, max_open_templates> outer_ends;
   std::size_t open = 0;
@@ -162,8 +167,24 @@ void mask_template_value(std::span<const std::uint8_t> value, std::span<char> he
       ++in.at;
       continue;
     }
+    // The hex of value octets [from, to), as far as the hex goes, masked under the
+    // rule of a tag with this declared length.
+    const auto mask_octets = [&](std::uint64_t tag, std::uint64_t declared, std::size_t from,
+                                 std::size_t to) {
+      const std::size_t first_char = std::min(2 * from, hex.size());
+      const std::span<char> shown =
+          hex.subspan(first_char, std::min(2 * to, hex.size()) - first_char);
+      apply_card_mask(card_mask_for(tag, declared, {shown.data(), shown.size()}), shown);
+    };
     element_header header;
-    if (!read_header(in, header)) {
+    const header_read got = read_header(in, header, framing);
+    if (got == header_read::length_unreadable && framing == template_framing::tree) {
+      // The tree keeps every byte left in the template as this element's value, and
+      // shows it masked as elements: under its own tag's rule, then walked on here.
+      mask_octets(header.tag, 0, in.at, in.end);
+      continue;
+    }
+    if (got != header_read::whole) {
       if (open == 0) return;
       in.at = in.end;
       continue;
@@ -177,10 +198,7 @@ void mask_template_value(std::span<const std::uint8_t> value, std::span<char> he
       }
       continue;
     }
-    const std::size_t first_char = std::min(2 * in.at, hex.size());
-    const std::span<char> shown =
-        hex.subspan(first_char, std::min(2 * value_end, hex.size()) - first_char);
-    apply_card_mask(card_mask_for(header.tag, header.length, {shown.data(), shown.size()}), shown);
+    mask_octets(header.tag, header.length, in.at, value_end);
     in.at = value_end;
   }
 }

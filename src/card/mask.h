@@ -34,17 +34,26 @@ void apply_card_mask(card_mask rule, std::span<char> hex);
 // bit 20 set, so its value is itself a run of elements.
 bool is_template_tag(std::uint64_t tag);
 
+// How a template's value is cut into elements. console: as the classic console's
+// walk reads them, lengths short or 81 to 83; an element whose header cannot be read
+// ends its template. tree: as the tree parser reads them, lengths up to 84; an element
+// whose length cannot be read (80, 85 and up) holds every byte left in its template,
+// masked under its own tag's rule and still read on as elements; one cut short by the
+// end ends its template.
+enum class template_framing : std::uint8_t { console, tree };
+
 // A template's value printed as one hex string (`hex` shows `value`, two characters
 // a byte; hex past 2 * value.size() is left alone, a shorter hex is masked as far as it
 // goes): walks the value as BER-TLV and masks every card-number value inside it.
 // - 00 octets where a tag would start are padding and skipped; tags may have any
-//   number of octets; lengths are short or 81 to 83 (80 and 84 up cannot be read).
+//   number of octets; lengths as `framing` says.
 // - Templates nest to any depth (no recursion); each element is read inside the
 //   template that holds it. One whose value runs past that template's end is cut at
-//   the end and masked as far as it goes. One whose tag or length cannot be read
-//   there ends that template: the walk goes on after it in the template around it,
-//   and stops at the outermost level. Past 128 open templates (more than a 256-byte
-//   value can hold) deeper ones are walked as part of the one around them.
-void mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex);
+//   the end and masked as far as it goes. One that ends its template (see framing):
+//   the walk goes on after it in the template around it, and stops at the outermost
+//   level. Past 128 open templates deeper ones are walked as part of the one around
+//   them (their own ends are not kept).
+void mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
+                         template_framing framing);
 
 }  // namespace emvtlv

@@ -17,7 +17,7 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
       node.problem == node_problem::length_too_long) {
     // The bytes left after a header we cannot read may still be elements, or, under
     // a card-number tag, the card number itself.
-    mask_template_value(value, printed);
+    mask_template_value(value, printed, template_framing::tree);
     apply_card_mask(rule, printed);
     return shown.find('X') != std::string_view::npos;
   }
