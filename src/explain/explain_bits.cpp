@@ -235,12 +235,15 @@ constexpr std::size_t max_field_bytes = 5;
 void explain_set_bits(bytes v, bit_table table, explain_output out) {
   std::size_t next = 0;  // the first meaning not yet passed
   for (std::size_t i = 0; i < v.size() && i < max_field_bytes; ++i) {
+    // Most bytes and bits are clear; the table is only searched for a set one, and
+    // `next` only moves forward, so skipping the clear ones loses nothing.
+    if (v[i] == 0) continue;
     for (int bit = 8; bit >= 1; --bit) {
       const auto mask = static_cast<std::uint8_t>(1U << (bit - 1));
+      if ((v[i] & mask) == 0) continue;
       while (next < table.size() &&
              (table[next].byte < i + 1 || (table[next].byte == i + 1 && table[next].mask > mask)))
         ++next;
-      if ((v[i] & mask) == 0) continue;
       const std::array<char, 9> label_chars = {'b', 'y', 't',
                                                'e', ' ', static_cast<char>('1' + i),
                                                ' ', 'b', static_cast<char>('0' + bit)};
