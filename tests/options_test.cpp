@@ -31,18 +31,25 @@ std::string first_line(const std::string& text) {
   return text.substr(0, text.find('\n') + 1);
 }
 
+// Parses `args` as the words after the program name. The result's files point into
+// the words, so they are kept until the next call.
+parse_result parse(const std::vector<std::string>& args) {
+  static std::vector<std::string> words;
+  static std::vector<char*> argv;
+  words = args;
+  words.insert(words.begin(), "emvtlv");
+  argv.clear();
+  for (std::string& word : words)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  return parse_command_line(static_cast<int>(words.size()), argv.data());
+}
+
 class ParseCommandLine : public ::testing::TestWithParam<parse_case> {};
 
 TEST_P(ParseCommandLine, ChoosesWhatTheRowSays) {
   const parse_case& c = GetParam();
-  std::vector<std::string> words = {"emvtlv"};
-  words.insert(words.end(), c.args.begin(), c.args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  const parse_result got = parse_command_line(static_cast<int>(words.size()), argv.data());
+  const parse_result got = parse(c.args);
   EXPECT_EQ(got.run, c.run);
   EXPECT_EQ(got.exit_status, c.exit_status);
   EXPECT_EQ(first_line(got.out), c.out_first_line);
@@ -180,13 +187,7 @@ class ChooseMode : public ::testing::TestWithParam<mode_case> {};
 // -x needs the tree; -j is the tree for scripts, numbered by its own "line" field.
 TEST_P(ChooseMode, AsTheOptionsCombine) {
   const mode_case& c = GetParam();
-  std::vector<std::string> words = {"emvtlv"};
-  words.insert(words.end(), c.args.begin(), c.args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-  const parse_result got = parse_command_line(static_cast<int>(words.size()), argv.data());
+  const parse_result got = parse(c.args);
   ASSERT_TRUE(got.run);
   EXPECT_EQ(got.chosen.run_mode, c.run_mode);
   EXPECT_EQ(got.chosen.tree.output == tree_mode_options::format::json, c.json);

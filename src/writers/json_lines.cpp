@@ -1,19 +1,12 @@
 #include "writers/json_lines.h"
 
 #include <array>
-#include <charconv>
 
 #include "common/hex.h"
 #include "writers/node_value.h"
 
 namespace emvtlv {
 namespace {
-
-void put_number(output_sink& out, std::uint64_t n) {
-  std::array<char, 24> digits{};
-  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
-  out.append(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
-}
 
 // Length of the well-formed UTF-8 sequence at the start of `text`, or 0.
 std::size_t utf8_sequence(std::string_view text) {

@@ -1,5 +1,8 @@
 #include "writers/node_value.h"
 
+#include <array>
+#include <charconv>
+
 #include "card/mask.h"
 #include "common/hex.h"
 #include "emv/elements.h"
@@ -43,6 +46,12 @@ explain_context context_of(const tree_result& tree, std::span<const std::uint8_t
     break;
   }
   return context;
+}
+
+void put_number(output_sink& out, std::uint64_t n) {
+  std::array<char, 24> digits{};
+  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
+  out.append(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
 }
 
 void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record, output_sink& out) {

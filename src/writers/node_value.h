@@ -33,6 +33,9 @@ std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> 
 // Facts from the whole record that change how values read (5F36 for amounts).
 explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record);
 
+// A count in decimal.
+void put_number(output_sink& out, std::uint64_t n);
+
 // The node's tag octets as upper-case hex.
 void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record, output_sink& out);
 

@@ -1,19 +1,12 @@
 #include "writers/tree_text.h"
 
 #include <array>
-#include <charconv>
 #include <cstring>
 
 #include "writers/node_value.h"
 
 namespace emvtlv {
 namespace {
-
-void put_number(output_sink& out, std::uint64_t n) {
-  std::array<char, 24> digits{};
-  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
-  out.append(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
-}
 
 void put_indent(output_sink& out, std::uint64_t levels) {
   std::memset(out.extend(2 * levels), ' ', 2 * levels);
