@@ -130,3 +130,28 @@ TEST(TreeMode, GivesTheSameOutputWhateverTheReadSizes) {
 
 }  // namespace
 }  // namespace emvtlv
+
+namespace emvtlv {
+namespace {
+
+// A state kept across runs must leave no trace of the run before: not a half-read
+// line, not an unflushed byte, not a line number.
+TEST(TreeMode, ReusedStateStartsEveryRunAfresh) {
+  const std::string first = "5A0847617390010100109000\n6F03880102\n";
+  const std::string second = "ZZ\n70 80 5A 08 41 11";  // ends inside a line
+  tree_mode_state state;
+  for (const bool json : {false, true}) {
+    tree_mode_options options;
+    options.line_numbers = true;
+    if (json) options.output = tree_mode_options::format::json;
+    for (const std::string* input : {&first, &second, &first}) {
+      test::string_input in{*input, 5};
+      test::string_output reused;
+      ASSERT_EQ(run_tree_mode(in.source(), reused.target(), options, state), 0);
+      EXPECT_EQ(reused.text, run_tree(*input, options));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace emvtlv

@@ -1,10 +1,5 @@
 #include "modes/tree_mode.h"
 
-#include <memory>
-
-#include "common/output_sink.h"
-#include "tree/hex_lines.h"
-#include "tree/parse.h"
 #include "writers/json_lines.h"
 #include "writers/tree_text.h"
 
@@ -21,12 +16,25 @@ bool drain(output_sink& sink, output_target out) {
 
 }  // namespace
 
+tree_mode_state::tree_mode_state()
+    : reader(std::make_unique<hex_line_reader>()),
+      parser(std::make_unique<tree_parser>()),
+      sink(2 * output_block_size) {}
+
 int run_tree_mode(input_source in, output_target out, const tree_mode_options& options) {
-  // Made once: the reader holds a block and a record, the parser room for the nodes of
-  // the largest record; none of it is on the stack.
-  const auto reader = std::make_unique<hex_line_reader>();
-  const auto parser = std::make_unique<tree_parser>();
-  output_sink sink(2 * output_block_size);
+  // Made once a run, none of it on the stack: a block and a record for the reader,
+  // room for the nodes of the largest record for the parser.
+  tree_mode_state state;
+  return run_tree_mode(in, out, options, state);
+}
+
+int run_tree_mode(input_source in, output_target out, const tree_mode_options& options,
+                  tree_mode_state& state) {
+  hex_line_reader* const reader = state.reader.get();
+  tree_parser* const parser = state.parser.get();
+  output_sink& sink = state.sink;
+  reader->reset();
+  sink.clear();
   const tree_text_options text{options.line_numbers, options.explain};
   const json_options json{options.explain};
 

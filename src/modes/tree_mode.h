@@ -10,9 +10,13 @@
 //   Output that can no longer be written: status 1 at once.
 #pragma once
 
+#include <memory>
 #include <string_view>
 
+#include "common/output_sink.h"
 #include "console/console.h"
+#include "tree/hex_lines.h"
+#include "tree/parse.h"
 
 namespace emvtlv {
 
@@ -26,6 +30,18 @@ struct tree_mode_options {
 
 inline constexpr std::string_view tree_prompt = "Input EMV record encoded in TLV format: ";
 
+// What a run needs that is worth making only once: the reader's block and record, the
+// parser's node storage and the output sink. A caller that runs many inputs (a fuzzer)
+// keeps one; every run starts it afresh, so nothing carries over.
+struct tree_mode_state {
+  tree_mode_state();
+  std::unique_ptr<hex_line_reader> reader;
+  std::unique_ptr<tree_parser> parser;
+  output_sink sink;
+};
+
 int run_tree_mode(input_source in, output_target out, const tree_mode_options& options);
+int run_tree_mode(input_source in, output_target out, const tree_mode_options& options,
+                  tree_mode_state& state);
 
 }  // namespace emvtlv
