@@ -13,6 +13,7 @@
 #include <cstring>
 #include <span>
 
+#include "common/copy.h"
 #include "common/hex.h"
 #include "common/output_sink.h"
 #include "tlv/walk.h"
@@ -139,28 +140,6 @@ class line_label {
   std::array<char, 24> text_{};  // 20 digits hold any 64-bit count
   std::size_t size_ = 2;
 };
-
-// memcpy for a label of a few characters, inline: a library call for every line
-// would cost more than the copy. Fixed-size moves, the last one overlapping, so
-// nothing is written past dst + n.
-inline void copy_short(char* dst, const char* src, std::size_t n) {
-  if (n >= 16) {
-    for (std::size_t i = 0; i + 16 < n; i += 16)
-      std::memcpy(dst + i, src + i, 16);
-    std::memcpy(dst + n - 16, src + n - 16, 16);
-  } else if (n >= 8) {
-    std::memcpy(dst, src, 8);
-    std::memcpy(dst + n - 8, src + n - 8, 8);
-  } else if (n >= 4) {
-    std::memcpy(dst, src, 4);
-    std::memcpy(dst + n - 4, src + n - 4, 4);
-  } else if (n >= 2) {
-    std::memcpy(dst, src, 2);
-    std::memcpy(dst + n - 2, src + n - 2, 2);
-  } else if (n == 1) {
-    *dst = *src;
-  }
-}
 
 // Bit i set where text[i] is a newline, for the 64 bytes at `text`.
 inline std::uint64_t newline_bits_64(const char* text) {

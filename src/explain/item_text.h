@@ -10,9 +10,11 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
+#include "common/copy.h"
 #include "common/hex.h"
 
 namespace emvtlv::explain {
@@ -22,7 +24,7 @@ class item_text {
  public:
   item_text& append(std::string_view s) {
     const std::size_t n = std::min(s.size(), N - size_);
-    std::copy_n(s.data(), n, chars_.data() + size_);
+    copy_short(chars_.data() + size_, s.data(), n);
     size_ += n;
     return *this;
   }

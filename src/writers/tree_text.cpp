@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "common/copy.h"
 #include "writers/node_value.h"
 
 namespace emvtlv {
@@ -36,18 +37,25 @@ void put_explain_item(void* context, explain_kind, std::uint32_t level, std::str
   // One reservation for the whole line: explain mode writes many short lines.
   const std::size_t indent = 2 * (lines.depth + 1 + level);
   const std::size_t labelled = label.empty() ? 0 : label.size() + 2;
-  char* at = out.extend(indent + 2 + labelled + text.size() + 1);
-  std::memset(at, ' ', indent);
+  const std::size_t size = indent + 2 + labelled + text.size() + 1;
+  char* at = out.extend(size);
+  // A fixed-size fill is a few stores; what it writes past the indent is overwritten.
+  constexpr std::string_view spaces = "                                ";
+  if (indent <= spaces.size() && size >= spaces.size()) {
+    std::memcpy(at, spaces.data(), spaces.size());
+  } else {
+    std::memset(at, ' ', indent);
+  }
   at += indent;
   *at++ = '-';
   *at++ = ' ';
   if (!label.empty()) {
-    std::memcpy(at, label.data(), label.size());
+    copy_short(at, label.data(), label.size());
     at += label.size();
     *at++ = ':';
     *at++ = ' ';
   }
-  if (!text.empty()) std::memcpy(at, text.data(), text.size());
+  copy_short(at, text.data(), text.size());
   at[text.size()] = '\n';
 }
 
