@@ -15,6 +15,8 @@
 
 #include "common/output_sink.h"
 #include "json_shape.h"
+#include "memory_io.h"
+#include "modes/tree_mode.h"
 #include "tree/hex_lines.h"
 #include "tree/parse.h"
 #include "writers/json_lines.h"
@@ -532,6 +534,81 @@ TEST(json_shape_deep, nesting_costs_no_stack) {
   std::string why;
   EXPECT_FALSE(json_line_matches_shape(line, why));  // "X" is half a byte
   EXPECT_NE(why.find("depth 20000"), std::string::npos) << why;
+}
+
+}  // namespace
+}  // namespace emvtlv
+
+namespace emvtlv {
+namespace {
+
+// Output of the whole mode, in memory.
+std::string run_mode(std::string_view input, tree_mode_options options) {
+  test::string_input in{input};
+  test::string_output out;
+  EXPECT_EQ(run_tree_mode(in.source(), out.target(), options), 0);
+  return out.text;
+}
+
+// The explanation lines the text writer would print for the items of `items`.
+void explain_lines_of(const nlohmann::json& items, std::size_t indent,
+                      std::vector<std::string>& lines) {
+  for (const nlohmann::json& item : items) {
+    std::string line(indent, ' ');
+    line += "- ";
+    if (item.contains("label")) line += item["label"].get<std::string>() + ": ";
+    line += item["text"].get<std::string>();
+    lines.push_back(line);
+    if (item.contains("items")) explain_lines_of(item["items"], indent + 2, lines);
+  }
+}
+
+void explain_lines_of_nodes(const nlohmann::json& nodes, std::size_t depth,
+                            std::vector<std::string>& lines) {
+  for (const nlohmann::json& node : nodes) {
+    if (node.contains("explain")) explain_lines_of(node["explain"], 2 * (depth + 1), lines);
+    if (node.contains("elements")) explain_lines_of_nodes(node["elements"], depth + 1, lines);
+  }
+}
+
+// -jx carries exactly what -x prints under the elements, item for item and nested alike.
+TEST(json_explain, parses_back_to_the_text_explanation) {
+  const std::string input =
+      "80061980080103019000\n"
+      "8E0E000000000000000042031E031F00\n"
+      "9F38069F66049F3704 8C039F0206\n"
+      "9F02060000000123455F3601025F2A0209789F1A020840\n"
+      "701357114761739001010010D27122011143804489\n"
+      "9F27018095050000048000 5F2D04656E6672 500A5649534120435245444954\n"
+      "82021980000000 9F070201\n";
+  tree_mode_options text;
+  text.explain = true;
+  tree_mode_options jsonl = text;
+  jsonl.output = tree_mode_options::format::json;
+
+  std::vector<std::string> expected;
+  const std::string printed = run_mode(input, text);
+  for (std::size_t at = 0; at < printed.size();) {
+    const std::size_t end = printed.find('\n', at);
+    const std::string line = printed.substr(at, end - at);
+    if (line.find_first_not_of(' ') != std::string::npos &&
+        line[line.find_first_not_of(' ')] == '-')
+      expected.push_back(line);
+    at = end + 1;
+  }
+  ASSERT_GT(expected.size(), 40u);
+
+  std::vector<std::string> from_json;
+  const std::string written = run_mode(input, jsonl);
+  std::size_t objects = 0;
+  for (std::size_t at = 0; at < written.size(); ++objects) {
+    const std::size_t end = written.find('\n', at);
+    const nlohmann::json object = nlohmann::json::parse(written.substr(at, end - at));
+    explain_lines_of_nodes(object["elements"], 0, from_json);
+    at = end + 1;
+  }
+  EXPECT_EQ(objects, 7u);
+  EXPECT_EQ(from_json, expected);
 }
 
 }  // namespace
