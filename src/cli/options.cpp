@@ -23,6 +23,7 @@ constexpr std::array option_table = {
     option_row{"tree", 't', "decode each line as a BER-TLV tree, naming every EMV tag"},
     option_row{"json", 'j', "write the tree as JSON Lines, one object per input line"},
     option_row{"explain", 'x', "explain bits, dates, codes and lists (implies -t)"},
+    option_row{"apdu", 'a', "read the input as a card session log: commands and answers"},
     option_row{"quiet", 'q', "print only the element lines and messages"},
     option_row{"line-number", 'n', "start each line with its input line's number and ':'"},
     option_row{"help", 'h', "print this help and exit"},
@@ -96,6 +97,7 @@ parse_result parse_command_line(int argc, char* argv[]) {
   parse_result result;
   bool tree_asked = false;
   bool json_asked = false;
+  bool trace_asked = false;
   ::opterr = 0;  // we word the complaints ourselves
   ::optind = 0;  // 0, not 1: makes glibc start afresh, as every call must
   for (;;) {
@@ -108,6 +110,9 @@ parse_result parse_command_line(int argc, char* argv[]) {
         break;
       case 'j':
         json_asked = true;
+        break;
+      case 'a':
+        trace_asked = true;
         break;
       case 'x':
         result.chosen.tree.explain = true;
@@ -127,7 +132,10 @@ parse_result parse_command_line(int argc, char* argv[]) {
     }
   }
   // JSON is the tree written for scripts; explaining needs the tree.
-  if (json_asked) {
+  if (json_asked) result.chosen.tree.output = tree_mode_options::format::json;
+  if (trace_asked) {
+    result.chosen.run_mode = mode::trace;
+  } else if (json_asked) {
     result.chosen.run_mode = mode::json;
     result.chosen.tree.output = tree_mode_options::format::json;
   } else if (tree_asked || result.chosen.tree.explain) {

@@ -21,12 +21,13 @@
 namespace emvtlv::cli {
 
 // How the records are decoded and printed.
-enum class mode { console, tree, json };
+enum class mode { console, tree, json, trace };
 
 struct options {
   mode run_mode = mode::console;
   console_options console;
-  tree_mode_options tree;        // with mode::tree and mode::json; its prompt is run's choice
+  tree_mode_options
+      tree;  // with mode::tree, mode::json and mode::trace; its prompt is run's choice
   std::span<char* const> files;  // in order; none: standard input
 };
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "cli/file_input.h"
+#include "modes/trace_mode.h"
 
 namespace emvtlv::cli {
 namespace {
@@ -26,6 +27,14 @@ int run_tree_modes(const options& chosen) {
   return status != 0 || files.failed ? 1 : 0;
 }
 
+int run_trace(const options& chosen) {
+  // A log is read whole, never prompted for.
+  if (chosen.files.empty()) return run_trace_mode(stdin_source(), stdout_target(), chosen.tree);
+  file_list files{.names = chosen.files, .errors = stderr_target()};
+  const int status = run_trace_mode(file_list_source(files), stdout_target(), chosen.tree);
+  return status != 0 || files.failed ? 1 : 0;
+}
+
 }  // namespace
 
 int run(const options& chosen) {
@@ -35,6 +44,8 @@ int run(const options& chosen) {
     case mode::tree:
     case mode::json:
       return run_tree_modes(chosen);
+    case mode::trace:
+      return run_trace(chosen);
   }
   return 1;
 }

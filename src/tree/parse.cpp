@@ -201,6 +201,14 @@ tree_result tree_parser::parse(std::span<const std::uint8_t> record) {
   return result;
 }
 
+tree_result tree_parser::parse_data(std::span<const std::uint8_t> data) {
+  const auto size = static_cast<std::uint32_t>(std::min(data.size(), max_tree_record_bytes));
+  const record_view view(data, static_cast<std::int32_t>(size));
+  tree_result result;
+  result.nodes = {nodes_.get(), parse_elements(view, size, nodes_.get()).count};
+  return result;
+}
+
 std::string_view describe_problem(const tree_node& node, std::span<char> buffer) {
   text_writer out{buffer};
   switch (node.problem) {

@@ -76,6 +76,9 @@ class tree_parser {
   // Parses `record` (at most max_tree_record_bytes are read). The result's nodes
   // stay valid until the next call.
   tree_result parse(std::span<const std::uint8_t> record);
+  // The same for bytes known to hold no status word (an answer's data, the status
+  // word read apart): the last two bytes are always data.
+  tree_result parse_data(std::span<const std::uint8_t> data);
 
  private:
   std::unique_ptr<tree_node[]> nodes_;
