@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HelpText, ListsEveryOption) {
   const std::string help = help_text();
   for (const char* line :
-       {"  -t, --tree ", "  -j, --json ", "  -x, --explain ", "  -q, --quiet ",
+       {"  -t, --tree ", "  -j, --json ", "  -x, --explain ", "  -a, --apdu ", "  -q, --quiet ",
         "  -n, --line-number ", "  -h, --help ", "  -V, --version ", "man emvtlv"})
     EXPECT_NE(help.find(line), std::string::npos) << line;
 }
@@ -206,7 +206,11 @@ INSTANTIATE_TEST_SUITE_P(
                       mode_case{{"-j"}, mode::json, true, false, false},
                       mode_case{{"-jn"}, mode::json, true, false, false},
                       mode_case{{"--json", "--explain"}, mode::json, true, true, false},
-                      mode_case{{"-t", "-j"}, mode::json, true, false, false}));
+                      mode_case{{"-t", "-j"}, mode::json, true, false, false},
+                      mode_case{{"-a"}, mode::trace, false, false, false},
+                      mode_case{{"--apdu", "-n"}, mode::trace, false, false, true},
+                      mode_case{{"-a", "-x", "-q"}, mode::trace, false, true, false},
+                      mode_case{{"-j", "-a", "-x"}, mode::trace, true, true, false}));
 
 }  // namespace
 }  // namespace emvtlv::cli

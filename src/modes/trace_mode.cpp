@@ -326,11 +326,13 @@ void trace_run::take_answer(std::span<const std::uint8_t> bytes, std::uint64_t n
   x_.has_answer = true;
   x_.answer_line = number;
   x_.has_status = false;
-  x_.status_final = false;
+  // An answer of two bytes is a status word alone: no status line can follow it.
+  x_.status_final = bytes.size() == 2;
   if (bytes.size() >= 2 && looks_like_status(bytes[bytes.size() - 2], bytes[bytes.size() - 1])) {
     x_.has_status = true;
     x_.status = static_cast<std::uint16_t>(bytes[bytes.size() - 2] << 8 | bytes[bytes.size() - 1]);
     x_.status_line = number;
+    if (x_.status_final) x_.answer_size -= 2;
   }
 }
 
@@ -354,7 +356,7 @@ void trace_run::take_status(std::span<const std::uint8_t> bytes, std::uint64_t n
   if (x_.open && x_.awaiting) {
     // An answer of a status word alone, whatever its value.
     take_answer(bytes, number);
-    x_.answer_size -= 2;
+    if (!x_.has_status) x_.answer_size -= 2;
     x_.has_status = true;
     x_.status_final = true;
     x_.status = status;
@@ -403,7 +405,7 @@ void trace_run::put_reading(const apdu_command& c, command_id id, text_buffer& r
           r.put(kernel_name(system->kernel));
         }
         const std::string_view product = find_aid_product(c.data);
-        if (!product.empty()) {
+        if (!product.empty() && product != system->name) {
           r.put(", ");
           r.put(product);
         }

@@ -204,7 +204,7 @@ void write_summary_text(const session_state& s, const summary_options& options, 
   } else {
     put_hex(out, {s.aid.data(), s.aid_size});
     const std::string_view product = find_aid_product({s.aid.data(), s.aid_size});
-    if (!product.empty()) {
+    if (!product.empty() && product != payment_system_name(s)) {
       out.put(' ');
       out.append(product);
     }
