@@ -7,6 +7,12 @@ a flat run of elements, or the answer whole, its elements inside their templates
 bytes; card numbers are random digits.
 
 usage: make_corpus.py RECORDS > corpus.txt
+       make_corpus.py --sessions LINES > sessions.log
+
+With --sessions it writes card session logs instead, for trace mode (-a): whole
+contact and contactless sessions (SELECT, GPO, READ RECORD, VERIFY, GENERATE AC) in
+the line forms readers and kernels write, until LINES log lines are written. PINs and
+card numbers are random digits, the data made up.
 """
 import random
 import sys
@@ -127,7 +133,94 @@ KINDS = [(select_response, 2), (gpo_response, 2), (pan_record, 2), (risk_record,
          (gpo_format2_answer, 3), (read_record_answer, 3)]
 
 
+def command(header, data=None, le=None):
+    out = bytes.fromhex(header)
+    if data is not None:
+        out += bytes([len(data)]) + data
+    if le is not None:
+        out += bytes([le])
+    return out
+
+
+def spaced(b):
+    return " ".join(f"{x:02X}" for x in b)
+
+
+# Each style writes one command or one answer line; the answer's status word may stand
+# on a line of its own.
+STYLES = [
+    (lambda n, b: "> " + b.hex().upper(), lambda n, b: "< " + b.hex().upper()),
+    (lambda n, b: f"[{n:06d}] C-APDU: " + spaced(b), lambda n, b: f"[{n:06d}] R-APDU: " + spaced(b)),
+    (lambda n, b: f"12:00:{n % 60:02d}.{n % 1000:03d} TX " + b.hex(),
+     lambda n, b: f"12:00:{n % 60:02d}.{n % 1000:03d} RX " + b.hex()),
+    (lambda n, b: b.hex().upper(), lambda n, b: b.hex().upper()),
+]
+
+
+def session_exchanges(rng):
+    """One session as (command, answer) pairs; the answer ends with its status word."""
+    contactless = rng.randrange(2) == 0
+    aid = bytes.fromhex(rng.choice(["A0000000031010", "A0000000041010", "A0000000651010"]))
+    pan = digits(rng, 8)
+    ok = b"\x90\x00"
+    pse = b"2PAY.SYS.DDF01" if contactless else b"1PAY.SYS.DDF01"
+    pdol = bytes.fromhex("9F66049F02069F37045F2A02")
+    cdol1 = bytes.fromhex("9F02069F03069F1A0295055F2A029A039C019F37049F3403")
+    out = [(command("00A40400", pse, 0),
+            tlv("6F", tlv("84", pse) + tlv("A5", tlv("BF0C", application_entry(rng)))) + ok),
+           (command("00A40400", aid, 0),
+            tlv("6F", tlv("84", aid) + tlv("A5", tlv("50", b"CARD") + tlv("9F38", pdol))) + ok),
+           (command("80A80000", b"\x83\x10" + bytes.fromhex("36000000") + digits(rng, 6) +
+                    raw(rng, 4) + bytes.fromhex("0978"), 0),
+            tlv("77", tlv("82", bytes.fromhex("1980")) + tlv("94", bytes.fromhex("0801020010010100"))) + ok)]
+    for sfi, record in ((1, 1), (1, 2), (2, 1)):
+        body = tlv("5A", pan) + tlv("57", track2(rng, pan)) if record == 1 and sfi == 1 else b""
+        body += tlv("8C", cdol1) + tlv("8D", bytes.fromhex("8A0295059F3704"))
+        out.append((command("00B2", None, None)[:0] + bytes([0, 0xB2, record, sfi << 3 | 4, 0]),
+                    tlv("70", body) + ok))
+    if not contactless:
+        pin = bytes([0x24]) + digits(rng, 2) + b"\xFF" * 5
+        out.append((command("00200080", pin), rng.choice([b"\x63\xC2", ok])))
+    out.append((command("80AE" + rng.choice(["80", "90", "40"]) + "00",
+                        digits(rng, 6) + bytes(6) + bytes.fromhex("0250") + raw(rng, 5) +
+                        bytes.fromhex("0978") + bytes.fromhex("261207") + b"\x00" + raw(rng, 4) +
+                        bytes.fromhex("1F0302"), 0),
+                tlv("77", tlv("9F27", bytes([rng.choice([0x00, 0x40, 0x80])])) +
+                    tlv("9F36", raw(rng, 2)) + tlv("9F26", raw(rng, 8)) +
+                    tlv("9F10", raw(rng, 18))) + ok))
+    return out
+
+
+def sessions(lines_wanted):
+    rng = random.Random(20261208)
+    out = sys.stdout
+    written = 0
+    block = []
+    while written < lines_wanted:
+        to_card, from_card = rng.choice(STYLES)
+        block.append("-- card presented")
+        written += 1
+        for cmd, answer in session_exchanges(rng):
+            block.append(to_card(written, cmd))
+            written += 1
+            if rng.randrange(4) == 0:
+                block.append(from_card(written, answer[:-2]))
+                block.append("SW1SW2: " + answer[-2:].hex().upper())
+                written += 2
+            else:
+                block.append(from_card(written, answer))
+                written += 1
+        if len(block) >= 10000:
+            out.write("\n".join(block) + "\n")
+            block = []
+    if block:
+        out.write("\n".join(block) + "\n")
+
+
 def main():
+    if len(sys.argv) > 2 and sys.argv[1] == "--sessions":
+        sessions(int(sys.argv[2]))
+        return
     count = int(sys.argv[1]) if len(sys.argv) > 1 else 1000
     rng = random.Random(20261207)
     makers = [maker for maker, weight in KINDS for _ in range(weight)]
