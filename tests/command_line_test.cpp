@@ -197,8 +197,8 @@ TEST_F(FileArguments, ReadAsTheirConcatenationOnStandardInput) {
       }
       concatenation += contents_.at(file);
     }
-    for (const strings& options :
-         std::vector<strings>{{}, {"-q"}, {"-n"}, {"-qn"}, {"-t"}, {"-j"}, {"-xn"}}) {
+    for (const strings& options : std::vector<strings>{
+             {}, {"-q"}, {"-n"}, {"-qn"}, {"-t"}, {"-j"}, {"-xn"}, {"-a"}, {"-ajn"}}) {
       strings args = options;
       args.insert(args.end(), files.begin(), files.end());
       const test::run_result from_files = run(args, standard_input);
@@ -231,6 +231,22 @@ TEST(DecodingModes, RefuseAnOverlongLineAndGoOn) {
             "line 1: column 131073: record longer than 65536 bytes\n"
             "88 Short File Identifier (SFI): 02\n");
   EXPECT_EQ(got.exit_status, 0);
+}
+
+// A session log read whole, with the PIN hidden, whether piped or named.
+TEST_F(FileArguments, TraceModeReadsTheLogAndNeverShowsThePin) {
+  const std::string log = "0020008008241234FFFFFFFFFF\n63C2\n";
+  const std::string file = make("session.log", log);
+  for (const strings& args :
+       std::vector<strings>{{"-a"}, {"-a", file}, {"-a", "-j", file}, {"--apdu", "-x", "-n"}}) {
+    const test::run_result got = run(args, log);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    EXPECT_EQ(got.out.find("241234"), std::string::npos);
+    EXPECT_EQ(got.out.find("1234FF"), std::string::npos);
+    EXPECT_NE(got.out.find("wrong PIN, 2 tries left"), std::string::npos);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.exit_status, 0);
+  }
 }
 
 }  // namespace

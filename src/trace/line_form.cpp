@@ -6,27 +6,31 @@
 namespace emvtlv::trace {
 namespace {
 
-constexpr std::array<std::int8_t, 256> digit_values = [] {
-  std::array<std::int8_t, 256> values{};
-  values.fill(-1);
+// What each byte is to the line reader: a hex digit's value, or one of these.
+constexpr std::uint8_t space_class = 16;
+constexpr std::uint8_t letter_class = 17;  // a letter or digit that is no hex digit
+constexpr std::uint8_t mark_class = 18;    // anything else: punctuation, bytes 80 to FF
+
+constexpr std::array<std::uint8_t, 256> char_classes = [] {
+  std::array<std::uint8_t, 256> classes{};
+  classes.fill(mark_class);
+  for (int c = 'g'; c <= 'z'; ++c)
+    classes[static_cast<std::size_t>(c)] = letter_class;
+  for (int c = 'G'; c <= 'Z'; ++c)
+    classes[static_cast<std::size_t>(c)] = letter_class;
   for (int i = 0; i < 10; ++i)
-    values[static_cast<std::size_t>('0' + i)] = static_cast<std::int8_t>(i);
+    classes[static_cast<std::size_t>('0' + i)] = static_cast<std::uint8_t>(i);
   for (int i = 0; i < 6; ++i) {
-    values[static_cast<std::size_t>('a' + i)] = static_cast<std::int8_t>(10 + i);
-    values[static_cast<std::size_t>('A' + i)] = static_cast<std::int8_t>(10 + i);
+    classes[static_cast<std::size_t>('a' + i)] = static_cast<std::uint8_t>(10 + i);
+    classes[static_cast<std::size_t>('A' + i)] = static_cast<std::uint8_t>(10 + i);
   }
-  return values;
+  for (const char c : {' ', '\t', '\r', '\f', '\v', '\n'})
+    classes[static_cast<unsigned char>(c)] = space_class;
+  return classes;
 }();
 
-bool is_hex(char c) {
-  return digit_values[static_cast<unsigned char>(c)] >= 0;
-}
 bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
-}
-bool is_alnum(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
 }
 
 struct label_word {
@@ -56,6 +60,9 @@ line_label word_label(std::string_view word) {
   while (!word.empty() && word.back() == ':')
     word.remove_suffix(1);
   if (word.empty() || word.size() > 8) return line_label::none;
+  // Every direction word starts with one of these: most words of a label go no further.
+  constexpr std::string_view starts = "<>=-cCrRtTsS";
+  if (starts.find(word.front()) == std::string_view::npos) return line_label::none;
   std::array<char, 8> lower{};
   for (std::size_t i = 0; i < word.size(); ++i) {
     const char c = word[i];
@@ -86,58 +93,49 @@ line_label label_of(std::string_view label) {
 }
 
 apdu_line read_apdu_line(std::string_view text, std::span<std::uint8_t> buffer) {
+  // One pass, decoding as it goes: a word that is not hex ends the run so far, and
+  // the run starts again after it (or after the punctuation mark inside it).
   apdu_line line;
-  std::size_t end = text.size();
-  while (end > 0 && (is_space(text[end - 1]) || text[end - 1] == '\n'))
-    --end;
-  // Back over whole words of hex digits; the run starts at the last one taken.
-  std::size_t run = end;
-  std::size_t at = end;
-  for (;;) {
-    while (at > 0 && is_space(text[at - 1]))
-      --at;
-    if (at == 0) break;
-    const std::size_t word_end = at;
-    while (at > 0 && !is_space(text[at - 1]))
-      --at;
-    std::size_t hex_start = word_end;
-    while (hex_start > at && is_hex(text[hex_start - 1]))
-      --hex_start;
-    if (hex_start == at) {
-      run = at;
-      continue;
-    }
-    // A word with a label glued on: its hex part counts after a punctuation mark.
-    if (hex_start < word_end && !is_alnum(text[hex_start - 1])) run = hex_start;
-    break;
-  }
-  const std::string_view hex = text.substr(run, end - run);
+  std::size_t run_begin = text.size();  // first digit of the run
+  std::size_t count = 0;                // bytes of the run
   std::size_t digits = 0;
   bool decimal = false;
-  for (const char c : hex) {
-    if (is_hex(c)) {
+  bool tainted = false;  // inside a word that is not hex, past its last punctuation mark
+  int high = -1;
+  const std::size_t room = buffer.size();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::uint8_t what = char_classes[static_cast<unsigned char>(text[i])];
+    if (what < 16) {
+      if (tainted) continue;
+      if (digits == 0) run_begin = i;
       ++digits;
-      decimal = decimal || (c >= '0' && c <= '9');
+      decimal = decimal || what < 10;
+      if (high < 0) {
+        high = what;
+      } else {
+        if (count < room) buffer[count] = static_cast<std::uint8_t>(high << 4 | what);
+        ++count;
+        high = -1;
+      }
+      continue;
     }
+    if (what == space_class) {
+      tainted = false;
+      continue;
+    }
+    // A letter taints the rest of its word; a punctuation mark only ends the run.
+    tainted = what == letter_class;
+    digits = 0;
+    count = 0;
+    decimal = false;
+    high = -1;
   }
   if (digits == 0 || !decimal) return line;
-  line.label = label_of(text.substr(0, run));
-  if (digits % 2 != 0 || digits / 2 > buffer.size()) {
+  line.label = label_of(text.substr(0, run_begin));
+  if (digits % 2 != 0 || count > room) {
     line.what = apdu_line::kind::bad;
     line.message = digits % 2 != 0 ? "odd number of hex digits" : "line too long";
     return line;
-  }
-  std::size_t count = 0;
-  int high = -1;
-  for (const char c : hex) {
-    const int value = digit_values[static_cast<unsigned char>(c)];
-    if (value < 0) continue;
-    if (high < 0) {
-      high = value;
-    } else {
-      buffer[count++] = static_cast<std::uint8_t>(high << 4 | value);
-      high = -1;
-    }
   }
   line.what = apdu_line::kind::apdu;
   line.bytes = buffer.first(count);

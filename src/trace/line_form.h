@@ -3,8 +3,8 @@
 //
 // Contract and limits:
 // - The APDU is the last run of hex on the line: whole words of hex digits (either
-//   case, spaced or not), counted back from the end; a word that ends in hex after a
-//   punctuation mark (">00A4", "C:00A4") gives its hex part. Whatever stands before the
+//   case, spaced or not) up to its end; a word that ends in hex after a punctuation
+//   mark (">00A4", "C:00A4") gives its hex part. One pass over the line. Whatever stands before the
 //   run is the label (timestamps, counters, direction words, "data:").
 // - A run with no decimal digit ("card added") is not hex: such a line, and a line with
 //   no hex at all, is prose.
