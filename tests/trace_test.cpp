@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -720,6 +721,57 @@ TEST(TracePrivacy, AVerifyWhereAnAnswerWasDueIsStillAPinBlock) {
   EXPECT_EQ(out.find("1234"), std::string::npos);
   EXPECT_EQ(lines_with(out, "PIN block: "),
             std::vector<std::string>{"PIN block: 2 4 XXXXXXXXXXXXXX"});
+}
+
+std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    lines.emplace_back(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return lines;
+}
+
+// Sessions as logs lose them: lines dropped, cut anywhere, their labels gone. Whatever
+// is left, no PIN digit shows (the output is the same whatever the PIN), a card number's
+// hidden digits never change the output of whole lines, and the read sizes change nothing.
+TEST(TraceProperty, DamagedSessionsNeverShowThePinAndReadAlikeInAnyReadSizes) {
+  std::mt19937 rng(20261207);
+  const std::vector<std::string> lines = split_lines(contact_session);
+  for (int round = 0; round < 150; ++round) {
+    std::string variant;
+    bool cut = false;
+    for (const std::string& line : lines) {
+      switch (rng() % 8) {
+        case 0:
+          break;  // dropped
+        case 1:
+          variant += line.substr(0, rng() % (line.size() + 1)) + "\n";
+          cut = true;
+          break;
+        case 2:
+          variant += line.substr(line.find(' ') + 1) + "\n";  // no label
+          break;
+        default:
+          variant += line + "\n";
+      }
+    }
+    SCOPED_TRACE(variant);
+    for (const bool json : {false, true}) {
+      tree_mode_options options;
+      if (json) options.output = tree_mode_options::format::json;
+      options.explain = round % 2 == 0;
+      const std::string out = run_trace(variant, options);
+      EXPECT_EQ(run_trace(replace_all(replace_all(variant, "241234", "249876"), "245678", "240000"),
+                          options),
+                out);
+      if (!cut) {
+        EXPECT_EQ(run_trace(replace_all(variant, "541333008901", "499988776655"), options), out);
+      }
+      EXPECT_EQ(run_trace(variant, options, 7), out);
+    }
+  }
 }
 
 TEST(TraceMode, GivesTheSameOutputWhateverTheReadSizes) {

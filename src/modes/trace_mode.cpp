@@ -107,6 +107,7 @@ class trace_run {
   void take_answer(std::span<const std::uint8_t> bytes, std::uint64_t number);
   void take_status(std::span<const std::uint8_t> bytes, std::uint64_t number);
   void settle_status();
+  void flush_complete();
   void emit_exchange();
   void emit_orphan_answer(std::span<const std::uint8_t> bytes, std::uint64_t number);
   void end_session();
@@ -200,9 +201,21 @@ void trace_run::put_json_elements(std::span<const std::uint8_t> bytes, std::uint
   s_.scratch.clear();
 }
 
+// Prints the exchange held when nothing more can join it, so that a message about a
+// later line comes after it.
+void trace_run::flush_complete() {
+  if (!x_.open || x_.awaiting) return;
+  settle_status();
+  const auto sw1 = static_cast<std::uint8_t>(x_.status >> 8);
+  if (x_.has_status && (sw1 == 0x61 || sw1 == 0x6C)) return;
+  emit_exchange();
+  x_ = exchange{};
+}
+
 void trace_run::take_line(const text_line& line) {
   last_line_ = line.number;
   if (line.too_long) {
+    flush_complete();
     if (json_) {
       s_.sink.append("{\"line\":");
       put_number(s_.sink, line.number);
@@ -219,6 +232,7 @@ void trace_run::take_line(const text_line& line) {
   const apdu_line apdu = read_apdu_line(line.text, s_.line_bytes);
   if (apdu.what == apdu_line::kind::prose) return;
   if (apdu.what == apdu_line::kind::bad) {
+    flush_complete();
     if (json_) {
       s_.sink.append("{\"line\":");
       put_number(s_.sink, line.number);
@@ -246,11 +260,11 @@ void trace_run::take_line(const text_line& line) {
       role = line_label::command;
     } else {
       role = line_label::response;
-      // A PIN must not print because a log lost a line: a well-formed VERIFY where an
-      // answer was due is taken as the command it is.
-      const apdu_command c = split_command(bytes);
-      if (c.cla == 0x00 && (c.ins == 0x20 || c.ins == 0x24) && c.problem == header_problem::none &&
-          c.has_lc)
+      // A PIN must not print because a log lost a line: what starts as a VERIFY or a
+      // PIN CHANGE where an answer was due is taken as the command (no answer starts
+      // so: 00 is padding and 20 no EMV tag).
+      if (bytes.size() >= 5 && bytes[0] == 0x00 && (bytes[1] == 0x20 || bytes[1] == 0x24) &&
+          bytes[2] == 0x00)
         role = line_label::command;
     }
   } else if (role == line_label::response && bytes.size() == 2 && x_.has_answer &&
@@ -956,14 +970,18 @@ void trace_run::emit_exchange() {
   if (json_) {
     s_.sink.append("{\"line\":");
     put_number(s_.sink, x_.command_line);
-    s_.sink.append(",\"command\":{\"cla\":");
-    put_number(s_.sink, c.cla);
-    s_.sink.append(",\"ins\":");
-    put_number(s_.sink, c.ins);
-    s_.sink.append(",\"p1\":");
-    put_number(s_.sink, c.p1);
-    s_.sink.append(",\"p2\":");
-    put_number(s_.sink, c.p2);
+    // A line too short for a header has no fields to give.
+    s_.sink.append(",\"command\":{");
+    if (c.problem != header_problem::too_short) {
+      s_.sink.append("\"cla\":");
+      put_number(s_.sink, c.cla);
+      s_.sink.append(",\"ins\":");
+      put_number(s_.sink, c.ins);
+      s_.sink.append(",\"p1\":");
+      put_number(s_.sink, c.p1);
+      s_.sink.append(",\"p2\":");
+      put_number(s_.sink, c.p2);
+    }
     if (c.has_lc) {
       s_.sink.append(",\"lc\":");
       put_number(s_.sink, c.lc);
@@ -977,7 +995,9 @@ void trace_run::emit_exchange() {
       put_number(s_.sink, c.apdu_case);
     }
     s_.sink.append("},\"name\":");
-    if (name.empty()) {
+    if (c.problem == header_problem::too_short) {
+      put_json_string(s_.sink, "not a command");
+    } else if (name.empty()) {
       text_buffer unknown;
       unknown.put("command INS ");
       unknown.put_hex(c.ins);
