@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
                       length_case{"00820000040102",         // data cut
                                   {"problem: Lc says 4 data bytes, the line holds 2 after it"}},
                       length_case{"0082000001010203",  // bytes after Le
-                                  {"problem: Lc says 1 data bytes, the line holds 3 after it"}},
+                                  {"problem: Lc says 1 data byte, the line holds 3 after it"}},
                       length_case{"00A404",
                                   {"problem: not a command: 3 bytes, a command has at least 4"}}));
 

@@ -155,7 +155,7 @@ std::string_view describe_header_problem(const apdu_command& command, std::span<
     case header_problem::extra:
       out.put("Lc says ");
       out.put(std::uint64_t{command.lc});
-      out.put(" data bytes, the line holds ");
+      out.put(command.lc == 1 ? " data byte, the line holds " : " data bytes, the line holds ");
       out.put(std::uint64_t{command.line_size - 5});
       out.put(" after it");
       break;
