@@ -100,7 +100,6 @@ class trace_run {
 
   void take_line(const text_line& line);
   void finish();
-  output_sink& sink() { return s_.sink; }
 
  private:
   void take_command(std::span<const std::uint8_t> bytes, std::uint64_t number);
@@ -393,13 +392,14 @@ void trace_run::put_reading(const apdu_command& c, command_id id, text_buffer& r
         r.put(" by P1 ");
         r.put_hex(c.p1);
       }
-      if ((c.p2 & 0x03) == 0x00)
+      if ((c.p2 & 0x03) == 0x00) {
         r.put(", first occurrence");
-      else if ((c.p2 & 0x03) == 0x02)
+      } else if ((c.p2 & 0x03) == 0x02) {
         r.put(", next occurrence");
-      else
+      } else {
         r.put(", P2 ");
-      if ((c.p2 & 0x03) != 0x00 && (c.p2 & 0x03) != 0x02) r.put_hex(c.p2);
+        r.put_hex(c.p2);
+      }
       r.put(": ");
       const payment_environment environment = environment_of(c.data);
       if (environment != payment_environment::none) {

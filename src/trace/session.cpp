@@ -115,12 +115,14 @@ void session_state::add_problem(std::uint64_t line, std::string_view text) {
 
 void session_state::mark_read(std::uint8_t sfi, std::uint8_t record) {
   if (sfi == 0 || sfi >= read.size()) return;
-  read[sfi][record >> 3] = static_cast<std::uint8_t>(read[sfi][record >> 3] | 1u << (record & 7));
+  const unsigned byte = read[sfi][record >> 3];
+  read[sfi][record >> 3] = static_cast<std::uint8_t>(byte | 1u << (record & 7u));
 }
 
 bool session_state::was_read(std::uint8_t sfi, std::uint8_t record) const {
   if (sfi == 0 || sfi >= read.size()) return false;
-  return (read[sfi][record >> 3] >> (record & 7) & 1u) != 0;
+  const unsigned byte = read[sfi][record >> 3];
+  return ((byte >> (record & 7u)) & 1u) != 0;
 }
 
 void session_state::select_aid(std::span<const std::uint8_t> aid_bytes) {
