@@ -762,7 +762,8 @@ void trace_run::put_answer(const apdu_command&, command_id id) {
         put_tree_text(rebuilt, x_.answer_line, 4);
       }
       if (split.used < node.value_size || (id == command_id::generate_ac && node.value_size < 11) ||
-          (id == command_id::get_processing_options && (node.value_size - 2) % 4 != 0)) {
+          (id == command_id::get_processing_options &&
+           (node.value_size < 2 || (node.value_size - 2) % 4 != 0))) {
         note(x_.answer_line, "the 80 answer does not have its command's layout");
       }
     }
