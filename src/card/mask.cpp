@@ -212,8 +212,8 @@ card_mask card_mask_for(std::uint64_t tag, std::uint64_t declared_length, std::s
 
 void apply_card_mask(card_mask rule, std::span<char> hex, bool cut_short) {
   if (rule == card_mask::none) return;
-  if (cut_short) return hide_every_digit(rule, hex);
   apply_rule(rule, hex);
+  if (cut_short) hide_every_digit(rule, hex);
 }
 
 bool is_hidden_whole(std::uint64_t tag) {

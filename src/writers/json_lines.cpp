@@ -152,7 +152,7 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
       if (!first) out.put(',');
       first = false;
       out.append("{\"tag\":\"");
-      put_node_tag(node, record, out);
+      put_node_tag(node, record, *tree.hidden, out);
       out.put('"');
       const std::string_view name = node.problem == node_problem::tag_cut_short
                                         ? std::string_view()
@@ -171,7 +171,7 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
         // "masked" promises an X in the value: a card number too short to hide any
         // digit, or one cut to its last four, is printed whole and not flagged.
         const std::size_t value_start = out.size();
-        const bool masked = put_node_value(node, record, out) &&
+        const bool masked = put_node_value(node, record, *tree.hidden, out) &&
                             out.view().substr(value_start).find('X') != std::string_view::npos;
         out.put('"');
         if (masked) out.append(",\"masked\":true");

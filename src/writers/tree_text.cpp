@@ -91,7 +91,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
   for (const tree_node& node : tree.nodes) {
     start.put(out);
     put_indent(out, node.depth);
-    put_node_tag(node, record, out);
+    put_node_tag(node, record, *tree.hidden, out);
     const std::string_view name =
         node.problem == node_problem::tag_cut_short ? std::string_view() : node_name(node, record);
     if (name.empty()) {
@@ -106,7 +106,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
       out.put(':');
       if (node.value_size > 0) {
         out.put(' ');
-        put_node_value(node, record, out);
+        put_node_value(node, record, *tree.hidden, out);
       }
     }
     if (node.problem != node_problem::none) put_problem(node, out);
