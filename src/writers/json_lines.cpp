@@ -141,10 +141,12 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
   out.append(",\"elements\":[");
   if (line.what == hex_line::kind::record) {
     const std::span<const std::uint8_t> record = line.bytes;
+    // Between two nodes the text so far is whole, and may be passed on.
     const explain_context context = options.explain ? context_of(tree, record) : explain_context{};
     std::uint32_t depth = 0;  // open "elements" arrays below the top
     bool first = true;
     for (const tree_node& node : tree.nodes) {
+      out.spill_if_over(spill_bound);
       for (; depth > node.depth; --depth) {
         out.append("]}");
         first = false;  // the template just closed was an element of this level
