@@ -148,9 +148,17 @@ struct cursor {
   std::span<const std::uint8_t> value;
   std::size_t at;
   std::size_t end;
+  const hidden_nibbles* hidden;
+  bool hit_hidden = false;
 
+  // A hidden octet ends a header as the template's end does: what the hidden digits
+  // are must not decide how the rest is read.
   bool next(std::uint8_t& octet) {
     if (at >= end) return false;
+    if (hidden->any() && hidden->hides_byte(&value[at])) {
+      hit_hidden = true;
+      return false;
+    }
     octet = value[at++];
     return true;
   }
@@ -328,12 +336,12 @@ struct template_masker {
 }  // namespace
 
 std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
-                                template_framing framing) {
+                                template_framing framing, const hidden_nibbles& hidden) {
   template_masker masker{hex, framing == template_framing::tree};
   // The ends of the templates around the current one; the current one's is in.end.
   std::array<std::size_t, max_open_templates> outer_ends;
   std::size_t open = 0;
-  cursor in{value, 0, value.size()};
+  cursor in{value, 0, value.size(), &hidden};
   std::size_t octets_read = 0;
   for (;;) {
     if (in.at >= in.end) {
@@ -356,6 +364,7 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
       masker.rest(header.tag, in.at, in.end);
       continue;
     }
+    if (in.hit_hidden) break;
     if (got != header_read::whole) {
       if (open == 0) break;
       in.at = in.end;

@@ -74,8 +74,13 @@ enum class template_framing : std::uint8_t { console, tree };
 // - One pass: a rule applied to the bytes left after an unreadable length is not applied
 //   again to a part of them it already covered. Returns the octets and characters looked
 //   at, which stays within a small multiple of the value's size.
+// - A header octet that `hidden` hides (the value lying in the scanned record) ends the
+//   walk: hidden digits never decide how the bytes after them are read.
+class hidden_nibbles;
 std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
-                                template_framing framing);
+                                template_framing framing, const hidden_nibbles& hidden);
+inline std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
+                                       template_framing framing);
 
 // The nibbles of one record that print as X wherever they show, found by a scan of
 // every offset of the record's bytes, however they are framed. At every offset, with a
@@ -125,5 +130,10 @@ class hidden_nibbles {
 
 // Marks of nothing: for printers that show bytes of no scanned record.
 const hidden_nibbles& nothing_hidden();
+
+inline std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
+                                       template_framing framing) {
+  return mask_template_value(value, hex, framing, nothing_hidden());
+}
 
 }  // namespace emvtlv
