@@ -80,8 +80,6 @@ enum class template_framing : std::uint8_t { console, tree };
 class hidden_nibbles;
 std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
                                 template_framing framing, const hidden_nibbles& hidden);
-inline std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
-                                       template_framing framing);
 
 // The nibbles of one record that print as X wherever they show, found by a scan of
 // every offset of the record's bytes, however they are framed. At every offset, with a
