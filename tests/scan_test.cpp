@@ -135,6 +135,29 @@ TEST(RecordScan, HidesACutShortNumberFromEightDigits) {
   }
 }
 
+// A run of ASCII digits at every offset of a longer record, across the 16-byte blocks
+// the scan reads at once, and two runs apart.
+TEST(RecordScan, FindsEveryRunOfTwelveWhereverItStands) {
+  for (const std::size_t length :
+       {std::size_t{11}, std::size_t{12}, std::size_t{17}, std::size_t{33}}) {
+    for (std::size_t at = 0; at + length <= 64; ++at) {
+      std::string record;
+      std::string expected;
+      for (std::size_t i = 0; i < 64; ++i) {
+        const bool digit = i >= at && i < at + length;
+        record += digit ? "37" : "01";
+        expected += !digit ? "01" : length >= 12 && i < at + length - 4 ? "XX" : "37";
+      }
+      EXPECT_EQ(scanned(record), expected) << length << " at " << at;
+      // With a plain byte splitting it in two, neither half of 16 or fewer is enough.
+      if (length == 17) {
+        record[2 * (at + 8)] = '0';
+        EXPECT_EQ(scanned(record), record) << "split at " << at;
+      }
+    }
+  }
+}
+
 // Every mode, for a record written with `digits` (packed) in place of '@', their first
 // twelve in place of '%', and the digits as ASCII in place of '#'.
 std::string every_mode(std::string record, const std::string& digits) {
