@@ -46,8 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         record_case{"57114761739001010010D27122011143804489",
                     track2 + "XXXXXXXXXXXX0010D27122011143804489\n"},
         record_case{"57021203", track2 + "1203\n"},
-        // Cut short by the record's end: masked as far as it is printed.
-        record_case{"571012345678", track2 + "XXXX5678\n"},
+        // Cut short by the record's end: no digit shows.
+        record_case{"571012345678", track2 + "XXXXXXXX\n"},
         record_case{"57061234567890AB", track2 + "XXXXXXXX90AB\n"},
         // 00 octets are digits like any other.
         record_case{"57080000000012345678", track2 + "XXXXXXXXXXXX5678\n"},
@@ -74,12 +74,12 @@ INSTANTIATE_TEST_SUITE_P(
         record_case{"700E00005A08476173900101001000", read_record + "00005A08XXXXXXXXXXXX001000\n"},
         record_case{"770E610C005A08476173900101001000", gpo + "610C005A08XXXXXXXXXXXX001000\n"},
         // An inner element cut short by the record's end.
-        record_case{"700A5A08476173", read_record + "5A08XX6173\n"},
+        record_case{"700A5A08476173", read_record + "5A08XXXXXX\n"},
         // An inner length that runs past its template: cut at the template's end, and the
         // walk goes on after the template.
-        record_case{"700D61065A08476173905F2A020978", read_record + "61065A08XXXX73905F2A020978\n"},
+        record_case{"700D61065A08476173905F2A020978", read_record + "61065A08XXXXXXXX5F2A020978\n"},
         record_case{"701061045A0847615A084761739001010010",
-                    read_record + "61045A0847615A08XXXXXXXXXXXX0010\n"},
+                    read_record + "61045A08XXXX5A08XXXXXXXXXXXX0010\n"},
         // A header that does not fit its template ends that template, not the walk.
         record_case{"700DA501885A084761739001010010", read_record + "A501885A08XXXXXXXXXXXX0010\n"},
         // Long length forms.
@@ -98,6 +98,50 @@ INSTANTIATE_TEST_SUITE_P(
         // Tags of more octets that end in 5A are not 5A.
         record_case{"7008DF815A0412345678", read_record + "DF815A0412345678\n"},
         record_case{"70079F5A0412345678", read_record + "9F5A0412345678\n"}));
+
+// Inside a template, an element whose length the console cannot read keeps the bytes
+// left under its own tag's rule, and they are read on as elements: the card number
+// after it is masked, as the tree masks it.
+INSTANTIATE_TEST_SUITE_P(
+    AfterUnreadableLengths, Walk,
+    ::testing::Values(
+        record_case{"70149F26805A0847617390010100105F2403271231",
+                    read_record + "9F26805A08XXXXXXXXXXXX00105F2403271231\n"},
+        record_case{"70149F26845A0847617390010100105F2403271231",
+                    read_record + "9F26845A08XXXXXXXXXXXX00105F2403271231\n"},
+        record_case{"70149F26855A0847617390010100105F2403271231",
+                    read_record + "9F26855A08XXXXXXXXXXXX00105F2403271231\n"},
+        record_case{"70149F26FF5A0847617390010100105F2403271231",
+                    read_record + "9F26FF5A08XXXXXXXXXXXX00105F2403271231\n"},
+        // Under a card tag's own rule, all but the last four of what is left.
+        record_case{"700C5A80476173900101001090", read_record + "5A80XXXXXXXXXXXXXX1090\n"},
+        // 83 is read inside a template, though the walk refuses it at the top.
+        record_case{"700E5A830000084761739001010010", read_record + "5A83000008XXXXXXXXXXXX0010\n"},
+        // The card code after a Track 2 number still shows: the console's output is fixed.
+        record_case{"70145780"
+                    "4761739001010010D27122011143804489",
+                    read_record + "5780XXXXXXXXXXXX0010D27122011143804489\n"}));
+
+// Misframed and cut-short card numbers: the record scan hides them whatever reads them.
+INSTANTIATE_TEST_SUITE_P(
+    RecordScan, Walk,
+    ::testing::Values(
+        record_case{"9F11205A084761739001010010",
+                    "Issuer Code Table Index: 5A08XXXXXXXXXXXX0010\n"},
+        record_case{"5713476173900101", track2 + "XXXXXXXXXXXX\n"},
+        record_case{"9F1F1034373631373339303031303130303130",
+                    "Track 1 Discretionary Data: " + std::string(24, 'X') + "30303130\n"},
+        // A hidden header octet: the element counts as unknown.
+        record_case{"70045A084761739001010010", read_record + "5A08XXXX\nunknown tag\n"},
+        record_case{"9F12103632313039343830303030303030313100",
+                    "Application Preferred Name: " + std::string(24, 'X') +
+                        "30303131\n"
+                        "unknown tag\n"},
+        // The PAN's copied octets show as the scan says.
+        record_case{
+            "5A0A"
+            "4761739001010010",
+            "Application Primary Account Number (PAN): " + std::string(16, 'X') + "0000\n"}));
 
 INSTANTIATE_TEST_SUITE_P(
     LengthForms, Walk,

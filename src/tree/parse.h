@@ -12,7 +12,9 @@
 //   (a template still gets its children parsed in them); an indefinite or too long
 //   length field makes the node hold every byte left in its parent as a plain value
 //   and ends the parent's parsing; a tag or length field cut by the parent's end
-//   gives a node with no value.
+//   gives a node with no value. A header octet that the record scan hides ends the
+//   header there: the node holds every byte left in its parent (its tag number and
+//   name are not used), so hidden digits never shape the tree.
 // - Every byte of the record is padding, a header byte of one node (offset up to
 //   value_offset), a value byte of one node that is not constructed, or the status word.
 // - When the last two bytes are 9000 or 61xx to 6Fxx and the bytes before them parse
@@ -29,6 +31,8 @@
 #include <span>
 #include <string_view>
 
+#include "card/mask.h"
+
 namespace emvtlv {
 
 enum class node_problem : std::uint8_t {
@@ -38,6 +42,7 @@ enum class node_problem : std::uint8_t {
   length_too_long,    // length octet 85 or more: more than 4 octets after the first
   length_cut_short,   // the length field runs past the end of the parent
   tag_cut_short,      // the tag runs past the end of the parent
+  header_hidden,      // a header octet is a hidden card digit: the node holds the rest
 };
 
 struct tree_node {
@@ -66,6 +71,8 @@ constexpr std::size_t max_tree_nodes(std::size_t bytes) {
 
 struct tree_result {
   std::span<const tree_node> nodes;
+  // The record scan's marks (card/mask.h): what every printer of this record hides.
+  const hidden_nibbles* hidden = &nothing_hidden();
   bool has_status = false;
   std::uint16_t status = 0;  // the status word, when has_status
 };
@@ -73,8 +80,8 @@ struct tree_result {
 class tree_parser {
  public:
   tree_parser();
-  // Parses `record` (at most max_tree_record_bytes are read). The result's nodes
-  // stay valid until the next call.
+  // Parses `record` (at most max_tree_record_bytes are read) and scans it for card
+  // numbers. The result's nodes and marks stay valid until the next call.
   tree_result parse(std::span<const std::uint8_t> record);
   // The same for bytes known to hold no status word (an answer's data, the status
   // word read apart): the last two bytes are always data.
@@ -82,6 +89,7 @@ class tree_parser {
 
  private:
   std::unique_ptr<tree_node[]> nodes_;
+  hidden_nibbles hidden_;
 };
 
 // The problem's message as printed (numbers filled in), written into `buffer` (64
@@ -91,6 +99,7 @@ class tree_parser {
 //   length field of 6 octets is too long               (the whole field, 85 gives 6)
 //   length runs past the end
 //   tag runs past the end
+//   card digits hidden where a header would be
 std::string_view describe_problem(const tree_node& node, std::span<char> buffer);
 
 // The meaning of a status word, or an empty view when it has none listed.
