@@ -248,8 +248,11 @@ tree_result tree_parser::parse(std::span<const std::uint8_t> record) {
 tree_result tree_parser::parse_data(std::span<const std::uint8_t> data) {
   const auto size = static_cast<std::uint32_t>(std::min(data.size(), max_tree_record_bytes));
   const record_view view(data, static_cast<std::int32_t>(size));
+  hidden_.scan(data.first(size));
   tree_result result;
-  result.nodes = {nodes_.get(), parse_elements(view, size, nodes_.get()).count};
+  result.hidden = &hidden_;
+  result.nodes = {nodes_.get(),
+                  parse_elements(view, size, nodes_.get(), data.data(), hidden_).count};
   return result;
 }
 
