@@ -141,6 +141,36 @@ TEST(DecodingModes, PathsValuesAreTheTreesValues) {
   }
 }
 
+// The paths of a record do not change when the hidden digits of its card numbers do.
+TEST(DecodingModes, PathsHideTheSameDigitsWhateverTheyAre) {
+  struct pair {
+    std::string one;
+    std::string other;  // the same record, other digits where a card number is hidden
+  };
+  const std::vector<pair> pairs = {
+      {"5A0847617390010100105F24032712319000\n", "5A0852345678901200105F24032712319000\n"},
+      {"70185A084761739001010010570C4761739001010010D2712201\n",
+       "70185A089999999999990010570C9999999999990010D2712201\n"},
+      {"7021561F42343736313733393030313031303031305E444F452F4A5E32373132323031\n",
+       "7021561F42393939393939393939393939303031305E444F452F4A5E32373132323031\n"},
+      {"9F6B0A4761739001010010D271\n", "9F6B0A1234567890120010D271\n"},
+      {"5A80411111111111111111\n", "5A80499999999999991111\n"},
+  };
+  for (const pair& p : pairs) {
+    std::string outputs[2];
+    for (int i = 0; i < 2; ++i) {
+      tree_mode_options options;
+      options.output = format::paths;
+      test::string_input in{i == 0 ? p.one : p.other};
+      test::string_output out;
+      ASSERT_EQ(run_tree_mode(in.source(), out.target(), options), 0);
+      outputs[i] = out.text;
+    }
+    EXPECT_EQ(outputs[0], outputs[1]) << p.one;
+    EXPECT_NE(outputs[0].find('X'), std::string::npos) << outputs[0];
+  }
+}
+
 struct separate_case {
   std::string input;
   std::string expected;
