@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -80,10 +81,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Through bash, for what the test's own pipes cannot set up: standard input from a
 // directory, and a reader that goes away (with SIGPIPE as it comes, and ignored).
-test::run_result run_bash(const std::string& script, const std::string& file = "") {
+// "$0" is the program, run through EMVTLV_TEST_WRAPPER when it is set; bash itself
+// is not.
+test::run_result run_bash(std::string script, const std::string& file = "") {
+  for (std::size_t at = script.find("\"$0\""); at != std::string::npos;
+       at = script.find("\"$0\"", at + 30))
+    script.replace(at, 4, "${EMVTLV_TEST_WRAPPER-} \"$0\"");
+  const char* wrapper = std::getenv("EMVTLV_TEST_WRAPPER");
+  const std::string saved = wrapper == nullptr ? "" : wrapper;
+  ::unsetenv("EMVTLV_TEST_WRAPPER");
   test::run_options options;
-  options.args = {"-c", script, EMVTLV_PROGRAM, file};
-  return test::run_program("/bin/bash", "", options);
+  options.args = {"-c", "export EMVTLV_TEST_WRAPPER='" + saved + "'; " + script, EMVTLV_PROGRAM,
+                  file};
+  const test::run_result result = test::run_program("/bin/bash", "", options);
+  if (wrapper != nullptr) ::setenv("EMVTLV_TEST_WRAPPER", saved.c_str(), 1);
+  return result;
 }
 
 TEST(ExitStatus, UnreadableStandardInputIsNamedDash) {
