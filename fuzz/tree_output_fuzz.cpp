@@ -50,13 +50,15 @@ struct mode_case {
   const char* name;
 };
 
-constexpr std::array<mode_case, 6> modes = {{
+constexpr std::array<mode_case, 8> modes = {{
     {{format::text, false, false, false}, "text"},
     {{format::text, true, false, false}, "text, explained"},
     {{format::text, false, true, false}, "text, numbered"},
     {{format::text, true, true, false}, "text, explained, numbered"},
     {{format::json, false, false, false}, "json"},
     {{format::json, true, false, false}, "json, explained"},
+    {{format::paths, false, false, false}, "paths"},
+    {{format::paths, false, true, false}, "paths, numbered"},
 }};
 
 std::string run_mode(std::string_view input, const tree_mode_options& options, random_bits* sizes) {
@@ -124,8 +126,8 @@ void check_lines_alone(std::string_view input, const std::vector<std::string_vie
           "each line's output is that line's output alone");
 }
 
-// Numbered text is the plain text with "N:" before every line, N the input line,
-// never going down.
+// Numbered text is the plain text with "N:" before every line (and a message's own
+// "line N: " taken out), N the input line, never going down.
 void check_numbers(std::string_view numbered, std::string_view plain, std::size_t input_count) {
   const std::vector<std::string_view> with = output_lines(numbered);
   const std::vector<std::string_view> without = output_lines(plain);
@@ -142,7 +144,12 @@ void check_numbers(std::string_view numbered, std::string_view plain, std::size_
     }
     require(number >= last && number <= input_count, "line numbers count up the input lines");
     last = number;
-    require(with[i].substr(colon + 1) == without[i], "a numbered line is the plain line");
+    // A message line gives its number once: "N:column C: ..." for "line N: column C: ...".
+    const std::string_view rest = with[i].substr(colon + 1);
+    const std::string message = "line " + std::to_string(number) + ": ";
+    require(rest == without[i] ||
+                (without[i].starts_with(message) && rest == without[i].substr(message.size())),
+            "a numbered line is the plain line");
   }
 }
 
@@ -331,6 +338,59 @@ void check_text_cards(std::string_view numbered, const std::vector<parsed_line>&
   require(next == out.size(), "every output line belongs to an input line");
 }
 
+// The numbered paths: a line for every primitive node and every node with a problem,
+// its tags from the top joined by '/', then its value; the status word last.
+void check_paths_cards(std::string_view numbered, const std::vector<parsed_line>& lines,
+                       card_checker& cards) {
+  const std::vector<std::string_view> out = output_lines(numbered);
+  std::size_t next = 0;
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    const parsed_line& line = lines[n];
+    const std::string prefix = std::to_string(n + 1) + ":";
+    std::vector<std::string_view> own;
+    for (; next < out.size() && out[next].starts_with(prefix); ++next)
+      own.push_back(out[next].substr(prefix.size()));
+    if (line.what != hex_line::kind::record) {
+      require(own.size() == (line.what == hex_line::kind::bad ? 1 : 0),
+              "a bad line gives one line, a blank one none");
+      continue;
+    }
+    std::size_t at = 0;
+    for (const tree_node& node : line.nodes) {
+      if (node.constructed && node.problem == node_problem::none) continue;
+      require(at < own.size(), "a line for every primitive node and every problem");
+      const std::string_view text = own[at++];
+      std::vector<std::string> tags;  // from the node up
+      for (const tree_node* up = &node;; up = &line.nodes[up->parent]) {
+        tags.push_back(hex_of(std::string_view(line.bytes).substr(up->offset, up->tag_size)));
+        if (up->parent == no_parent) break;
+      }
+      std::string path;
+      for (auto tag = tags.rbegin(); tag != tags.rend(); ++tag) {
+        if (!path.empty()) path += '/';
+        path += *tag;
+      }
+      require(text.starts_with(path), "a node's line starts with its path");
+      const std::string_view rest = text.substr(path.size());
+      if (prints_bytes(node)) {
+        const std::size_t size = 2 * std::size_t{node.value_size};
+        require(rest.size() > size && rest[0] == ' ', "a value follows the path");
+        require(rest.size() == size + 1 || rest.substr(size + 1).starts_with(" ("),
+                "a value is followed by nothing or its problem");
+        check_printed_value(line.bytes, node, rest.substr(1, size), cards);
+      } else {
+        require(rest.empty() || rest.starts_with(" ("), "no value: the path alone or a problem");
+      }
+    }
+    if (line.has_status) {
+      require(at < own.size() && own[at].starts_with("status "), "the status word prints last");
+      ++at;
+    }
+    require(at == own.size(), "nothing else prints for a record");
+  }
+  require(next == out.size(), "every output line belongs to an input line");
+}
+
 // JSON: one object per input line, of the schema's shape, `line` from 1; every node
 // in the order the parser gives them, with its tag and value.
 void check_json(std::string_view output, const std::vector<parsed_line>& lines,
@@ -406,11 +466,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   check_numbers(outputs[2], outputs[0], lines.size());
   check_numbers(outputs[3], outputs[1], lines.size());
+  check_numbers(outputs[7], outputs[6], lines.size());
 
   card_checker cards{inner_parser};
   check_text_cards(outputs[2], parsed, cards);
   check_text_cards(outputs[3], parsed, cards);
   check_json(outputs[4], parsed, cards);
   check_json(outputs[5], parsed, cards);
+  check_paths_cards(outputs[7], parsed, cards);
   return 0;
 }

@@ -97,21 +97,22 @@ INSTANTIATE_TEST_SUITE_P(
                     "emvtlv: unrecognized option '--bogus'\n" + try_help,
                     2},
         // The decoding modes: no banner and, on a pipe, no prompt.
+        // A blank line ends each record's output, unless -q is given.
         option_case{"Tree",
                     {"-t"},
                     "9F26 Application Cryptogram: 112233"
-                    " (value runs past the end: 8 bytes declared, 3 left)\n"
+                    " (value runs past the end: 8 bytes declared, 3 left)\n\n"
                     "5A Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
-                    "5F24 Application Expiration Date: 271231\n",
+                    "5F24 Application Expiration Date: 271231\n\n",
                     false,
                     "",
                     0},
         option_case{"TreeNumbered",
                     {"-tn"},
                     "1:9F26 Application Cryptogram: 112233"
-                    " (value runs past the end: 8 bytes declared, 3 left)\n"
+                    " (value runs past the end: 8 bytes declared, 3 left)\n\n"
                     "3:5A Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
-                    "3:5F24 Application Expiration Date: 271231\n",
+                    "3:5F24 Application Expiration Date: 271231\n\n",
                     false,
                     "",
                     0},
@@ -140,6 +141,71 @@ INSTANTIATE_TEST_SUITE_P(
             false,
             "",
             0},
+        option_case{"TreeQuietNumbered",
+                    {"-tqn"},
+                    "1:9F26 Application Cryptogram: 112233"
+                    " (value runs past the end: 8 bytes declared, 3 left)\n"
+                    "3:5A Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
+                    "3:5F24 Application Expiration Date: 271231\n",
+                    false,
+                    "",
+                    0},
+        option_case{"Paths",
+                    {"--paths"},
+                    "9F26 112233 (value runs past the end: 8 bytes declared, 3 left)\n"
+                    "5A XXXXXXXXXXXX0010\n5F24 271231\n",
+                    false,
+                    "",
+                    0},
+        option_case{"PathsNumberedTag",
+                    {"-pn", "--tag=5F24,9F26"},
+                    "1:9F26 112233 (value runs past the end: 8 bytes declared, 3 left)\n"
+                    "3:5F24 271231\n",
+                    false,
+                    "",
+                    0},
+        option_case{"TagImpliesTree",
+                    {"--tag", "5A", "-q"},
+                    "5A Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n",
+                    false,
+                    "",
+                    0},
+        option_case{"JsonTag",
+                    {"-j", "--tag", "5F24"},
+                    "{\"line\":1,\"elements\":[]}\n{\"line\":2,\"elements\":[]}\n"
+                    "{\"line\":3,\"elements\":[{\"tag\":\"5F24\",\"name\":"
+                    "\"Application Expiration Date\",\"length\":3,\"offset\":10,\"value\":"
+                    "\"271231\"}]}\n",
+                    false,
+                    "",
+                    0},
+        option_case{"ExplainTag",
+                    {"-x", "--tag", "5F24"},
+                    "5F24 Application Expiration Date: 271231\n  - 2027-12-31\n\n",
+                    false,
+                    "",
+                    0},
+        option_case{"StrictProblem",
+                    {"-tq", "--strict"},
+                    "9F26 Application Cryptogram: 112233"
+                    " (value runs past the end: 8 bytes declared, 3 left)\n",
+                    true,
+                    "",
+                    1},
+        option_case{"BadTag",
+                    {"-p", "--tag", "5A,9F2"},
+                    "",
+                    false,
+                    "emvtlv: invalid tag list '5A,9F2': tags are 1 to 8 octets of hex, joined by "
+                    "','\n" +
+                        try_help,
+                    2},
+        option_case{"RecordNeedsAnArgument",
+                    {"-t", "-r"},
+                    "",
+                    false,
+                    "emvtlv: option requires an argument -- 'r'\n" + try_help,
+                    2},
         option_case{"DoubleDashMakesAFileName",
                     {"-q", "--", "-n"},
                     "",
@@ -223,13 +289,76 @@ TEST_F(FileArguments, OneThatCannotBeReadIsReportedAndSkipped) {
   EXPECT_EQ(got.exit_status, 1);
 }
 
+struct records_case {
+  const char* name;
+  strings args;                // "FILE:x" stands for the path of a file holding x
+  std::string standard_input;  // ignored when -r or a FILE is given
+  std::string out;
+};
+
+// -r records are lines of their own, after the FILEs, numbered on from them; a
+// byte-order mark starts each input of the decoding modes without being data.
+TEST_F(FileArguments, RecordsAndByteOrderMarks) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::vector<records_case> cases = {
+      {"Records",
+       {"-p", "-r", "9F270180", "--record=0x9F,0x36,0x02,0x00,0x01"},
+       "5A00\n",
+       "9F27 80\n9F36 0001\n"},
+      {"RecordsNumbered",
+       {"-pn", "-r", "9F270180", "-r", "", "-r", "ZZ"},
+       "",
+       "1:9F27 80\n3:column 1: 'Z' is not a hex digit\n"},
+      {"RecordsInJson",
+       {"-j", "-r", "9000"},
+       "",
+       "{\"line\":1,\"elements\":[],\"status\":\"9000\",\"status_meaning\":\"success\"}\n"},
+      {"RecordsInTheConsole",
+       {"-qn", "-r", "9F270180", "-r", "9F36020001"},
+       "",
+       "1:Cryptogram Information Data: 80\n2:Application Transaction Counter (ATC): 0001\n"},
+      // After the last FILE, even one that does not end its last line.
+      {"RecordsAfterFiles",
+       {"-pn", "FILE:5A00\n", "-r", "9F270180", "FILE:880102"},
+       "",
+       "1:5A\n2:88 02\n3:9F27 80\n"},
+      {"FileWithMark", {"-p", "FILE:" + bom + "880102\n"}, "", "88 02\n"},
+      {"EveryFileWithMark",
+       {"-pn", "FILE:" + bom + "880101\n", "FILE:" + bom + "880102"},
+       "",
+       "1:88 01\n2:88 02\n"},
+      {"StandardInputWithMark",
+       {"-t", "-q"},
+       bom + "880102\n",
+       "88 Short File Identifier (SFI): 02\n"},
+      {"MarkOnlyAtTheStart",
+       {"-p"},
+       "880102\n" + bom + "880101\n",
+       "88 02\nline 2: column 1: '\\xEF' is not a hex digit\n"},
+      {"CutMark", {"-p", "FILE:\xEF\xBB"}, "", "line 1: column 1: '\\xEF' is not a hex digit\n"},
+      {"MarkAlone", {"-pn", "FILE:" + bom, "-r", "880101"}, "", "1:88 01\n"},
+  };
+  int made = 0;
+  for (const records_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    strings args;
+    for (const std::string& arg : c.args)
+      args.push_back(arg.starts_with("FILE:") ? make("f" + std::to_string(made++), arg.substr(5))
+                                              : arg);
+    const test::run_result got = run(args, c.standard_input);
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.exit_status, 0);
+  }
+}
+
 // A line far past the largest record is one message, read in blocks, never held whole.
 TEST(DecodingModes, RefuseAnOverlongLineAndGoOn) {
   const std::string input = std::string(1'000'000, 'A') + "\n88 01 02\n";
   const test::run_result got = run({"-t"}, input);
   EXPECT_EQ(got.out,
-            "line 1: column 131073: record longer than 65536 bytes\n"
-            "88 Short File Identifier (SFI): 02\n");
+            "line 1: column 131073: record longer than 65536 bytes\n\n"
+            "88 Short File Identifier (SFI): 02\n\n");
   EXPECT_EQ(got.exit_status, 0);
 }
 

@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "cli/run.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -157,7 +159,90 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    "emvtlv: invalid option -- 'z'\n" + try_help},
         parse_case{
-            "HelpBeforeBadOption", {"--help", "-z"}, false, false, false, {}, 0, usage_line, ""}),
+            "HelpBeforeBadOption", {"--help", "-z"}, false, false, false, {}, 0, usage_line, ""},
+        parse_case{"RecordTakesTheNextWord",
+                   {"-r", "-q", "a"},
+                   true,
+                   false,
+                   false,
+                   strings{"a"},
+                   0,
+                   "",
+                   ""},
+        parse_case{"TagTakesTheNextWord",
+                   {"--tag", "5A", "b"},
+                   true,
+                   false,
+                   false,
+                   strings{"b"},
+                   0,
+                   "",
+                   ""},
+        parse_case{"RecordMissing",
+                   {"-qr"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: option requires an argument -- 'r'\n" + try_help},
+        parse_case{"RecordLongMissing",
+                   {"--record"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: option '--record' requires an argument\n" + try_help},
+        parse_case{"TagMissing",
+                   {"--tag"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: option '--tag' requires an argument\n" + try_help},
+        parse_case{"TagNotHex",
+                   {"--tag=5A,ZZ"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: invalid tag list '5A,ZZ': tags are 1 to 8 octets of hex, joined "
+                   "by ','\n" +
+                       try_help},
+        parse_case{"RecordOfTwoLines",
+                   {"-r", "9F27\n0180"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: a record of '--record' must be one line\n" + try_help},
+        parse_case{"StrictTakesNoArgument",
+                   {"--strict=yes"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: option '--strict' doesn't allow an argument\n" + try_help},
+        parse_case{"StrictIsLongOnly",
+                   {"-s"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: invalid option -- 's'\n" + try_help}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Every option the parser takes has its line in the help, long and short form.
@@ -165,7 +250,8 @@ TEST(HelpText, ListsEveryOption) {
   const std::string help = help_text();
   for (const char* line :
        {"  -t, --tree ", "  -j, --json ", "  -x, --explain ", "  -a, --apdu ", "  -q, --quiet ",
-        "  -n, --line-number ", "  -h, --help ", "  -V, --version ", "man emvtlv"})
+        "  -n, --line-number ", "  -h, --help ", "  -V, --version ", "  -p, --paths ",
+        "      --tag=TAG[,TAG...] ", "  -r, --record=HEX ", "      --strict ", "man emvtlv"})
     EXPECT_NE(help.find(line), std::string::npos) << line;
 }
 
@@ -210,7 +296,89 @@ INSTANTIATE_TEST_SUITE_P(
                       mode_case{{"-a"}, mode::trace, false, false, false},
                       mode_case{{"--apdu", "-n"}, mode::trace, false, false, true},
                       mode_case{{"-a", "-x", "-q"}, mode::trace, false, true, false},
-                      mode_case{{"-j", "-a", "-x"}, mode::trace, true, true, false}));
+                      mode_case{{"-j", "-a", "-x"}, mode::trace, true, true, false},
+                      mode_case{{"-p"}, mode::paths, false, false, false},
+                      mode_case{{"--paths", "-n"}, mode::paths, false, false, true},
+                      mode_case{{"-px"}, mode::paths, false, false, false},
+                      mode_case{{"-tp"}, mode::paths, false, false, false},
+                      mode_case{{"-pj"}, mode::json, true, false, false},
+                      mode_case{{"--tag", "5A"}, mode::tree, false, false, false},
+                      mode_case{{"--tag", "5A", "-j"}, mode::json, true, false, false}));
+
+struct collect_case {
+  std::vector<std::string> args;
+  std::vector<std::string> records;
+  std::vector<std::uint64_t> tags;
+  bool strict;
+  bool separate;  // the tree's blank line after each record
+};
+
+class CollectArguments : public ::testing::TestWithParam<collect_case> {};
+
+// -r and --tag gather in order; a blank line between records only where -q is not.
+TEST_P(CollectArguments, InOrder) {
+  const collect_case& c = GetParam();
+  const parse_result got = parse(c.args);
+  ASSERT_TRUE(got.run) << got.err;
+  EXPECT_EQ(std::vector<std::string>(got.chosen.records.begin(), got.chosen.records.end()),
+            c.records);
+  std::vector<std::uint64_t> tags;
+  for (const tag_id& tag : got.chosen.tags)
+    tags.push_back(tag.tag);
+  EXPECT_EQ(tags, c.tags);
+  EXPECT_EQ(got.chosen.strict, c.strict);
+  EXPECT_EQ(got.chosen.tree.strict, c.strict);
+  EXPECT_EQ(got.chosen.console.strict, c.strict);
+  EXPECT_EQ(got.chosen.tree.separate, c.separate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CollectArguments,
+    ::testing::Values(
+        collect_case{{}, {}, {}, false, false}, collect_case{{"-t"}, {}, {}, false, true},
+        collect_case{{"-tq"}, {}, {}, false, false}, collect_case{{"-x"}, {}, {}, false, true},
+        collect_case{{"-p"}, {}, {}, false, false}, collect_case{{"-j"}, {}, {}, false, false},
+        collect_case{
+            {"-r", "9F27", "--record=5A", "-r9000"}, {"9F27", "5A", "9000"}, {}, false, false},
+        collect_case{
+            {"-p", "--tag", "9F27,5a", "--tag=DF8101"}, {}, {0x9F27, 0x5A, 0xDF8101}, false, false},
+        collect_case{{"--strict", "-t"}, {}, {}, true, true}));
+
+struct prompt_case {
+  std::vector<std::string> args;
+  bool input_is_terminal;
+  bool output_is_terminal;
+  bool prompt;
+};
+
+void PrintTo(const prompt_case& c, std::ostream* os) {
+  for (const std::string& a : c.args)
+    *os << a << ' ';
+  *os << (c.input_is_terminal ? "tty" : "pipe") << " -> "
+      << (c.output_is_terminal ? "tty" : "pipe");
+}
+
+class DecodingPrompt : public ::testing::TestWithParam<prompt_case> {};
+
+// `emvtlv -t | tee log` logs no prompt; a person at a terminal gets one.
+TEST_P(DecodingPrompt, OnlyForAPersonAtATerminal) {
+  const prompt_case& c = GetParam();
+  const parse_result got = parse(c.args);
+  ASSERT_TRUE(got.run);
+  EXPECT_EQ(decoding_prompt(got.chosen, c.input_is_terminal, c.output_is_terminal), c.prompt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DecodingPrompt,
+                         ::testing::Values(prompt_case{{"-t"}, true, true, true},
+                                           prompt_case{{"-t"}, true, false, false},
+                                           prompt_case{{"-t"}, false, true, false},
+                                           prompt_case{{"-t"}, false, false, false},
+                                           prompt_case{{"-x"}, true, true, true},
+                                           prompt_case{{"-p"}, true, true, true},
+                                           prompt_case{{"-j"}, true, true, false},
+                                           prompt_case{{"-tq"}, true, true, false},
+                                           prompt_case{{"-t", "cards.log"}, true, true, false},
+                                           prompt_case{{"-t", "-r", "9000"}, true, true, false}));
 
 }  // namespace
 }  // namespace emvtlv::cli

@@ -198,7 +198,7 @@ TEST(TreeMode, NumbersEveryLineWhenAsked) {
   EXPECT_EQ(run_tree("\n6F03880101\nZZ\n", options),
             "2:6F File Control Information (FCI) Template\n"
             "2:  88 Short File Identifier (SFI): 01\n"
-            "3:line 3: column 1: 'Z' is not a hex digit\n");
+            "3:column 1: 'Z' is not a hex digit\n");
 }
 
 TEST(TreeMode, PromptsBeforeEveryLineAndEndsWithANewlineWhenAsked) {

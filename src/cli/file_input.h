@@ -8,8 +8,11 @@
 //   stays given. `failed` then tells the caller to end with status 1.
 // - Each read hands out what one read(2) gives, into the console's own block: memory
 //   stays flat whatever the files' sizes.
+// - With skip_bom, a UTF-8 byte-order mark (EF BB BF) at the start of each file is
+//   dropped, however the reads cut it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 
@@ -24,6 +27,12 @@ struct file_list {
   int fd = -1;           // the file being read, -1 between files
   const char* name = nullptr;
   bool failed = false;
+  bool skip_bom = false;
+  // The start of the file being read, held while it may still be a byte-order mark.
+  std::array<char, 3> head{};
+  std::size_t head_size = 0;
+  std::size_t head_given = 0;  // of head, already handed out
+  bool head_done = false;      // past the start of the file
 };
 
 // An input source over `files`, which must outlive it.

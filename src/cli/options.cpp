@@ -13,39 +13,56 @@
 namespace emvtlv::cli {
 namespace {
 
+// Options that have no short form get a code past every character.
+constexpr int tag_option = 256;
+constexpr int strict_option = 257;
+
 struct option_row {
   const char* long_name;
-  char short_name;
-  const char* help;  // one line of --help
+  int code;                        // the short option's character, or a code above
+  const char* argument = nullptr;  // the argument's name in --help, when it takes one
+  const char* help = "";           // one line of --help
 };
 
 constexpr std::array option_table = {
-    option_row{"tree", 't', "decode each line as a BER-TLV tree, naming every EMV tag"},
-    option_row{"json", 'j', "write the tree as JSON Lines, one object per input line"},
-    option_row{"explain", 'x', "explain bits, dates, codes and lists (implies -t)"},
-    option_row{"apdu", 'a', "read the input as a card session log: commands and answers"},
-    option_row{"quiet", 'q', "print only the element lines and messages"},
-    option_row{"line-number", 'n', "start each line with its input line's number and ':'"},
-    option_row{"help", 'h', "print this help and exit"},
-    option_row{"version", 'V', "print the version and exit"},
+    option_row{"tree", 't', nullptr, "decode each line as a BER-TLV tree, naming every EMV tag"},
+    option_row{"json", 'j', nullptr, "write the tree as JSON Lines, one object per input line"},
+    option_row{"paths", 'p', nullptr, "one line per element: its path of tags and its value"},
+    option_row{"explain", 'x', nullptr, "explain bits, dates, codes and lists (implies -t)"},
+    option_row{"tag", tag_option, "TAG[,TAG...]",
+               "only these elements, at any depth (-t, -p, -x, -j)"},
+    option_row{"record", 'r', "HEX", "decode HEX as an input line (repeatable; after FILEs)"},
+    option_row{"strict", strict_option, nullptr,
+               "exit with status 1 when a record has a problem too"},
+    option_row{"apdu", 'a', nullptr,
+               "read the input as a card session log: commands and answers"},
+    option_row{"quiet", 'q', nullptr, "print only the element lines and messages"},
+    option_row{"line-number", 'n', nullptr, "start each line with its input line's number and ':'"},
+    option_row{"help", 'h', nullptr, "print this help and exit"},
+    option_row{"version", 'V', nullptr, "print the version and exit"},
 };
 
 constexpr std::string_view try_help = "Try 'emvtlv --help' for more information.\n";
 
 // The table as getopt_long wants it: long options ending in a row of zeros, and the
-// short ones after a ':' (so a missing argument is told apart from a bad option).
+// short ones after a ':' (so a missing argument is told apart from a bad option),
+// each followed by ':' when it takes an argument.
 struct getopt_tables {
   std::array<::option, option_table.size() + 1> long_options{};
-  std::array<char, option_table.size() + 2> short_options{};
+  std::array<char, 2 * option_table.size() + 2> short_options{};
 };
 
 constexpr getopt_tables make_getopt_tables() {
   getopt_tables tables;
-  tables.short_options[0] = ':';
+  std::size_t next = 0;
+  tables.short_options[next++] = ':';
   for (std::size_t i = 0; i < option_table.size(); ++i) {
-    tables.long_options[i] = {option_table[i].long_name, no_argument, nullptr,
-                              option_table[i].short_name};
-    tables.short_options[i + 1] = option_table[i].short_name;
+    const option_row& row = option_table[i];
+    const int argument = row.argument == nullptr ? no_argument : required_argument;
+    tables.long_options[i] = {row.long_name, argument, nullptr, row.code};
+    if (row.code > 0xFF) continue;
+    tables.short_options[next++] = static_cast<char>(row.code);
+    if (argument == required_argument) tables.short_options[next++] = ':';
   }
   return tables;
 }
@@ -54,7 +71,7 @@ constexpr getopt_tables tables = make_getopt_tables();
 
 const option_row* find_row(int short_name) {
   const auto* row = std::find_if(option_table.begin(), option_table.end(),
-                                 [&](const option_row& r) { return r.short_name == short_name; });
+                                 [&](const option_row& r) { return r.code == short_name; });
   return row == option_table.end() ? nullptr : row;
 }
 
@@ -72,7 +89,7 @@ parse_result complain(int code, int bad_option, const char* word) {
   const option_row* row = find_row(bad_option);
   const bool long_form = std::strncmp(word, "--", 2) == 0;
   if (code == ':') {
-    if (long_form && row != nullptr)
+    if ((long_form || bad_option > 0xFF) && row != nullptr)
       return usage_error("option '--" + std::string(row->long_name) + "' requires an argument");
     return usage_error("option requires an argument -- '" +
                        std::string(1, static_cast<char>(bad_option)) + "'");
@@ -98,6 +115,7 @@ parse_result parse_command_line(int argc, char* argv[]) {
   bool tree_asked = false;
   bool json_asked = false;
   bool trace_asked = false;
+  bool paths_asked = false;
   ::opterr = 0;  // we word the complaints ourselves
   ::optind = 0;  // 0, not 1: makes glibc start afresh, as every call must
   for (;;) {
@@ -113,6 +131,23 @@ parse_result parse_command_line(int argc, char* argv[]) {
         break;
       case 'a':
         trace_asked = true;
+        break;
+      case 'p':
+        paths_asked = true;
+        break;
+      case 'r':
+        // One record is one line: a newline would make it two.
+        if (std::strchr(::optarg, '\n') != nullptr)
+          return usage_error("a record of '--record' must be one line");
+        result.chosen.records.push_back(::optarg);
+        break;
+      case tag_option:
+        if (!parse_tag_list(::optarg, result.chosen.tags))
+          return usage_error("invalid tag list '" + std::string(::optarg) +
+                             "': tags are 1 to 8 octets of hex, joined by ','");
+        break;
+      case strict_option:
+        result.chosen.strict = true;
         break;
       case 'x':
         result.chosen.tree.explain = true;
@@ -131,17 +166,25 @@ parse_result parse_command_line(int argc, char* argv[]) {
         return complain(code, ::optopt, argv[::optind - 1]);
     }
   }
-  // JSON is the tree written for scripts; explaining needs the tree.
-  if (json_asked) result.chosen.tree.output = tree_mode_options::format::json;
+  // JSON is the tree written for scripts, paths the tree for grep; explaining needs the
+  // tree. When several are asked for, JSON wins, then paths.
+  options& chosen = result.chosen;
   if (trace_asked) {
-    result.chosen.run_mode = mode::trace;
+    chosen.run_mode = mode::trace;
+    if (json_asked) chosen.tree.output = tree_mode_options::format::json;
   } else if (json_asked) {
-    result.chosen.run_mode = mode::json;
-    result.chosen.tree.output = tree_mode_options::format::json;
-  } else if (tree_asked || result.chosen.tree.explain) {
-    result.chosen.run_mode = mode::tree;
+    chosen.run_mode = mode::json;
+    chosen.tree.output = tree_mode_options::format::json;
+  } else if (paths_asked) {
+    chosen.run_mode = mode::paths;
+    chosen.tree.output = tree_mode_options::format::paths;
+    chosen.tree.explain = false;
+  } else if (tree_asked || chosen.tree.explain || !chosen.tags.empty()) {
+    chosen.run_mode = mode::tree;
   }
-  result.chosen.tree.line_numbers = result.chosen.console.line_numbers && !json_asked;
+  chosen.tree.line_numbers = chosen.console.line_numbers && !json_asked;
+  chosen.tree.separate = chosen.run_mode == mode::tree && !chosen.console.quiet;
+  chosen.tree.strict = chosen.console.strict = chosen.strict;
   result.chosen.files =
       std::span<char* const>(argv + ::optind, static_cast<std::size_t>(argc - ::optind));
   return result;
@@ -152,17 +195,21 @@ std::string help_text() {
       "Usage: emvtlv [OPTION]... [FILE]...\n"
       "Decode EMV payment-card records, one per line as hex text, and print each\n"
       "BER-TLV element's name and value; card numbers are masked.\n"
-      "FILEs are read in order as one input; with no FILE, or when FILE is -, read\n"
-      "standard input. Unless -q is given, the banner and prompts are printed too\n"
-      "(with -t or -x, a prompt only when standard input is a terminal).\n\n";
+      "FILEs are read in order as one input, then the -r records; with neither, or\n"
+      "when FILE is -, read standard input. Unless -q is given, the banner and\n"
+      "prompts are printed too\n"
+      "(with -t, -x or -p, a prompt only when standard input and output are terminals).\n\n";
   for (const option_row& row : option_table) {
-    std::string left = std::string("  -") + row.short_name + ", --" + row.long_name;
-    left.resize(std::max<std::size_t>(left.size() + 2, 22), ' ');
+    std::string left = row.code <= 0xFF ? std::string("  -") + static_cast<char>(row.code) + ", "
+                                        : std::string(6, ' ');
+    left += std::string("--") + row.long_name;
+    if (row.argument != nullptr) left += std::string("=") + row.argument;
+    left.resize(std::max<std::size_t>(left.size() + 2, 26), ' ');
     text += left + row.help + "\n";
   }
   text +=
-      "\nExit status: 0 if all went well, 1 if a FILE could not be read or the output\n"
-      "could not be written, 2 for a bad option.\n"
+      "\nExit status: 0 if all went well; 1 if a FILE could not be read, the output could\n"
+      "not be written or, with --strict, a record had a problem; 2 for a bad option.\n"
       "The manual: man emvtlv\n";
   return text;
 }

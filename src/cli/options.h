@@ -14,21 +14,25 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/console.h"
 #include "modes/tree_mode.h"
+#include "tree/tag_filter.h"
 
 namespace emvtlv::cli {
 
 // How the records are decoded and printed.
-enum class mode { console, tree, json, trace };
+enum class mode { console, tree, json, paths, trace };
 
 struct options {
   mode run_mode = mode::console;
   console_options console;
-  tree_mode_options
-      tree;  // with mode::tree, mode::json and mode::trace; its prompt is run's choice
-  std::span<char* const> files;  // in order; none: standard input
+  tree_mode_options tree;            // the decoding modes; prompt and tags are run's to set
+  std::span<char* const> files;      // in order; none (and no records): standard input
+  std::vector<const char*> records;  // -r HEX, decoded in order after the files
+  std::vector<tag_id> tags;          // --tag, in the decoding modes
+  bool strict = false;               // --strict: a record's problem makes the status 1
 };
 
 inline constexpr int exit_usage = 2;  // a bad option or a missing argument

@@ -1,5 +1,11 @@
-// Runs what the command line chose, on standard input (or the FILEs) and standard
-// output, and gives the exit status: the console's, or 1 if a FILE failed.
+// Runs what the command line chose, on the input it names (FILEs, then -r records;
+// standard input when there is neither) and standard output, and gives the exit status.
+//
+// Contract: a FILE that cannot be read says "emvtlv: NAME: REASON" on standard error
+// (standard input is "-"); output that cannot be written says "emvtlv: write error:
+// REASON" once, except for a closed pipe, which stays silent as it does for cat. Either
+// makes the status 1, as does a record's problem with --strict. The classic console
+// (no option and no FILE) writes nothing on standard error, ever.
 #pragma once
 
 #include "cli/options.h"
@@ -7,5 +13,9 @@
 namespace emvtlv::cli {
 
 int run(const options& chosen);
+
+// Whether the decoding modes prompt: for a person typing at a terminal and reading the
+// answers there, never into a pipe or a file, never for FILEs, -r records, -q or JSON.
+bool decoding_prompt(const options& chosen, bool input_is_terminal, bool output_is_terminal);
 
 }  // namespace emvtlv::cli

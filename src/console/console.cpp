@@ -185,6 +185,14 @@ void append_labelled(output_sink& sink, std::string_view lines, std::string_view
   if (from < lines.size()) copy_line(lines.size());  // an unfinished last line
 }
 
+// Whether a record's lines hold one of the walk's or the printers' messages; no name
+// in the dictionary holds these words, and values are hex.
+bool has_message(std::string_view lines) {
+  for (const std::string_view word : {"unknown tag\n", " allowed", "PAN length "})
+    if (lines.find(word) != std::string_view::npos) return true;
+  return false;
+}
+
 int stdin_fd = STDIN_FILENO;
 int stdout_fd = STDOUT_FILENO;
 int stderr_fd = STDERR_FILENO;
@@ -276,6 +284,7 @@ int run_console(input_source in, output_target out, const console_options& optio
   std::array<std::uint8_t, record_buffer_size> record{};
   hidden_nibbles hidden(record_buffer_size);  // the record scan's marks, made once
   const bool talk = !options.quiet;
+  bool problems = false;  // with strict: a record printed a message
 
   if (talk) sink.append(banner);
   for (;;) {
@@ -291,7 +300,8 @@ int run_console(input_source in, output_target out, const console_options& optio
     if (got != line_reader::status::line) {
       if (talk) sink.put('\n');
       const bool written = drain(sink, out);
-      return got == line_reader::status::end_of_input && written ? 0 : 1;
+      if (got != line_reader::status::end_of_input || !written) return 1;
+      return problems ? 1 : 0;
     }
 
     if (talk) sink.put('\n');
@@ -299,11 +309,14 @@ int run_console(input_source in, output_target out, const console_options& optio
     if (options.line_numbers) {
       record_output.clear();
       process_emv(record, count, record_output, hidden);
+      if (options.strict && has_message(record_output.view())) problems = true;
       append_labelled(sink, record_output.view(), label.view());
       // A piece of a longer line keeps its number for the next piece.
       if (text.ends_with('\n')) label.next();
     } else {
+      const std::size_t before = sink.size();
       process_emv(record, count, sink, hidden);
+      if (options.strict && has_message(sink.view().substr(before))) problems = true;
     }
     if (sink.size() >= output_block_size && !drain(sink, out)) return 1;
   }

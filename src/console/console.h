@@ -76,6 +76,8 @@ struct console_options {
   // record came from and a colon ("12:"). Lines count from 1; the records a line
   // longer than 511 characters is cut into share its number.
   bool line_numbers = false;
+  // End with status 1, rather than 0, when any record printed a message.
+  bool strict = false;
 };
 
 // Runs the console until end of input; returns the exit status.

@@ -1,5 +1,5 @@
 // The decoding modes' loop: each input line is one record, decoded as a BER-TLV tree
-// and written as an indented text tree or as one JSON object.
+// and written as an indented text tree, as one JSON object or as one line per element.
 //
 // Contract and limits:
 // - Input comes in blocks from the source; a line of any length costs no memory
@@ -9,26 +9,32 @@
 //   linear in the input and memory flat however deep the templates nest.
 // - Everything written so far is drained before a read that may block, so a prompt
 //   (printed only when asked for, for a person at a terminal) is seen before typing.
-// - End of input: status 0 (after a newline when prompting). A read error: status 1.
-//   Output that can no longer be written: status 1 at once.
+// - End of input: status 0 (after a newline when prompting), or 1 with `strict` when a
+//   record had a problem (a bad line, a node's problem, with explain a problem item).
+//   A read error: status 1. Output that can no longer be written: status 1 at once.
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "common/output_sink.h"
 #include "console/console.h"
 #include "tree/hex_lines.h"
 #include "tree/parse.h"
+#include "tree/tag_filter.h"
 
 namespace emvtlv {
 
 struct tree_mode_options {
-  enum class format : unsigned char { text, json };
+  enum class format : unsigned char { text, json, paths };
   format output = format::text;
-  bool explain = false;
-  bool line_numbers = false;  // text only: the line number is in every JSON object
-  bool prompt = false;        // before every line, for a person at a terminal
+  bool explain = false;               // text and JSON
+  bool line_numbers = false;          // text and paths: the line number is in every JSON object
+  bool prompt = false;                // before every line, for a person at a terminal
+  bool separate = false;              // text: a blank line after each record's output
+  bool strict = false;                // status 1 when any record had a problem
+  std::span<const tag_id> tags = {};  // only these elements (and, in JSON, the way to them)
 };
 
 inline constexpr std::string_view tree_prompt = "Input EMV record encoded in TLV format: ";
@@ -40,6 +46,7 @@ struct tree_mode_state {
   tree_mode_state();
   std::unique_ptr<hex_line_reader> reader;
   std::unique_ptr<tree_parser> parser;
+  std::unique_ptr<tag_filter> filter;  // made on the first run that asks for tags
   output_sink sink;
 };
 

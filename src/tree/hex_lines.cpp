@@ -22,7 +22,7 @@ constexpr std::array<std::uint8_t, 256> char_classes = [] {
     classes['a' + i] = static_cast<std::uint8_t>(10 + i);
     classes['A' + i] = static_cast<std::uint8_t>(10 + i);
   }
-  for (const char c : {' ', '\t', '\r', ':', '-'})
+  for (const char c : {' ', '\t', '\r', ':', '-', ','})
     classes[static_cast<unsigned char>(c)] = separator;
   classes['\n'] = newline;
   return classes;
@@ -32,6 +32,7 @@ constexpr std::string_view not_a_digit = " is not a hex digit";
 constexpr std::string_view inside_a_pair = " inside a hex pair";
 constexpr std::string_view odd_digits = "odd number of hex digits";
 constexpr std::string_view too_long = "record longer than 65536 bytes";
+constexpr std::string_view bare_prefix = "0x without a hex pair";
 
 }  // namespace
 
@@ -53,6 +54,8 @@ void hex_line_reader::start_line(std::size_t at) noexcept {
   count_ = 0;
   have_high_ = false;
   have_gap_ = false;
+  after_prefix_ = false;
+  high_after_prefix_ = false;
   bad_ = false;
 }
 
@@ -80,6 +83,7 @@ void hex_line_reader::mark_bad_char(std::uint64_t column, char c, std::string_vi
 }
 
 hex_line_reader::status hex_line_reader::finish_line(hex_line& line) noexcept {
+  if (!bad_ && after_prefix_) mark_bad(prefix_column_, bare_prefix);
   if (!bad_ && have_high_) mark_bad(high_column_, odd_digits);
   line.number = number_;
   line.bytes = {};
@@ -129,6 +133,7 @@ hex_line_reader::status hex_line_reader::next(hex_line& line) {
           decode_hex_pairs_unchecked(block_.data() + begin_, pairs, record_.data() + count_);
       count_ += got;
       begin_ += 2 * got;
+      if (got > 0) after_prefix_ = false;
       if (begin_ == end_) continue;
     }
 
@@ -144,6 +149,7 @@ hex_line_reader::status hex_line_reader::next(hex_line& line) {
           have_high_ = true;
           high_ = what;
           high_column_ = column;
+          high_after_prefix_ = after_prefix_;
         }
       } else if (have_gap_) {
         mark_bad_char(gap_column_, gap_, inside_a_pair);
@@ -151,7 +157,15 @@ hex_line_reader::status hex_line_reader::next(hex_line& line) {
         record_[count_++] = static_cast<std::uint8_t>(high_ << 4 | what);
         have_high_ = false;
       }
+      after_prefix_ = false;
+    } else if ((c == 'x' || c == 'X') && have_high_ && high_ == 0 && !have_gap_ &&
+               !high_after_prefix_) {
+      // "0x9F": the 0 taken as a first digit was a prefix; a pair must follow.
+      have_high_ = false;
+      after_prefix_ = true;
+      prefix_column_ = high_column_;
     } else if (what == separator) {
+      if (after_prefix_) mark_bad(prefix_column_, bare_prefix);
       if (have_high_ && !have_gap_) {
         have_gap_ = true;
         gap_ = c;

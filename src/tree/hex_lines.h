@@ -3,11 +3,12 @@
 // and one record.
 //
 // Contract and limits:
-// - Hex digits in either case; space, tab, CR and the separators ':' and '-' between
-//   byte pairs are ignored (so CR LF ends a line as LF does). A separator inside a
-//   pair, any other character (NUL and bytes 80 to FF included), or an odd number of
-//   digits makes the line bad: the first problem only, with its 1-based column (byte
-//   position in the line); the rest of the line is skipped.
+// - Hex digits in either case; space, tab, CR and the separators ':', '-' and ','
+//   between byte pairs are ignored (so CR LF ends a line as LF does), and so is a "0x"
+//   or "0X" right before a pair ("0x9F,0x36"). A separator inside a pair, a "0x" not
+//   followed by a pair, any other character (NUL and bytes 80 to FF included), or an
+//   odd number of digits makes the line bad: the first problem only, with its 1-based
+//   column (byte position in the line); the rest of the line is skipped.
 // - A record holds at most max_tree_record_bytes; a longer line is reported at the
 //   first digit past the limit and skipped to its end without being kept.
 // - A line with no digit and no problem (empty, or only white space and separators)
@@ -81,7 +82,10 @@ class hex_line_reader {
   bool have_high_ = false;  // a first digit waits for its pair
   std::uint8_t high_ = 0;
   std::uint64_t high_column_ = 0;
-  bool have_gap_ = false;  // a separator came after that first digit
+  bool have_gap_ = false;           // a separator came after that first digit
+  bool after_prefix_ = false;       // a "0x" was just read: a pair must follow
+  bool high_after_prefix_ = false;  // the first digit waiting came right after a "0x"
+  std::uint64_t prefix_column_ = 0;
   char gap_ = 0;
   std::uint64_t gap_column_ = 0;
   bool bad_ = false;  // skipping to the end of the line

@@ -145,7 +145,9 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
     const explain_context context = options.explain ? context_of(tree, record) : explain_context{};
     std::uint32_t depth = 0;  // open "elements" arrays below the top
     bool first = true;
-    for (const tree_node& node : tree.nodes) {
+    for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
+      const tree_node& node = tree.nodes[i];
+      if (options.marks != nullptr && options.marks[i] == node_mark::dropped) continue;
       out.spill_if_over(spill_bound);
       for (; depth > node.depth; --depth) {
         out.append("]}");

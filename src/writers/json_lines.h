@@ -14,11 +14,15 @@
 #include "common/output_sink.h"
 #include "tree/hex_lines.h"
 #include "tree/parse.h"
+#include "tree/tag_filter.h"
 
 namespace emvtlv {
 
 struct json_options {
   bool explain = false;
+  // One per node (the --tag filter): only kept nodes and the templates that lead to
+  // them are written. None: every node.
+  const node_mark* marks = nullptr;
 };
 
 void write_json_line(const hex_line& line, const tree_result& tree, const json_options& options,

@@ -78,29 +78,46 @@ void put_problem(const tree_node& node, output_sink& out) {
 
 }  // namespace
 
+void write_bad_line(const hex_line& line, bool line_numbers, output_sink& out) {
+  if (line_numbers) {
+    put_number(out, line.number);
+    out.put(':');
+  } else {
+    out.append("line ");
+    put_number(out, line.number);
+    if (line.column > 0) out.append(": ");
+  }
+  if (line.column > 0) {
+    out.append("column ");
+    put_number(out, line.column);
+  }
+  if (line.column > 0 || !line_numbers) out.append(": ");
+  out.append(line.message);
+  out.put('\n');
+}
+
 void write_tree_text(const hex_line& line, const tree_result& tree,
                      const tree_text_options& options, output_sink& out) {
   const line_start start{&line, &options};
   if (line.what == hex_line::kind::blank) return;
   if (line.what == hex_line::kind::bad) {
-    start.put(out);
-    out.append("line ");
-    put_number(out, line.number);
-    if (line.column > 0) {
-      out.append(": column ");
-      put_number(out, line.column);
-    }
-    out.append(": ");
-    out.append(line.message);
-    out.put('\n');
+    write_bad_line(line, options.line_numbers, out);
     return;
   }
 
   const std::span<const std::uint8_t> record = line.bytes;
   const explain_context context = options.explain ? context_of(tree, record) : explain_context{};
-  for (const tree_node& node : tree.nodes) {
+  const node_mark* const marks = options.marks;
+  std::uint32_t top = 0;  // with marks: the depth of the kept template or element above
+  for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
+    const tree_node& node = tree.nodes[i];
+    if (marks != nullptr) {
+      if (marks[i] != node_mark::kept) continue;
+      if (node.parent == no_parent || marks[node.parent] != node_mark::kept) top = node.depth;
+    }
+    const std::uint32_t depth = node.depth - top;
     start.put(out);
-    put_indent(out, node.depth);
+    put_indent(out, depth);
     put_node_tag(node, record, *tree.hidden, out);
     const std::string_view name =
         node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
@@ -126,13 +143,13 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
     if (node.problem != node_problem::none) put_problem(node, out);
     out.put('\n');
     if (options.explain && shows_value(node) && node.problem == node_problem::none) {
-      explain_lines lines{&out, start, node.depth};
+      explain_lines lines{&out, start, depth};
       explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
                     context, explain_output{&lines, put_explain_item});
     }
     out.spill_if_over(spill_bound);
   }
-  if (tree.has_status) {
+  if (tree.has_status && marks == nullptr) {
     start.put(out);
     out.append("status: ");
     put_hex_byte(out, static_cast<std::uint8_t>(tree.status >> 8));
