@@ -153,13 +153,19 @@ struct cursor {
   std::size_t at;
   std::size_t end;
   const hidden_nibbles* hidden;
+  std::span<const char> shown;  // the value as printed so far: X where a rule hid it
   bool hit_hidden = false;
 
-  // A hidden octet ends a header as the template's end does: what the hidden digits
-  // are must not decide how the rest is read.
+  bool shown_hidden(std::size_t octet) const {
+    return 2 * octet + 1 < shown.size() && (shown[2 * octet] == 'X' || shown[2 * octet + 1] == 'X');
+  }
+
+  // A hidden octet, by the record scan or by a rule already applied to bytes left,
+  // ends a header as the template's end does: what the hidden digits are must not
+  // decide how the rest is read.
   bool next(std::uint8_t& octet) {
     if (at >= end) return false;
-    if (hidden->any() && hidden->hides_byte(&value[at])) {
+    if ((hidden->any() && hidden->hides_byte(&value[at])) || shown_hidden(at)) {
       hit_hidden = true;
       return false;
     }
@@ -345,7 +351,7 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
   // The ends of the templates around the current one; the current one's is in.end.
   std::array<std::size_t, max_open_templates> outer_ends;
   std::size_t open = 0;
-  cursor in{value, 0, value.size(), &hidden};
+  cursor in{value, 0, value.size(), &hidden, hex};
   std::size_t octets_read = 0;
   for (;;) {
     if (in.at >= in.end) {
@@ -368,7 +374,12 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
       masker.rest(header.tag, in.at, in.end);
       continue;
     }
-    if (in.hit_hidden) break;
+    if (in.hit_hidden) {
+      // Hidden bytes start nothing: read on after the first of them.
+      in.at = header_at + 1;
+      in.hit_hidden = false;
+      continue;
+    }
     if (got != header_read::whole) {
       if (open == 0) break;
       in.at = in.end;

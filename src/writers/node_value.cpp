@@ -18,17 +18,18 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
   const std::string_view shown(hex, printed.size());
   const card_mask rule = card_mask_for(node.tag, node.declared, shown);
   bool may_show_x = false;
+  // The node's own rule first: what it hides starts no element below.
+  if (rule != card_mask::none || is_hidden_whole(node.tag)) {
+    apply_card_mask(rule, printed, node.problem == node_problem::runs_past_end);
+    hide_authentication_data(node.tag, rule, printed);
+    may_show_x = true;
+  }
   if (node.problem == node_problem::indefinite_length ||
       node.problem == node_problem::length_too_long ||
       node.problem == node_problem::header_hidden) {
     // The bytes left after a header we cannot read may still be elements, or, under
     // a card-number tag, the card number itself.
     mask_template_value(value, printed, template_framing::tree, hidden);
-    may_show_x = true;
-  }
-  if (rule != card_mask::none || is_hidden_whole(node.tag)) {
-    apply_card_mask(rule, printed, node.problem == node_problem::runs_past_end);
-    hide_authentication_data(node.tag, rule, printed);
     may_show_x = true;
   }
   if (hidden.hides_any(value.data(), value.size())) {
