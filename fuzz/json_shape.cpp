@@ -112,14 +112,14 @@ bool check_node(const json& node, std::size_t depth, const std::string& where,
 bool check_item(const json& item, std::size_t depth, const std::string& where,
                 std::vector<pending>& queue, std::string& why) {
   static constexpr std::array<std::string_view, 4> keys = {"kind", "label", "text", "items"};
-  static constexpr std::array<std::string_view, 6> kinds = {"meaning", "bit",   "rfu",
-                                                            "field",   "entry", "problem"};
+  static constexpr std::array<std::string_view, 7> kinds = {"meaning", "bit",     "rfu", "field",
+                                                            "entry",   "problem", "none"};
   if (!item.is_object()) return fail(why, where, "item is not an object");
   if (!only_keys(item, keys, where, why)) return false;
   if (!item.contains("kind") || !item["kind"].is_string() ||
       std::find(kinds.begin(), kinds.end(), item["kind"].get_ref<const std::string&>()) ==
           kinds.end())
-    return fail(why, where, "kind missing or not one of the six kinds");
+    return fail(why, where, "kind missing or not one of the seven kinds");
   if (item.contains("label") && !is_text(item["label"], false))
     return fail(why, where, "label not a non-empty string");
   if (!item.contains("text") || !is_text(item["text"], true))

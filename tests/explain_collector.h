@@ -26,6 +26,8 @@ inline std::string_view kind_name(explain_kind kind) {
       return "entry";
     case explain_kind::problem:
       return "problem";
+    case explain_kind::none:
+      return "none";
   }
   return "?";
 }

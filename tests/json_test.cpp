@@ -469,6 +469,9 @@ const shape_case shape_cases[] = {
          R"({"tag":"82","length":2,"offset":0,"value":"1980","explain":[{"kind":"bit",)"
          R"("label":"byte 1 b7","text":"SDA supported","items":[{"kind":"field","text":""}]}]})"),
      true},
+    {node_line(R"({"tag":"95","length":5,"offset":0,"value":"0000000000","explain":[)"
+               R"({"kind":"none","text":"no bit set"}]})"),
+     true},
     {"{\"line\":1,\"elements\":[]} ", true},
     // The line.
     {"", false},

@@ -1,6 +1,8 @@
 // Bit-field explainers: one item per set bit, in byte order and b8 to b1. Each coding
 // is a table of the bits EMV assigns; a set bit missing from its table is RFU.
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -233,6 +235,10 @@ constexpr std::size_t max_field_bytes = 5;
 // One item per set bit of `v` (at most max_field_bytes), whose first byte is byte 1
 // of the table.
 void explain_set_bits(bytes v, bit_table table, explain_output out) {
+  if (std::all_of(v.begin(), v.end(), [](std::uint8_t b) { return b == 0; })) {
+    emit(out, explain_kind::none, {}, "no bit set");
+    return;
+  }
   std::size_t next = 0;  // the first meaning not yet passed
   for (std::size_t i = 0; i < v.size() && i < max_field_bytes; ++i) {
     // Most bytes and bits are clear; the table is only searched for a set one, and
@@ -299,7 +305,15 @@ void explain_aip(bytes v, const explain_context&, explain_output out) {
     wrong_length(out, "AIP", "2 bytes", v.size());
     return;
   }
-  explain_set_bits(v.first(1), aip_bits, out);
+  if (v[0] == 0 && v[1] == 0) emit(out, explain_kind::none, {}, "no bit set");
+  if (v[0] == 0) {
+    emit(out, explain_kind::meaning, {},
+         "no offline data authentication, no cardholder verification, no issuer "
+         "authentication");
+  } else {
+    explain_set_bits(v.first(1), aip_bits, out);
+  }
+  if (v[0] == 0 && v[1] == 0) return;
   // The kernels disagree on byte 2, and the AID that says which kernel is not here.
   item_text<24> text;
   text.append("kernel-specific: ").append_hex(v[1]);
@@ -312,6 +326,19 @@ void explain_auc(bytes v, const explain_context&, explain_output out) {
 
 void explain_tvr(bytes v, const explain_context&, explain_output out) {
   explain_fixed(v, 5, "TVR", "5 bytes", tvr_bits, out);
+}
+
+// The Issuer Action Codes have the TVR's layout, and their own names.
+void explain_iac_default(bytes v, const explain_context&, explain_output out) {
+  explain_fixed(v, 5, "IAC - Default", "5 bytes", tvr_bits, out);
+}
+
+void explain_iac_denial(bytes v, const explain_context&, explain_output out) {
+  explain_fixed(v, 5, "IAC - Denial", "5 bytes", tvr_bits, out);
+}
+
+void explain_iac_online(bytes v, const explain_context&, explain_output out) {
+  explain_fixed(v, 5, "IAC - Online", "5 bytes", tvr_bits, out);
 }
 
 void explain_tsi(bytes v, const explain_context&, explain_output out) {
@@ -349,6 +376,24 @@ void explain_additional_capabilities(bytes v, const explain_context&, explain_ou
 
 void explain_ttq(bytes v, const explain_context&, explain_output out) {
   explain_fixed(v, 4, "TTQ", "4 bytes", ttq_bits, out);
+}
+
+// PUNATC(Track2), the C-2 bitmap that marks the digit positions of the Track 2
+// discretionary data which take the unpredictable number and the ATC.
+void explain_punatc(bytes v, const explain_context&, explain_output out) {
+  if (v.size() != 2) {
+    wrong_length(out, "PUNATC(Track2)", "2 bytes", v.size());
+    return;
+  }
+  const unsigned marked = static_cast<unsigned>(std::popcount(v[0]) + std::popcount(v[1]));
+  if (marked == 0) {
+    emit(out, explain_kind::none, {}, "no bit set");
+    return;
+  }
+  item_text<80> text;
+  text.append_uint(marked).append(marked == 1 ? " digit position" : " digit positions");
+  text.append(" for the unpredictable number and ATC");
+  emit(out, explain_kind::meaning, {}, text.view());
 }
 
 void explain_ctq(bytes v, const explain_context&, explain_output out) {

@@ -219,13 +219,16 @@ void nested_item(void* context, explain_kind kind, std::uint32_t level, std::str
 
 }  // namespace
 
-void explain_cvm_list(bytes v, const explain_context&, explain_output out) {
+void explain_cvm_list(bytes v, const explain_context& c, explain_output out) {
   if (v.size() < 10 || v.size() % 2 != 0) {
     wrong_length(out, "CVM List", "at least 10 bytes and an even number", v.size());
     return;
   }
-  emit_number(out, "amount X", read_u32_be(v.first(4)), 0);
-  emit_number(out, "amount Y", read_u32_be(v.subspan(4, 4)), 0);
+  // X and Y are in the application currency, with its exponent.
+  emit_amount(out, explain_kind::field, "amount X", read_u32_be(v.first(4)),
+              c.application_currency_exponent, c.application_currency);
+  emit_amount(out, explain_kind::field, "amount Y", read_u32_be(v.subspan(4, 4)),
+              c.application_currency_exponent, c.application_currency);
   for (std::size_t pos = 8; pos < v.size(); pos += 2) {
     const std::uint8_t code = v[pos];
     emit_entry<4>(out, "rule", (pos - 8) / 2 + 1, v.subspan(pos, 2));
@@ -312,9 +315,27 @@ void explain_log_entry(bytes v, const explain_context&, explain_output out) {
   if (v[0] == 0 || v[0] > 30) emit_sfi_problem(out, v[0], 0);
 }
 
-void explain_format1(bytes v, const explain_context& c, explain_output out) {
+namespace {
+
+// Whether `afl` is a list of AFL entries that keep every AFL rule (an empty one does).
+bool afl_holds(bytes afl) {
+  if (afl.size() % 4 != 0) return false;
+  for (std::size_t pos = 0; pos < afl.size(); pos += 4) {
+    const unsigned sfi = afl[pos] >> 3U;
+    const unsigned first = afl[pos + 1];
+    const unsigned last = afl[pos + 2];
+    if (sfi == 0 || sfi == 31 || (afl[pos] & 0x07) != 0 || first == 0 || last < first ||
+        afl[pos + 3] > last - first + 1)
+      return false;
+  }
+  return true;
+}
+
+constexpr std::size_t afl_shown = 252;  // EMV caps an AFL there; a longer one is cut
+
+void explain_aip_afl(bytes v, const explain_context& c, explain_output out) {
   if (v.size() < 2) {
-    wrong_length(out, "Format 1", "at least 2 bytes", v.size());
+    wrong_length(out, "Format 1 after GET PROCESSING OPTIONS", "at least 2 bytes", v.size());
     return;
   }
   nested_output nested{out};
@@ -324,14 +345,77 @@ void explain_format1(bytes v, const explain_context& c, explain_output out) {
   emit(out, explain_kind::entry, "AIP", aip.view());
   explain_aip(v.first(2), c, inner);
   // The AFL explainer judges the rest's length itself, so a short AFL still shows the AIP.
-  // EMV caps an AFL at 252 bytes; a longer one is shown that far.
-  constexpr std::size_t shown = 252;
   const bytes rest = v.subspan(2);
-  item_text<2 * shown + 3> afl;
-  afl.append_hex(rest.first(std::min(rest.size(), shown)));
-  if (rest.size() > shown) afl.append("...");
+  item_text<2 * afl_shown + 3> afl;
+  afl.append_hex(rest.first(std::min(rest.size(), afl_shown)));
+  if (rest.size() > afl_shown) afl.append("...");
   emit(out, explain_kind::entry, "AFL", afl.view());
-  explain_afl(v.subspan(2), c, inner);
+  explain_afl(rest, c, inner);
+}
+
+// GENERATE AC's answer: CID (1), ATC (2), Application Cryptogram (8), then the Issuer
+// Application Data, up to 32 bytes.
+void explain_generate_ac_answer(bytes v, const explain_context& c, explain_output out) {
+  if (v.size() < 11 || v.size() > 43) {
+    wrong_length(out, "Format 1 after GENERATE AC", "11 to 43 bytes", v.size());
+    return;
+  }
+  nested_output nested{out};
+  const explain_output inner{&nested, nested_item};
+  item_text<2> cid;
+  cid.append_hex(v[0]);
+  emit(out, explain_kind::entry, "CID", cid.view());
+  explain_cid(v.first(1), c, inner);
+  emit_number(out, "ATC", std::uint32_t{v[1]} << 8 | v[2], 0);
+  item_text<16> cryptogram;
+  cryptogram.append_hex(v.subspan(3, 8));
+  emit(out, explain_kind::field, "cryptogram", cryptogram.view());
+  if (v.size() > 11) {
+    item_text<64> iad;
+    iad.append_hex(v.subspan(11));
+    emit(out, explain_kind::field, "IAD", iad.view());
+  }
+}
+
+void explain_signed_dynamic_data(bytes v, explain_output out) {
+  item_text<32> text;
+  text.append_uint(v.size()).append(v.size() == 1 ? " byte" : " bytes");
+  emit(out, explain_kind::field, "Signed Dynamic Application Data", text.view());
+}
+
+}  // namespace
+
+void explain_format1(bytes v, const explain_context& c, explain_output out) {
+  using enum response_format1_reading;
+  response_format1_reading how = c.format1;
+  if (how == by_content) {
+    if (v.size() >= 2 && (v.size() - 2) % 4 == 0 && afl_holds(v.subspan(2)))
+      how = gpo;
+    else if (v.size() >= 11 && v.size() <= 43)
+      how = generate_ac;
+    else
+      how = internal_authenticate;
+  }
+  constexpr std::array<std::string_view, 4> answers = {
+      "", "AIP + AFL", "CID + ATC + cryptogram + IAD", "Signed Dynamic Application Data"};
+  constexpr std::array<std::string_view, 4> commands = {
+      " (by content)", " (answer to GET PROCESSING OPTIONS)", " (answer to GENERATE AC)",
+      " (answer to INTERNAL AUTHENTICATE)"};
+  item_text<96> reading;
+  reading.append(answers[static_cast<std::size_t>(how)]);
+  reading.append(commands[static_cast<std::size_t>(c.format1)]);
+  emit(out, explain_kind::field, "reading", reading.view());
+  switch (how) {
+    case gpo:
+      explain_aip_afl(v, c, out);
+      break;
+    case generate_ac:
+      explain_generate_ac_answer(v, c, out);
+      break;
+    default:
+      explain_signed_dynamic_data(v, out);
+      break;
+  }
 }
 
 }  // namespace emvtlv::explain

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "card/mask.h"
+#include "emv/code_tables.h"
 #include "emv/iso_codes.h"
 #include "explain/explainers.h"
 
@@ -261,6 +262,42 @@ void explain_time(bytes v, const explain_context&, explain_output out) {
   emit(out, explain_kind::meaning, {}, t.view());
 }
 
+void emit_amount(explain_output out, explain_kind kind, std::string_view label,
+                 std::uint64_t minor_units, int exponent, int currency, std::uint32_t level) {
+  // The exponent counts decimal places from the right; n 1 keeps it to 0-9.
+  const std::size_t places =
+      exponent > 0 ? std::min(static_cast<std::size_t>(exponent), max_places) : 0;
+  std::array<char, 20> digits{};
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + minor_units % 10);
+    minor_units /= 10;
+  } while (minor_units != 0);
+  // One digit before the point and every digit after it ("0.05").
+  while (n < places + 1)
+    digits[n++] = '0';
+  text_buffer<iso_name_max + 64> t;
+  while (n > 0) {
+    if (places > 0 && n == places) t.put('.');
+    t.put(digits[--n]);
+  }
+  if (currency >= 0) {
+    if (const iso_currency* c = find_currency(static_cast<std::uint16_t>(currency))) {
+      t.put(' ');
+      t.put(c->alpha3);
+      t.put(" (");
+      t.put(c->name);
+      t.put(')');
+    } else {
+      t.put(" (currency ");
+      put_code(t, currency);
+      t.put(')');
+    }
+  }
+  if (exponent < 0) t.put(", exponent unknown");
+  emit(out, kind, label, t.view(), level);
+}
+
 void explain_amount(bytes v, const explain_context& c, explain_output out) {
   if (v.size() != 6) {
     wrong_length(out, "amount", "6 bytes", v.size());
@@ -268,23 +305,88 @@ void explain_amount(bytes v, const explain_context& c, explain_output out) {
   }
   std::array<unsigned, 12> d{};
   if (!bcd_digits(v, d)) return not_a(out, "not a number", v);
-  // The exponent counts decimal places from the right; n 1 keeps it to 0-9.
-  const std::size_t places =
-      c.currency_exponent > 0 ? std::min(static_cast<std::size_t>(c.currency_exponent), max_places)
-                              : 0;
-  // Zeros in front when the point stands left of the twelfth digit ("0.000000000001").
-  std::array<unsigned, 12 + max_places + 1> all{};
-  const std::size_t n = std::max(d.size(), places + 1);
-  std::copy(d.begin(), d.end(), all.begin() + static_cast<std::ptrdiff_t>(n - d.size()));
-  // No leading zeros, but one digit before the point and every digit after it.
-  std::size_t first = 0;
-  while (first < n - places - 1 && all[first] == 0)
-    ++first;
-  text_buffer<32> t;
-  for (std::size_t i = first; i < n; ++i) {
-    if (places > 0 && i == n - places) t.put('.');
-    t.put(static_cast<char>('0' + all[i]));
+  std::uint64_t minor_units = 0;
+  for (const unsigned digit : d)
+    minor_units = minor_units * 10 + digit;
+  emit_amount(out, explain_kind::meaning, {}, minor_units, c.currency_exponent,
+              c.transaction_currency);
+}
+
+// Visa's Card CVM Limit is an n 12 amount, compared with the transaction's.
+void explain_cvm_limit(bytes v, const explain_context& c, explain_output out) {
+  if (v.size() != 6) {
+    wrong_length(out, "Card CVM Limit", "6 bytes", v.size());
+    return;
   }
+  // The value is not repeated: 9F6B may hold Track 2 data where the kernel said not.
+  std::array<unsigned, 12> d{};
+  if (!bcd_digits(v, d)) {
+    emit(out, explain_kind::problem, {}, "Card CVM Limit: not a number");
+    return;
+  }
+  std::uint64_t minor_units = 0;
+  for (const unsigned digit : d)
+    minor_units = minor_units * 10 + digit;
+  emit_amount(out, explain_kind::meaning, {}, minor_units, c.currency_exponent,
+              c.transaction_currency);
+}
+
+void explain_exponent(bytes v, const explain_context&, explain_output out) {
+  if (v.size() != 1) {
+    wrong_length(out, "currency exponent", "1 byte", v.size());
+    return;
+  }
+  std::array<unsigned, 2> d{};
+  if (!bcd_digits(v, d)) return not_a(out, "not a number", v);
+  const unsigned places = d[0] * 10 + d[1];
+  if (places > 9) {
+    text_buffer<48> t;
+    t.put("exponent ");
+    put_number(t, places);
+    t.put(" above 9");
+    emit(out, explain_kind::problem, {}, t.view());
+    return;
+  }
+  text_buffer<24> t;
+  put_number(t, places);
+  t.put(places == 1 ? " decimal place" : " decimal places");
+  emit(out, explain_kind::meaning, {}, t.view());
+}
+
+void explain_code_table(bytes v, const explain_context&, explain_output out) {
+  if (v.size() != 1) {
+    wrong_length(out, "code table index", "1 byte", v.size());
+    return;
+  }
+  std::array<unsigned, 2> d{};
+  const unsigned part = bcd_digits(v, d) ? d[0] * 10 + d[1] : 0;
+  if (part < 1 || part > 10) return not_a(out, "not an ISO 8859 part (01 to 10)", v);
+  text_buffer<16> t;
+  t.put("ISO 8859-");
+  put_number(t, part);
+  emit(out, explain_kind::meaning, {}, t.view());
+}
+
+void explain_preferred_name(bytes v, const explain_context& c, explain_output out) {
+  if (c.code_table == 0) return explain_text(v, c, out);
+  // Up to three UTF-8 bytes a character, or four for an escaped one.
+  text_buffer<4 * text_limit + 8> t;
+  t.put('"');
+  for (std::uint8_t b : v.first(std::min(v.size(), text_limit))) {
+    const std::uint32_t point = b < 0xA0 ? 0 : iso8859_code_point(c.code_table, b);
+    if (point == 0) {
+      put_escaped(t, b);
+    } else if (point < 0x800) {
+      t.put(static_cast<char>(0xC0 | (point >> 6)));
+      t.put(static_cast<char>(0x80 | (point & 0x3F)));
+    } else {
+      t.put(static_cast<char>(0xE0 | (point >> 12)));
+      t.put(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+      t.put(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+  }
+  t.put('"');
+  if (v.size() > text_limit) t.put("...");
   emit(out, explain_kind::meaning, {}, t.view());
 }
 
@@ -441,10 +543,22 @@ void explain_track2(bytes v, const explain_context&, explain_output out) {
       t.put(text_buffer<1>::hex_digit(nibble_at(v, i)));
   };
 
-  text_buffer<2 * max_bytes> pan;
-  nibbles_text(0, separator, pan);
-  apply_card_mask(card_mask::pan, std::span<char>(pan.chars.data(), pan.size));
-  emit(out, explain_kind::field, "PAN", pan.view());
+  constexpr std::size_t max_pan_digits = 19;
+  if (separator == 0) {
+    emit(out, explain_kind::problem, {}, "Track 2: no PAN before the separator");
+  } else {
+    text_buffer<2 * max_bytes> pan;
+    nibbles_text(0, separator, pan);
+    apply_card_mask(card_mask::pan, std::span<char>(pan.chars.data(), pan.size));
+    emit(out, explain_kind::field, "PAN", pan.view());
+    if (separator > max_pan_digits) {
+      text_buffer<48> t;
+      t.put("Track 2: PAN of ");
+      put_number(t, static_cast<unsigned>(separator));
+      t.put(" digits, at most 19");
+      emit(out, explain_kind::problem, {}, t.view());
+    }
+  }
 
   const std::size_t expiry = separator + 1;
   if (end < expiry + 4) {

@@ -48,8 +48,8 @@ void put_json_item(void* context, explain_kind kind, std::uint32_t level, std::s
                    std::string_view text) {
   auto& state = *static_cast<json_explain*>(context);
   output_sink& out = *state.out;
-  constexpr std::array<std::string_view, 6> kinds = {"meaning", "bit",   "rfu",
-                                                     "field",   "entry", "problem"};
+  constexpr std::array<std::string_view, 7> kinds = {"meaning", "bit",     "rfu", "field",
+                                                     "entry",   "problem", "none"};
   if (!state.any) {
     out.append(",\"explain\":[");
     state.any = true;
@@ -141,7 +141,7 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
   out.append(",\"elements\":[");
   if (line.what == hex_line::kind::record) {
     const std::span<const std::uint8_t> record = line.bytes;
-    const explain_context context = options.explain ? context_of(tree, record) : explain_context{};
+    const explain_context context = context_of(tree, record);
     std::uint32_t depth = 0;  // open "elements" arrays below the top
     bool first = true;
     for (const tree_node& node : tree.nodes) {
@@ -156,7 +156,7 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
       out.put('"');
       const std::string_view name = node.problem == node_problem::tag_cut_short
                                         ? std::string_view()
-                                        : node_name(node, record);
+                                        : node_name(node, record, context);
       if (!name.empty()) {
         out.append(",\"name\":");
         put_json_string(out, name);

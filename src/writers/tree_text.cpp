@@ -87,13 +87,14 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
   }
 
   const std::span<const std::uint8_t> record = line.bytes;
-  const explain_context context = options.explain ? context_of(tree, record) : explain_context{};
+  const explain_context context = context_of(tree, record);
   for (const tree_node& node : tree.nodes) {
     start.put(out);
     put_indent(out, node.depth);
     put_node_tag(node, record, out);
-    const std::string_view name =
-        node.problem == node_problem::tag_cut_short ? std::string_view() : node_name(node, record);
+    const std::string_view name = node.problem == node_problem::tag_cut_short
+                                      ? std::string_view()
+                                      : node_name(node, record, context);
     if (name.empty()) {
       if (node.problem != node_problem::tag_cut_short) out.append(" (unknown tag)");
     } else {
