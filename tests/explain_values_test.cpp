@@ -23,7 +23,7 @@ struct collected {
 
   explain_output output() {
     return {this, [](void* self, explain_kind kind, std::uint32_t level, std::string_view label,
-                     std::string_view text) {
+                     std::string_view text, const explain_facts&) {
               std::string line(kind_names[static_cast<std::size_t>(kind)]);
               line += ' ' + std::to_string(level);
               if (!label.empty()) line += ' ' + std::string(label);

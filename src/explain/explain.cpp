@@ -197,7 +197,7 @@ bool wrong_length(explain_output out, std::string_view short_name, std::string_v
                               static_cast<int>(short_name.size()), short_name.data(),
                               static_cast<int>(expected.size()), expected.data(), given);
   const std::size_t size = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), text.size() - 1);
-  emit(out, explain_kind::problem, {}, std::string_view(text.data(), size));
+  emit_problem(out, "wrong_length", std::string_view(text.data(), size));
   return false;
 }
 

@@ -35,11 +35,34 @@ enum class explain_kind : std::uint8_t {
   none,     // a bit field with no bit set: text "no bit set"
 };
 
+// What an item says, typed, beside its text: for writers that give it to scripts (the
+// JSON). The text says the same in words, so a writer for people may ignore it. Each
+// field has an "absent" value, and most items carry one or two fields at most.
+struct explain_facts {
+  // Bit items: the stable id of the bit's row ("cda_supported"); problem items: the
+  // problem's ("wrong_length"); lower-case words joined by '_'. Empty: none.
+  std::string_view id;
+  std::uint8_t byte = 0;      // bit and rfu items: 1 for the leftmost byte; 0: not a bit
+  std::uint8_t bit = 0;       // with byte: 1 (b1) to 8 (b8)
+  std::int8_t exponent = -1;  // amounts and exponents: decimal places; -1: unknown
+  bool has_number = false;
+  // A count, SFI, record number, ATC, code or length as a number; an amount in minor
+  // units (with `exponent` its decimal places).
+  std::uint64_t number = 0;
+  std::uint8_t first_record = 0;  // AFL records: 0 when absent (a record is never 0)
+  std::uint8_t last_record = 0;
+  std::string_view amount;      // "10.00", when the exponent is known
+  std::string_view currency;    // "EUR", when the currency is known
+  std::string_view date;        // "2027-12-31", or "2027-12" for an expiry month
+  std::string_view code;        // an ISO code as letters: "EUR", "US", "en"
+  std::string_view cryptogram;  // "AAC", "TC", "ARQC" or "RFU"
+};
+
 struct explain_output {
   void* context;
   // `level` is 0 for items about the value, 1 for items about the entry before them.
   void (*item)(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
-               std::string_view text);
+               std::string_view text, const explain_facts& facts);
 };
 
 // How the value of 80 (Response Message Template Format 1) is read. Its layout is the

@@ -100,11 +100,17 @@ void emit_code(explain_output out, std::string_view label, const std::array<code
   item_text<96> text;
   text.append(r.text);
   if (r.emv44) text.append(" (EMV 4.4)");
-  emit(out, explain_kind::field, label, text.view(), level);
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = code;
+  emit(out, explain_kind::field, label, text.view(), level, facts);
 }
 
 void emit_rfu_b8(explain_output out, std::uint32_t level) {
-  emit(out, explain_kind::rfu, "byte 1 b8", "RFU bit set: byte 1 b8", level);
+  explain_facts facts;
+  facts.byte = 1;
+  facts.bit = 8;
+  emit(out, explain_kind::rfu, "byte 1 b8", "RFU bit set: byte 1 b8", level, facts);
 }
 
 template <std::size_t N>
@@ -119,13 +125,16 @@ void emit_entry(explain_output out, std::string_view kind, std::size_t index, by
 void emit_number(explain_output out, std::string_view label, std::uint64_t n, std::uint32_t level) {
   item_text<24> text;
   text.append_uint(n);
-  emit(out, explain_kind::field, label, text.view(), level);
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = n;
+  emit(out, explain_kind::field, label, text.view(), level, facts);
 }
 
 void emit_sfi_problem(explain_output out, unsigned sfi, std::uint32_t level) {
   item_text<24> text;
   text.append("SFI ").append_uint(sfi).append(" is invalid");
-  emit(out, explain_kind::problem, {}, text.view(), level);
+  emit_problem(out, "invalid_sfi", text.view(), level);
 }
 
 std::uint32_t read_u32_be(bytes v) {
@@ -167,11 +176,14 @@ void emit_tag_entry(explain_output out, bytes tag, int length) {
   hex.append_hex(tag);
   item_text<160> text;
   text.append(tag_name(tag));
+  explain_facts facts;
   if (length >= 0) {
     text.append(", ").append_uint(static_cast<std::uint64_t>(length));
     text.append(length == 1 ? " byte" : " bytes");
+    facts.has_number = true;
+    facts.number = static_cast<std::uint64_t>(length);
   }
-  emit(out, explain_kind::entry, hex.view(), text.view(), 0);
+  emit(out, explain_kind::entry, hex.view(), text.view(), 0, facts);
 }
 
 // Walks a list of tags, each followed by a one-octet length when `with_lengths`.
@@ -182,12 +194,12 @@ void explain_tags(bytes v, bool with_lengths, explain_output out) {
     const std::size_t n = tag_octets(v, pos);
     if (n == 0) {
       emit_entry<2 * max_tag_octets>(out, "entry", index, v.subspan(pos));
-      emit(out, explain_kind::problem, {}, "tag cut short", 1);
+      emit_problem(out, "tag_cut_short", "tag cut short", 1);
       return;
     }
     if (n > max_tag_octets) {
       emit_entry<2 * max_tag_octets>(out, "entry", index, v.subspan(pos, max_tag_octets));
-      emit(out, explain_kind::problem, {}, "tag longer than 4 bytes", 1);
+      emit_problem(out, "tag_too_long", "tag longer than 4 bytes", 1);
       return;
     }
     const bytes tag = v.subspan(pos, n);
@@ -198,7 +210,7 @@ void explain_tags(bytes v, bool with_lengths, explain_output out) {
     }
     if (pos + n >= v.size()) {
       emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
-      emit(out, explain_kind::problem, {}, "length missing", 1);
+      emit_problem(out, "length_missing", "length missing", 1);
       return;
     }
     emit_tag_entry(out, tag, v[pos + n]);
@@ -212,9 +224,9 @@ struct nested_output {
 };
 
 void nested_item(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
-                 std::string_view text) {
+                 std::string_view text, const explain_facts& facts) {
   const explain_output outer = static_cast<const nested_output*>(context)->outer;
-  outer.item(outer.context, kind, level + 1, label, text);
+  outer.item(outer.context, kind, level + 1, label, text, facts);
 }
 
 }  // namespace
@@ -271,19 +283,22 @@ void explain_afl(bytes v, const explain_context&, explain_output out) {
     emit_number(out, "SFI", sfi, 1);
     item_text<8> records;
     records.append_uint(first).append("-").append_uint(last);
-    emit(out, explain_kind::field, "records", records.view(), 1);
+    explain_facts range;
+    range.first_record = entry[1];
+    range.last_record = entry[2];
+    emit(out, explain_kind::field, "records", records.view(), 1, range);
     emit_number(out, "offline authentication", signed_records, 1);
 
     if (sfi == 0 || sfi == 31) emit_sfi_problem(out, sfi, 1);
-    if ((entry[0] & 0x07) != 0) emit(out, explain_kind::problem, {}, "byte 1 b3-b1 not 0", 1);
-    if (first == 0) emit(out, explain_kind::problem, {}, "first record is 0", 1);
+    if ((entry[0] & 0x07) != 0) emit_problem(out, "sfi_low_bits_set", "byte 1 b3-b1 not 0", 1);
+    if (first == 0) emit_problem(out, "first_record_zero", "first record is 0", 1);
     if (last < first) {
       item_text<48> text;
       text.append("last record ")
           .append_uint(last)
           .append(" below first record ")
           .append_uint(first);
-      emit(out, explain_kind::problem, {}, text.view(), 1);
+      emit_problem(out, "last_record_below_first", text.view(), 1);
     } else if (signed_records > last - first + 1) {
       // Checked only for a sound range: a reversed one has already said what is wrong.
       item_text<64> text;
@@ -291,7 +306,7 @@ void explain_afl(bytes v, const explain_context&, explain_output out) {
           .append(" records for offline authentication, only ")
           .append_uint(last - first + 1)
           .append(" read");
-      emit(out, explain_kind::problem, {}, text.view(), 1);
+      emit_problem(out, "too_many_signed_records", text.view(), 1);
     }
   }
 }
@@ -380,7 +395,10 @@ void explain_generate_ac_answer(bytes v, const explain_context& c, explain_outpu
 void explain_signed_dynamic_data(bytes v, explain_output out) {
   item_text<32> text;
   text.append_uint(v.size()).append(v.size() == 1 ? " byte" : " bytes");
-  emit(out, explain_kind::field, "Signed Dynamic Application Data", text.view());
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = v.size();
+  emit(out, explain_kind::field, "Signed Dynamic Application Data", text.view(), 0, facts);
 }
 
 }  // namespace

@@ -72,13 +72,13 @@ bool bcd_digits(bytes v, std::span<unsigned> digits) {
   return true;
 }
 
-// Emits one problem "WHAT: HEX", the value as it stands.
-void not_a(explain_output out, std::string_view what, bytes v) {
+// Emits one problem "WHAT: HEX", the value as it stands, and its id.
+void not_a(explain_output out, std::string_view id, std::string_view what, bytes v) {
   text_buffer<64> t;
   t.put(what);
   t.put(": ");
   put_hex(t, v);
-  emit(out, explain_kind::problem, {}, t.view());
+  emit_problem(out, id, t.view());
 }
 
 template <std::size_t N>
@@ -227,19 +227,21 @@ void explain_date(bytes v, const explain_context&, explain_output out) {
     return;
   }
   std::array<unsigned, 6> d{};
-  if (!bcd_digits(v, d)) return not_a(out, "not a date", v);
+  if (!bcd_digits(v, d)) return not_a(out, "not_a_date", "not a date", v);
   const unsigned year = full_year(d[0] * 10 + d[1]);
   const unsigned mm = d[2] * 10 + d[3];
   const unsigned day = d[4] * 10 + d[5];
   if (mm < 1 || mm > 12 || day < 1 || day > days_in_month(year, mm))
-    return not_a(out, "not a date", v);
+    return not_a(out, "not_a_date", "not a date", v);
   text_buffer<16> t;
   put_number(t, year);
   t.put('-');
   put_two_digits(t, mm);
   t.put('-');
   put_two_digits(t, day);
-  emit(out, explain_kind::meaning, {}, t.view());
+  explain_facts facts;
+  facts.date = t.view();
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_time(bytes v, const explain_context&, explain_output out) {
@@ -248,11 +250,11 @@ void explain_time(bytes v, const explain_context&, explain_output out) {
     return;
   }
   std::array<unsigned, 6> d{};
-  if (!bcd_digits(v, d)) return not_a(out, "not a time", v);
+  if (!bcd_digits(v, d)) return not_a(out, "not_a_time", "not a time", v);
   const unsigned hh = d[0] * 10 + d[1];
   const unsigned mm = d[2] * 10 + d[3];
   const unsigned ss = d[4] * 10 + d[5];
-  if (hh > 23 || mm > 59 || ss > 59) return not_a(out, "not a time", v);
+  if (hh > 23 || mm > 59 || ss > 59) return not_a(out, "not_a_time", "not a time", v);
   text_buffer<16> t;
   put_two_digits(t, hh);
   t.put(':');
@@ -267,6 +269,10 @@ void emit_amount(explain_output out, explain_kind kind, std::string_view label,
   // The exponent counts decimal places from the right; n 1 keeps it to 0-9.
   const std::size_t places =
       exponent > 0 ? std::min(static_cast<std::size_t>(exponent), max_places) : 0;
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = minor_units;
+  facts.exponent = static_cast<std::int8_t>(exponent < 0 ? -1 : static_cast<int>(places));
   std::array<char, 20> digits{};
   std::size_t n = 0;
   do {
@@ -281,8 +287,10 @@ void emit_amount(explain_output out, explain_kind kind, std::string_view label,
     if (places > 0 && n == places) t.put('.');
     t.put(digits[--n]);
   }
+  const std::size_t amount_size = t.size;
   if (currency >= 0) {
     if (const iso_currency* c = find_currency(static_cast<std::uint16_t>(currency))) {
+      facts.currency = c->alpha3;
       t.put(' ');
       t.put(c->alpha3);
       t.put(" (");
@@ -295,7 +303,8 @@ void emit_amount(explain_output out, explain_kind kind, std::string_view label,
     }
   }
   if (exponent < 0) t.put(", exponent unknown");
-  emit(out, kind, label, t.view(), level);
+  if (exponent >= 0) facts.amount = t.view().substr(0, amount_size);
+  emit(out, kind, label, t.view(), level, facts);
 }
 
 void explain_amount(bytes v, const explain_context& c, explain_output out) {
@@ -304,7 +313,7 @@ void explain_amount(bytes v, const explain_context& c, explain_output out) {
     return;
   }
   std::array<unsigned, 12> d{};
-  if (!bcd_digits(v, d)) return not_a(out, "not a number", v);
+  if (!bcd_digits(v, d)) return not_a(out, "not_a_number", "not a number", v);
   std::uint64_t minor_units = 0;
   for (const unsigned digit : d)
     minor_units = minor_units * 10 + digit;
@@ -321,7 +330,7 @@ void explain_cvm_limit(bytes v, const explain_context& c, explain_output out) {
   // The value is not repeated: 9F6B may hold Track 2 data where the kernel said not.
   std::array<unsigned, 12> d{};
   if (!bcd_digits(v, d)) {
-    emit(out, explain_kind::problem, {}, "Card CVM Limit: not a number");
+    emit_problem(out, "not_a_number", "Card CVM Limit: not a number");
     return;
   }
   std::uint64_t minor_units = 0;
@@ -337,20 +346,22 @@ void explain_exponent(bytes v, const explain_context&, explain_output out) {
     return;
   }
   std::array<unsigned, 2> d{};
-  if (!bcd_digits(v, d)) return not_a(out, "not a number", v);
+  if (!bcd_digits(v, d)) return not_a(out, "not_a_number", "not a number", v);
   const unsigned places = d[0] * 10 + d[1];
   if (places > 9) {
     text_buffer<48> t;
     t.put("exponent ");
     put_number(t, places);
     t.put(" above 9");
-    emit(out, explain_kind::problem, {}, t.view());
+    emit_problem(out, "exponent_above_9", t.view());
     return;
   }
   text_buffer<24> t;
   put_number(t, places);
   t.put(places == 1 ? " decimal place" : " decimal places");
-  emit(out, explain_kind::meaning, {}, t.view());
+  explain_facts facts;
+  facts.exponent = static_cast<std::int8_t>(places);
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_code_table(bytes v, const explain_context&, explain_output out) {
@@ -360,11 +371,15 @@ void explain_code_table(bytes v, const explain_context&, explain_output out) {
   }
   std::array<unsigned, 2> d{};
   const unsigned part = bcd_digits(v, d) ? d[0] * 10 + d[1] : 0;
-  if (part < 1 || part > 10) return not_a(out, "not an ISO 8859 part (01 to 10)", v);
+  if (part < 1 || part > 10)
+    return not_a(out, "not_a_code_table", "not an ISO 8859 part (01 to 10)", v);
   text_buffer<16> t;
   t.put("ISO 8859-");
   put_number(t, part);
-  emit(out, explain_kind::meaning, {}, t.view());
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = part;
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_preferred_name(bytes v, const explain_context& c, explain_output out) {
@@ -396,18 +411,22 @@ void explain_currency(bytes v, const explain_context&, explain_output out) {
     return;
   }
   const int code = three_digit_code(v);
-  if (code < 0) return not_a(out, "not a currency code", v);
+  if (code < 0) return not_a(out, "not_a_currency_code", "not a currency code", v);
   text_buffer<iso_name_max + 16> t;
   put_code(t, code);
   t.put(' ');
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = static_cast<std::uint64_t>(code);
   if (const iso_currency* currency = find_currency(static_cast<std::uint16_t>(code))) {
+    facts.code = currency->alpha3;
     t.put(currency->alpha3);
     t.put(' ');
     t.put(currency->name);
   } else {
     t.put("unknown currency code");
   }
-  emit(out, explain_kind::meaning, {}, t.view());
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_country(bytes v, const explain_context&, explain_output out) {
@@ -416,13 +435,17 @@ void explain_country(bytes v, const explain_context&, explain_output out) {
     return;
   }
   const int code = three_digit_code(v);
-  if (code < 0) return not_a(out, "not a country code", v);
+  if (code < 0) return not_a(out, "not_a_country_code", "not a country code", v);
   text_buffer<iso_name_max + 16> t;
   put_code(t, code);
   t.put(' ');
   const iso_country* country = find_country(static_cast<std::uint16_t>(code));
   t.put(country != nullptr ? country->name : "unknown country code");
-  emit(out, explain_kind::meaning, {}, t.view());
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = static_cast<std::uint64_t>(code);
+  if (country != nullptr) facts.code = country->alpha2;
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_languages(bytes v, const explain_context&, explain_output out) {
@@ -446,8 +469,10 @@ void explain_languages(bytes v, const explain_context&, explain_output out) {
         static_cast<char>(v[i] >= 'A' && v[i] <= 'Z' ? v[i] | 0x20 : v[i]),
         static_cast<char>(v[i + 1] >= 'A' && v[i + 1] <= 'Z' ? v[i + 1] | 0x20 : v[i + 1])};
     const iso_language* language = find_language({lower.data(), lower.size()});
+    explain_facts facts;
+    if (language != nullptr) facts.code = language->alpha2;
     emit(out, explain_kind::field, code.view(),
-         language != nullptr ? language->name : "unknown language");
+         language != nullptr ? language->name : "unknown language", 0, facts);
   }
 }
 
@@ -460,14 +485,17 @@ void explain_terminal_type(bytes v, const explain_context&, explain_output out) 
   const unsigned env = v[0] & 0xFU;
   // A cardholder-operated terminal is always unattended.
   const bool valid = op >= 1 && op <= 3 && env >= (op == 3 ? 4U : 1U) && env <= 6;
-  if (!valid) return not_a(out, "unknown terminal type", v);
+  if (!valid) return not_a(out, "unknown_terminal_type", "unknown terminal type", v);
   text_buffer<80> t;
   t.put_hex(v[0]);
   t.put(": ");
   t.put(terminal_operators[op]);
   t.put(", ");
   t.put(terminal_environments[env]);
-  emit(out, explain_kind::meaning, {}, t.view());
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = op * 10 + env;
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_transaction_type(bytes v, const explain_context&, explain_output out) {
@@ -475,7 +503,8 @@ void explain_transaction_type(bytes v, const explain_context&, explain_output ou
     wrong_length(out, "transaction type", "1 byte", v.size());
     return;
   }
-  if ((v[0] >> 4U) > 9 || (v[0] & 0xFU) > 9) return not_a(out, "not a transaction type", v);
+  if ((v[0] >> 4U) > 9 || (v[0] & 0xFU) > 9)
+    return not_a(out, "not_a_transaction_type", "not a transaction type", v);
   const auto it = std::find_if(transaction_types.begin(), transaction_types.end(),
                                [&](const code_meaning& m) { return m.code == v[0]; });
   text_buffer<40> t;
@@ -497,12 +526,20 @@ void explain_priority(bytes v, const explain_context&, explain_output out) {
     priority.put("none");
   else
     put_number(priority, b & 0x0FU);
-  emit(out, explain_kind::field, "priority", priority.view());
+  explain_facts number;
+  number.has_number = true;
+  number.number = b & 0x0FU;
+  emit(out, explain_kind::field, "priority", priority.view(), 0, number);
   constexpr std::array<std::string_view, 3> rfu_labels = {"byte 1 b7", "byte 1 b6", "byte 1 b5"};
   constexpr std::array<std::string_view, 3> rfu_texts = {
       "RFU bit set: byte 1 b7", "RFU bit set: byte 1 b6", "RFU bit set: byte 1 b5"};
-  for (std::size_t i = 0; i < rfu_labels.size(); ++i)
-    if ((b & (0x40U >> i)) != 0) emit(out, explain_kind::rfu, rfu_labels[i], rfu_texts[i]);
+  for (std::size_t i = 0; i < rfu_labels.size(); ++i) {
+    if ((b & (0x40U >> i)) == 0) continue;
+    explain_facts facts;
+    facts.byte = 1;
+    facts.bit = static_cast<std::uint8_t>(7 - i);
+    emit(out, explain_kind::rfu, rfu_labels[i], rfu_texts[i], 0, facts);
+  }
 }
 
 void explain_service_code(bytes v, const explain_context&, explain_output out) {
@@ -511,7 +548,8 @@ void explain_service_code(bytes v, const explain_context&, explain_output out) {
     return;
   }
   std::array<unsigned, 4> d{};
-  if (!bcd_digits(v, d) || d[0] != 0) return not_a(out, "not a service code", v);
+  if (!bcd_digits(v, d) || d[0] != 0)
+    return not_a(out, "not_a_service_code", "not a service code", v);
   text_buffer<4> t;
   for (std::size_t i = 1; i < 4; ++i)
     t.put(static_cast<char>('0' + d[i]));
@@ -531,7 +569,7 @@ void explain_track2(bytes v, const explain_context&, explain_output out) {
     ++separator;
   if (separator == nibbles) {
     // Without the separator every digit may belong to the card number: show none.
-    emit(out, explain_kind::problem, {}, "Track 2: no separator D");
+    emit_problem(out, "track2_no_separator", "Track 2: no separator D");
     return;
   }
   // The last nibble is the F pad when the digit count is odd.
@@ -545,7 +583,7 @@ void explain_track2(bytes v, const explain_context&, explain_output out) {
 
   constexpr std::size_t max_pan_digits = 19;
   if (separator == 0) {
-    emit(out, explain_kind::problem, {}, "Track 2: no PAN before the separator");
+    emit_problem(out, "track2_no_pan", "Track 2: no PAN before the separator");
   } else {
     text_buffer<2 * max_bytes> pan;
     nibbles_text(0, separator, pan);
@@ -556,13 +594,13 @@ void explain_track2(bytes v, const explain_context&, explain_output out) {
       t.put("Track 2: PAN of ");
       put_number(t, static_cast<unsigned>(separator));
       t.put(" digits, at most 19");
-      emit(out, explain_kind::problem, {}, t.view());
+      emit_problem(out, "track2_pan_too_long", t.view());
     }
   }
 
   const std::size_t expiry = separator + 1;
   if (end < expiry + 4) {
-    emit(out, explain_kind::problem, {}, "Track 2: ends before the expiry date");
+    emit_problem(out, "track2_ends_before_expiry", "Track 2: ends before the expiry date");
     return;
   }
   std::array<unsigned, 4> e{};
@@ -577,17 +615,19 @@ void explain_track2(bytes v, const explain_context&, explain_output out) {
     put_number(t, full_year(e[0] * 10 + e[1]));
     t.put('-');
     put_two_digits(t, month);
-    emit(out, explain_kind::field, "expiry", t.view());
+    explain_facts facts;
+    facts.date = t.view();
+    emit(out, explain_kind::field, "expiry", t.view(), 0, facts);
   } else {
     text_buffer<24> t;
     t.put("not an expiry date: ");
     nibbles_text(expiry, expiry + 4, t);
-    emit(out, explain_kind::problem, {}, t.view());
+    emit_problem(out, "track2_not_an_expiry_date", t.view());
   }
 
   const std::size_t service = expiry + 4;
   if (end < service + 3) {
-    emit(out, explain_kind::problem, {}, "Track 2: ends before the service code");
+    emit_problem(out, "track2_ends_before_service_code", "Track 2: ends before the service code");
     return;
   }
   std::array<unsigned, 3> s{};
@@ -604,7 +644,7 @@ void explain_track2(bytes v, const explain_context&, explain_output out) {
     text_buffer<24> t;
     t.put("not a service code: ");
     t.put(code.view());
-    emit(out, explain_kind::problem, {}, t.view());
+    emit_problem(out, "track2_not_a_service_code", t.view());
   }
 
   if (end > service + 3) {

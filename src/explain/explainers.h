@@ -13,10 +13,21 @@ namespace emvtlv::explain {
 
 using bytes = std::span<const std::uint8_t>;
 
+inline constexpr explain_facts no_facts{};
+
 // Emits one item.
 inline void emit(explain_output out, explain_kind kind, std::string_view label,
-                 std::string_view text, std::uint32_t level = 0) {
-  out.item(out.context, kind, level, label, text);
+                 std::string_view text, std::uint32_t level = 0,
+                 const explain_facts& facts = no_facts) {
+  out.item(out.context, kind, level, label, text, facts);
+}
+
+// Emits one problem item with its stable id.
+inline void emit_problem(explain_output out, std::string_view id, std::string_view text,
+                         std::uint32_t level = 0) {
+  explain_facts facts;
+  facts.id = id;
+  out.item(out.context, explain_kind::problem, level, {}, text, facts);
 }
 
 // "NAME: N bytes expected, M given" as one problem item; returns false so callers can

@@ -29,8 +29,9 @@ struct explain_lines {
   std::uint64_t depth;
 };
 
+// The text says what the typed facts say: they are for the JSON.
 void put_explain_item(void* context, explain_kind, std::uint32_t level, std::string_view label,
-                      std::string_view text) {
+                      std::string_view text, const explain_facts&) {
   const auto& lines = *static_cast<const explain_lines*>(context);
   output_sink& out = *lines.out;
   lines.start.put(out);
