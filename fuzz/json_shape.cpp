@@ -170,7 +170,8 @@ bool check_top(const json& top, std::vector<pending>& queue, std::string& why) {
     return fail(why, where, "status_meaning without status, or not a non-empty string");
   if (!has_elements) {
     const json& error = top["error"];
-    static constexpr std::array<std::string_view, 2> error_keys = {"message", "column"};
+    static constexpr std::array<std::string_view, 3> error_keys = {"message", "column",
+                                                                   "problem_id"};
     if (!error.is_object()) return fail(why, "error", "not an object");
     if (!only_keys(error, error_keys, "error", why)) return false;
     if (!error.contains("message") || !is_text(error["message"], false))

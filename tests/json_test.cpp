@@ -722,22 +722,25 @@ const typed_case typed_cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(rows, json_typed, testing::ValuesIn(typed_cases));
 
-// A node's problem has its id beside its text.
+// A node's problem, and a line's that is not hex, has its id beside its text.
 TEST(json_typed, node_problems_have_ids) {
   tree_mode_options options;
   options.output = tree_mode_options::format::json;
-  const std::string input = "9F2608112233\n6F80840101\n5F2D8201\n";
+  const std::string input = "9F2608112233\n6F80840101\n5F2D8201\n6F1Z\n6F1\n6F1:A\n";
   const std::string written = run_mode(input, options);
   std::vector<std::string> ids;
   for (std::size_t at = 0; at < written.size();) {
     const std::size_t end = written.find('\n', at);
     const nlohmann::json line = nlohmann::json::parse(written.substr(at, end - at));
-    for (const auto& node : line["elements"])
-      if (node.contains("problem_id")) ids.push_back(node["problem_id"].get<std::string>());
+    if (line.contains("error")) ids.push_back(line["error"]["problem_id"].get<std::string>());
+    if (line.contains("elements"))
+      for (const auto& node : line["elements"])
+        if (node.contains("problem_id")) ids.push_back(node["problem_id"].get<std::string>());
     at = end + 1;
   }
   EXPECT_EQ(ids, (std::vector<std::string>{"value_runs_past_end", "indefinite_length",
-                                           "length_runs_past_end"}));
+                                           "length_runs_past_end", "not_a_hex_digit",
+                                           "odd_number_of_hex_digits", "separator_inside_a_pair"}));
 }
 
 // Every bit id the program gives is listed in the schema, in its enum and in its

@@ -176,6 +176,11 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
   if (line.what == hex_line::kind::bad) {
     out.append(",\"error\":{\"message\":");
     put_json_string(out, line.message);
+    if (!line.problem_id.empty()) {
+      out.append(",\"problem_id\":\"");
+      out.append(line.problem_id);
+      out.put('"');
+    }
     if (line.column > 0) {
       out.append(",\"column\":");
       put_number(out, line.column);
