@@ -285,6 +285,8 @@ void explain_set_bits(bytes v, bit_table table, explain_output out) {
     return;
   }
   std::size_t next = 0;  // the first meaning not yet passed
+  // One set of facts for all the items: only byte, bit and id change.
+  explain_facts facts;
   for (std::size_t i = 0; i < v.size() && i < max_field_bytes; ++i) {
     // Most bytes and bits are clear; the table is only searched for a set one, and
     // `next` only moves forward, so skipping the clear ones loses nothing.
@@ -301,9 +303,9 @@ void explain_set_bits(bytes v, bit_table table, explain_output out) {
       const std::string_view label(label_chars.data(), label_chars.size());
       const bool known =
           next < table.size() && table[next].byte == i + 1 && table[next].mask == mask;
-      explain_facts facts;
       facts.byte = static_cast<std::uint8_t>(i + 1);
       facts.bit = static_cast<std::uint8_t>(bit);
+      facts.id = {};
       if (!known) {
         item_text<24> text;
         text.append("RFU bit set: ").append(label);

@@ -33,7 +33,9 @@ std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> 
                            const explain_context& context) {
   // Tags longer than the dictionary's longest cannot be listed; their number is cut.
   if (node.tag_size > 4) return {};
-  if (!node.constructed && node.problem == node_problem::none) {
+  // Only 9F5D to 9F7C read by kernel: the common tags skip the call.
+  if (node.tag >= 0x9F5D && node.tag <= 0x9F7C && !node.constructed &&
+      node.problem == node_problem::none) {
     const std::string_view reading =
         kernel_reading_name(node.tag, record.subspan(node.value_offset, node.value_size), context);
     if (!reading.empty()) return reading;
