@@ -446,3 +446,39 @@ INSTANTIATE_TEST_SUITE_P(Records, ExplainRecord, testing::ValuesIn(record_cases)
 
 }  // namespace
 }  // namespace emvtlv::test
+
+namespace emvtlv::test {
+namespace {
+
+std::string run_mode_on(const std::string& input, tree_mode_options options) {
+  string_input in{input};
+  string_output out;
+  EXPECT_EQ(run_tree_mode(in.source(), out.target(), options), 0);
+  return out.text;
+}
+
+// The readings a kernel or the length picks never show a card number's hidden digits:
+// the output stays the same when they change.
+TEST(ExplainContextPrivacy, HiddenDigitsDoNotChangeTheOutput) {
+  const std::string records[][2] = {
+      // Track 2 data in 9F6B under C-3, read as the Card CVM Limit.
+      {"4F07A0000000031010 9F6B06 476173D27122", "4F07A0000000031010 9F6B06 976173D27122"},
+      {"4F07A0000000031010 9F6B0C 4761739001010010D2712201",
+       "4F07A0000000031010 9F6B0C 4761739871010010D2712201"},
+      // A PAN of 20 digits, and 9F6B by length.
+      {"5714 47617390010100101234D27122011234567F", "5714 47617390910100101234D27122011234567F"},
+      {"9F6B06 47617390010D", "9F6B06 47617350010D"},
+  };
+  for (const auto& pair : records) {
+    for (const auto format : {tree_mode_options::format::text, tree_mode_options::format::json}) {
+      tree_mode_options options;
+      options.explain = true;
+      options.output = format;
+      EXPECT_EQ(run_mode_on(pair[0] + "\n", options), run_mode_on(pair[1] + "\n", options))
+          << pair[0];
+    }
+  }
+}
+
+}  // namespace
+}  // namespace emvtlv::test
