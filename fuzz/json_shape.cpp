@@ -78,8 +78,9 @@ bool queue_array(const json& array, shape what, bool may_be_empty, std::size_t d
 
 bool check_node(const json& node, std::size_t depth, const std::string& where,
                 std::vector<pending>& queue, std::string& why) {
-  static constexpr std::array<std::string_view, 9> keys = {
-      "tag", "name", "length", "offset", "problem", "elements", "value", "masked", "explain"};
+  static constexpr std::array<std::string_view, 10> keys = {
+      "tag",        "name",     "length", "offset", "problem",
+      "problem_id", "elements", "value",  "masked", "explain"};
   if (!node.is_object()) return fail(why, where, "node is not an object");
   if (!only_keys(node, keys, where, why)) return false;
   if (!node.contains("tag") || !is_hex_string(node["tag"], false, 1))
@@ -92,6 +93,9 @@ bool check_node(const json& node, std::size_t depth, const std::string& where,
     return fail(why, where, "offset missing or not an integer >= 0");
   if (node.contains("problem") && !is_text(node["problem"], false))
     return fail(why, where, "problem not a non-empty string");
+  if (node.contains("problem") != node.contains("problem_id") ||
+      (node.contains("problem_id") && !is_text(node["problem_id"], false)))
+    return fail(why, where, "problem_id missing, alone or not a non-empty string");
   const bool has_elements = node.contains("elements");
   const bool has_value = node.contains("value");
   if (has_elements == has_value) return fail(why, where, "needs exactly one of elements, value");
@@ -112,14 +116,29 @@ bool check_node(const json& node, std::size_t depth, const std::string& where,
 bool check_item(const json& item, std::size_t depth, const std::string& where,
                 std::vector<pending>& queue, std::string& why) {
   static constexpr std::array<std::string_view, 4> keys = {"kind", "label", "text", "items"};
-  static constexpr std::array<std::string_view, 6> kinds = {"meaning", "bit",   "rfu",
-                                                            "field",   "entry", "problem"};
+  // The typed facts beside the text.
+  static constexpr std::array<std::string_view, 5> numbers = {"byte", "bit", "number", "exponent",
+                                                              "first_record"};
+  static constexpr std::array<std::string_view, 7> texts = {
+      "id", "problem_id", "amount", "currency", "date", "code", "cryptogram"};
+  static constexpr std::array<std::string_view, 7> kinds = {"meaning", "bit",     "rfu", "field",
+                                                            "entry",   "problem", "none"};
   if (!item.is_object()) return fail(why, where, "item is not an object");
-  if (!only_keys(item, keys, where, why)) return false;
+  for (const auto& [key, value] : item.items()) {
+    const bool is_number_key =
+        std::find(numbers.begin(), numbers.end(), key) != numbers.end() || key == "last_record";
+    if (is_number_key && !is_count(value, 0))
+      return fail(why, where, "\"" + key + "\" not an integer >= 0");
+    if (std::find(texts.begin(), texts.end(), key) != texts.end() && !is_text(value, false))
+      return fail(why, where, "\"" + key + "\" not a non-empty string");
+    if (!is_number_key && std::find(texts.begin(), texts.end(), key) == texts.end() &&
+        std::find(keys.begin(), keys.end(), key) == keys.end())
+      return fail(why, where, "unexpected key \"" + key + "\"");
+  }
   if (!item.contains("kind") || !item["kind"].is_string() ||
       std::find(kinds.begin(), kinds.end(), item["kind"].get_ref<const std::string&>()) ==
           kinds.end())
-    return fail(why, where, "kind missing or not one of the six kinds");
+    return fail(why, where, "kind missing or not one of the seven kinds");
   if (item.contains("label") && !is_text(item["label"], false))
     return fail(why, where, "label not a non-empty string");
   if (!item.contains("text") || !is_text(item["text"], true))
@@ -151,7 +170,8 @@ bool check_top(const json& top, std::vector<pending>& queue, std::string& why) {
     return fail(why, where, "status_meaning without status, or not a non-empty string");
   if (!has_elements) {
     const json& error = top["error"];
-    static constexpr std::array<std::string_view, 2> error_keys = {"message", "column"};
+    static constexpr std::array<std::string_view, 3> error_keys = {"message", "column",
+                                                                   "problem_id"};
     if (!error.is_object()) return fail(why, "error", "not an object");
     if (!only_keys(error, error_keys, "error", why)) return false;
     if (!error.contains("message") || !is_text(error["message"], false))

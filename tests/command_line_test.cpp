@@ -126,21 +126,21 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     "",
                     0},
-        option_case{
-            "JsonIgnoresLineNumbers",
-            {"-jn"},
-            "{\"line\":1,\"elements\":[{\"tag\":\"9F26\",\"name\":"
-            "\"Application Cryptogram\",\"length\":8,\"offset\":0,\"problem\":"
-            "\"value runs past the end: 8 bytes declared, 3 left\",\"value\":\"112233\"}]}\n"
-            "{\"line\":2,\"elements\":[]}\n"
-            "{\"line\":3,\"elements\":[{\"tag\":\"5A\",\"name\":"
-            "\"Application Primary Account Number (PAN)\",\"length\":8,\"offset\":0,"
-            "\"value\":\"XXXXXXXXXXXX0010\",\"masked\":true},{\"tag\":\"5F24\",\"name\":"
-            "\"Application Expiration Date\",\"length\":3,\"offset\":10,\"value\":"
-            "\"271231\"}]}\n",
-            false,
-            "",
-            0},
+        option_case{"JsonIgnoresLineNumbers",
+                    {"-jn"},
+                    "{\"line\":1,\"elements\":[{\"tag\":\"9F26\",\"name\":"
+                    "\"Application Cryptogram\",\"length\":8,\"offset\":0,\"problem\":"
+                    "\"value runs past the end: 8 bytes declared, 3 left\",\"problem_id\":"
+                    "\"value_runs_past_end\",\"value\":\"112233\"}]}\n"
+                    "{\"line\":2,\"elements\":[]}\n"
+                    "{\"line\":3,\"elements\":[{\"tag\":\"5A\",\"name\":"
+                    "\"Application Primary Account Number (PAN)\",\"length\":8,\"offset\":0,"
+                    "\"value\":\"XXXXXXXXXXXX0010\",\"masked\":true},{\"tag\":\"5F24\",\"name\":"
+                    "\"Application Expiration Date\",\"length\":3,\"offset\":10,\"value\":"
+                    "\"271231\"}]}\n",
+                    false,
+                    "",
+                    0},
         option_case{"TreeQuietNumbered",
                     {"-tqn"},
                     "1:9F26 Application Cryptogram: 112233"

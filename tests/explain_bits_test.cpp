@@ -51,6 +51,27 @@ const bits_case bits_cases[] = {
       "bit 0 byte 1 b2: On-device cardholder verification supported (kernel-specific)",
       "field 0 byte 2: kernel-specific: FF"}},
 
+    // Nothing set: said once, and for the AIP also what it means.
+    {0x82,
+     "0000",
+     {"none 0 no bit set",
+      "meaning 0 no offline data authentication, no cardholder verification, no issuer "
+      "authentication"}},
+    {0x82,
+     "0080",
+     {"meaning 0 no offline data authentication, no cardholder verification, no issuer "
+      "authentication",
+      "field 0 byte 2: kernel-specific: 80"}},
+    {0x9F07, "0000", {"none 0 no bit set"}},
+    {0x95, "0000000000", {"none 0 no bit set"}},
+    {0x9F0E, "0000000000", {"none 0 no bit set"}},
+    {0x9F0F, "0000000000", {"none 0 no bit set"}},
+    {0x9B, "0000", {"none 0 no bit set"}},
+    {0x9F33, "000000", {"none 0 no bit set"}},
+    {0x9F40, "0000000000", {"none 0 no bit set"}},
+    {0x9F6C, "0000", {"none 0 no bit set"}},
+    {0x9F66, "00000000", {"field 0 reading: TTQ (by length)", "none 0 no bit set"}},
+
     // Application Usage Control.
     {0x9F07,
      "FF00",
@@ -79,7 +100,7 @@ const bits_case bits_cases[] = {
       "bit 0 byte 4 b1: XDA signature verification failed (EMV 4.4)",
       "bit 0 byte 5 b4: reserved for contactless / kernel-specific",
       "bit 0 byte 5 b1: reserved for contactless / kernel-specific"}},
-    {0x9F0D, "0000000000", {}},
+    {0x9F0D, "0000000000", {"none 0 no bit set"}},
     {0x9F0E, "0010000000", {"bit 0 byte 2 b5: Requested service not allowed for card product"}},
     {0x9F0F, "0800000000", {"bit 0 byte 1 b4: DDA failed"}},
 
@@ -151,13 +172,13 @@ const bits_case bits_cases[] = {
     // Terminal Transaction Qualifiers, in their 4-byte form only.
     {0x9F66,
      "36004000",
-     {"bit 0 byte 1 b6: EMV mode supported", "bit 0 byte 1 b5: EMV contact chip supported",
-      "bit 0 byte 1 b3: Online PIN supported", "bit 0 byte 1 b2: Signature supported",
-      "bit 0 byte 3 b7: Consumer Device CVM supported"}},
+     {"field 0 reading: TTQ (by length)", "bit 0 byte 1 b6: EMV mode supported",
+      "bit 0 byte 1 b5: EMV contact chip supported", "bit 0 byte 1 b3: Online PIN supported",
+      "bit 0 byte 1 b2: Signature supported", "bit 0 byte 3 b7: Consumer Device CVM supported"}},
     {0x9F66,
      "C9FCA881",
-     {"bit 0 byte 1 b8: Mag-stripe mode supported", "rfu 0 byte 1 b7: RFU bit set: byte 1 b7",
-      "bit 0 byte 1 b4: Offline-only reader",
+     {"field 0 reading: TTQ (by length)", "bit 0 byte 1 b8: Mag-stripe mode supported",
+      "rfu 0 byte 1 b7: RFU bit set: byte 1 b7", "bit 0 byte 1 b4: Offline-only reader",
       "bit 0 byte 1 b1: Offline data authentication for online authorisations supported",
       "bit 0 byte 2 b8: Online cryptogram required", "bit 0 byte 2 b7: CVM required",
       "bit 0 byte 2 b6: (Contact chip) offline PIN supported",
@@ -169,8 +190,11 @@ const bits_case bits_cases[] = {
       "bit 0 byte 3 b4: CDCVM required (kernel-specific)",
       "bit 0 byte 4 b8: fDDA v1.0 supported (kernel-specific)",
       "rfu 0 byte 4 b1: RFU bit set: byte 4 b1"}},
-    // Two bytes: another kernel's element, not the TTQ.
-    {0x9F66, "1234", {}},
+    // Two bytes and no AID: read as C-2's PUNATC(Track2), and said to be a guess.
+    {0x9F66,
+     "1234",
+     {"field 0 reading: PUNATC(Track2) (by length)",
+      "meaning 0 5 digit positions for the unpredictable number and ATC"}},
 
     // Card Transaction Qualifiers.
     {0x9F6C, "8000", {"bit 0 byte 1 b8: Online PIN required"}},
@@ -189,7 +213,12 @@ const bits_case wrong_length_cases[] = {
     {0x82, "", {"problem 0 AIP: 2 bytes expected, 0 given"}},
     {0x9F07, "FF", {"problem 0 AUC: 2 bytes expected, 1 given"}},
     {0x95, "00000480", {"problem 0 TVR: 5 bytes expected, 4 given"}},
-    {0x9F0E, "001000000000", {"problem 0 TVR: 5 bytes expected, 6 given"}},
+    {0x9F0D, "00100000", {"problem 0 IAC - Default: 5 bytes expected, 4 given"}},
+    {0x9F0E, "001000000000", {"problem 0 IAC - Denial: 5 bytes expected, 6 given"}},
+    {0x9F0F, "00", {"problem 0 IAC - Online: 5 bytes expected, 1 given"}},
+    {0x9F66,
+     "360040",
+     {"field 0 reading: TTQ (kernel unknown)", "problem 0 TTQ: 4 bytes expected, 3 given"}},
     {0x9B, "E8", {"problem 0 TSI: 2 bytes expected, 1 given"}},
     {0x9F27, "8000", {"problem 0 CID: 1 byte expected, 2 given"}},
     {0x9F33, "E0F8", {"problem 0 Terminal Capabilities: 3 bytes expected, 2 given"}},

@@ -26,12 +26,14 @@ inline std::string_view kind_name(explain_kind kind) {
       return "entry";
     case explain_kind::problem:
       return "problem";
+    case explain_kind::none:
+      return "none";
   }
   return "?";
 }
 
 inline void collect_item(void* context, explain_kind kind, std::uint32_t level,
-                         std::string_view label, std::string_view text) {
+                         std::string_view label, std::string_view text, const explain_facts&) {
   std::string line(kind_name(kind));
   line += ' ';
   line += std::to_string(level);

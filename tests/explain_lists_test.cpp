@@ -36,8 +36,8 @@ const list_case cvm_cases[] = {
      "5E03"
      "1F09"
      "0000",
-     {"field 0 amount X: 1000",
-      "field 0 amount Y: 10000",
+     {"field 0 amount X: 1000, exponent unknown",
+      "field 0 amount Y: 10000, exponent unknown",
       "entry 0 rule 1: 4203",
       "field 1 method: Enciphered PIN verified online",
       "field 1 condition: If terminal supports the CVM",
@@ -69,8 +69,8 @@ const list_case cvm_cases[] = {
      "307F"
      "3EFF"
      "3F00",
-     {"field 0 amount X: 4294967295",
-      "field 0 amount Y: 0",
+     {"field 0 amount X: 4294967295, exponent unknown",
+      "field 0 amount Y: 0, exponent unknown",
       "entry 0 rule 1: C60A",
       "field 1 method: Facial biometric, offline (EMV 4.4)",
       "field 1 condition: RFU",
@@ -261,30 +261,121 @@ const list_case dol_cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(TagLists, ExplainLists, testing::ValuesIn(dol_cases));
 
-// Response Message Template Format 1: AIP then AFL, each explained one level down.
-const list_case format1_cases[] = {
-    {0x80,
-     "1980"
-     "08010301"
-     "10020500",
-     {"entry 0 AIP: 1980", "bit 1 byte 1 b5: Cardholder verification is supported",
+// Response Message Template Format 1, read by what it holds or as the answer to the
+// command the caller names; each part explained one level down.
+struct format1_case {
+  response_format1_reading reading;
+  std::string value;
+  std::vector<std::string> items;
+};
+
+void PrintTo(const format1_case& c, std::ostream* os) {
+  *os << static_cast<int>(c.reading) << " " << c.value;
+}
+
+class ExplainFormat1 : public testing::TestWithParam<format1_case> {};
+
+TEST_P(ExplainFormat1, GivesExactlyTheseItems) {
+  explain_context context;
+  context.format1 = GetParam().reading;
+  EXPECT_EQ(explain_hex(0x80, GetParam().value, context), GetParam().items);
+}
+
+using enum response_format1_reading;
+
+const std::vector<std::string> gpo_1980_items = {
+    "entry 0 AIP: 1980",
+    "bit 1 byte 1 b5: Cardholder verification is supported",
+    "bit 1 byte 1 b4: Terminal risk management is to be performed",
+    "bit 1 byte 1 b1: CDA supported",
+    "field 1 byte 2: kernel-specific: 80",
+    "entry 0 AFL: 0801030110020500",
+    "entry 1 entry 1: 08010301",
+    "field 2 SFI: 1",
+    "field 2 records: 1-3",
+    "field 2 offline authentication: 1",
+    "entry 1 entry 2: 10020500",
+    "field 2 SFI: 2",
+    "field 2 records: 2-5",
+    "field 2 offline authentication: 0"};
+
+std::vector<std::string> with_reading(std::string reading, std::vector<std::string> items) {
+  items.insert(items.begin(), "field 0 reading: " + reading);
+  return items;
+}
+
+const std::vector<std::string> visa_tc_items = {"entry 0 CID: 40",
+                                                "field 1 cryptogram: TC (approve offline)",
+                                                "field 1 advice: no advice required",
+                                                "field 1 reason: no information given",
+                                                "field 0 ATC: 1",
+                                                "field 0 cryptogram: 9D1B2A6F04C5E817",
+                                                "field 0 IAD: 06010A03A00000"};
+
+const format1_case format1_cases[] = {
+    {by_content, "19800801030110020500", with_reading("AIP + AFL (by content)", gpo_1980_items)},
+    {gpo, "19800801030110020500",
+     with_reading("AIP + AFL (answer to GET PROCESSING OPTIONS)", gpo_1980_items)},
+    // A GENERATE AC answer as Visa cards give it (18 bytes = 2 + 4 x 4, but the "AFL"
+    // breaks the AFL rules): CID 40, ATC, cryptogram, a 7-byte IAD.
+    {by_content, "4000019D1B2A6F04C5E81706010A03A00000",
+     with_reading("CID + ATC + cryptogram + IAD (by content)", visa_tc_items)},
+    {generate_ac, "4000019D1B2A6F04C5E81706010A03A00000",
+     with_reading("CID + ATC + cryptogram + IAD (answer to GENERATE AC)", visa_tc_items)},
+    // UnionPay's: ARQC, and the IAD of its own layout.
+    {by_content,
+     "80002A31C2E4A5B6978812070103A00000",
+     {"field 0 reading: CID + ATC + cryptogram + IAD (by content)", "entry 0 CID: 80",
+      "field 1 cryptogram: ARQC (go online)", "field 1 advice: no advice required",
+      "field 1 reason: no information given", "field 0 ATC: 42",
+      "field 0 cryptogram: 31C2E4A5B6978812", "field 0 IAD: 070103A00000"}},
+    // Eleven bytes: no IAD.
+    {by_content,
+     "0000019D1B2A6F04C5E817",
+     {"field 0 reading: CID + ATC + cryptogram + IAD (by content)", "entry 0 CID: 00",
+      "field 1 cryptogram: AAC (decline)", "field 1 advice: no advice required",
+      "field 1 reason: no information given", "field 0 ATC: 1",
+      "field 0 cryptogram: 9D1B2A6F04C5E817"}},
+    // An AIP alone: 2 + 4 x 0, and no AFL entry breaks a rule.
+    {by_content,
+     "1980",
+     {"field 0 reading: AIP + AFL (by content)", "entry 0 AIP: 1980",
+      "bit 1 byte 1 b5: Cardholder verification is supported",
       "bit 1 byte 1 b4: Terminal risk management is to be performed",
       "bit 1 byte 1 b1: CDA supported", "field 1 byte 2: kernel-specific: 80",
-      "entry 0 AFL: 0801030110020500", "entry 1 entry 1: 08010301", "field 2 SFI: 1",
-      "field 2 records: 1-3", "field 2 offline authentication: 1", "entry 1 entry 2: 10020500",
-      "field 2 SFI: 2", "field 2 records: 2-5", "field 2 offline authentication: 0"}},
-    {0x80,
-     "5C00"
-     "080103",
-     {"entry 0 AIP: 5C00", "bit 1 byte 1 b7: SDA supported",
-      "bit 1 byte 1 b5: Cardholder verification is supported",
+      "entry 0 AFL: ", "problem 1 AFL: a non-zero multiple of 4 bytes expected, 0 given"}},
+    // Too short for the other two, too long for GENERATE AC: signed dynamic data.
+    {by_content,
+     "19",
+     {"field 0 reading: Signed Dynamic Application Data (by content)",
+      "field 0 Signed Dynamic Application Data: 1 byte"}},
+    {by_content,
+     "5C00080103",
+     {"field 0 reading: Signed Dynamic Application Data (by content)",
+      "field 0 Signed Dynamic Application Data: 5 bytes"}},
+    {internal_authenticate,
+     "19800801030110020500",
+     {"field 0 reading: Signed Dynamic Application Data (answer to INTERNAL AUTHENTICATE)",
+      "field 0 Signed Dynamic Application Data: 10 bytes"}},
+    // Named by the command, then the layout is checked against it.
+    {gpo,
+     "5C00080103",
+     {"field 0 reading: AIP + AFL (answer to GET PROCESSING OPTIONS)", "entry 0 AIP: 5C00",
+      "bit 1 byte 1 b7: SDA supported", "bit 1 byte 1 b5: Cardholder verification is supported",
       "bit 1 byte 1 b4: Terminal risk management is to be performed",
       "bit 1 byte 1 b3: Issuer authentication is supported", "field 1 byte 2: kernel-specific: 00",
       "entry 0 AFL: 080103", "problem 1 AFL: a non-zero multiple of 4 bytes expected, 3 given"}},
-    {0x80, "19", {"problem 0 Format 1: at least 2 bytes expected, 1 given"}},
+    {gpo,
+     "19",
+     {"field 0 reading: AIP + AFL (answer to GET PROCESSING OPTIONS)",
+      "problem 0 Format 1 after GET PROCESSING OPTIONS: at least 2 bytes expected, 1 given"}},
+    {generate_ac,
+     "1980080103",
+     {"field 0 reading: CID + ATC + cryptogram + IAD (answer to GENERATE AC)",
+      "problem 0 Format 1 after GENERATE AC: 11 to 43 bytes expected, 5 given"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Format1, ExplainLists, testing::ValuesIn(format1_cases));
+INSTANTIATE_TEST_SUITE_P(Format1, ExplainFormat1, testing::ValuesIn(format1_cases));
 
 }  // namespace
 }  // namespace emvtlv::test

@@ -14,7 +14,8 @@
 namespace emvtlv {
 namespace {
 
-constexpr std::string_view kind_names[] = {"meaning", "bit", "rfu", "field", "entry", "problem"};
+constexpr std::string_view kind_names[] = {"meaning", "bit",     "rfu", "field",
+                                           "entry",   "problem", "none"};
 
 // Every item as "kind level label: text" ("kind level: text" without a label).
 struct collected {
@@ -22,7 +23,7 @@ struct collected {
 
   explain_output output() {
     return {this, [](void* self, explain_kind kind, std::uint32_t level, std::string_view label,
-                     std::string_view text) {
+                     std::string_view text, const explain_facts&) {
               std::string line(kind_names[static_cast<std::size_t>(kind)]);
               line += ' ' + std::to_string(level);
               if (!label.empty()) line += ' ' + std::string(label);
@@ -49,7 +50,9 @@ TEST_P(ExplainValue, EmitsExactlyTheseItems) {
   const value_case& c = GetParam();
   const auto bytes = test::from_hex(c.value);
   collected got;
-  EXPECT_TRUE(explain_value(c.tag, bytes, bytes.size(), {c.exponent}, got.output()));
+  explain_context context;
+  context.currency_exponent = c.exponent;
+  EXPECT_TRUE(explain_value(c.tag, bytes, bytes.size(), context, got.output()));
   EXPECT_EQ(got.lines, c.items);
 }
 
@@ -79,18 +82,21 @@ INSTANTIATE_TEST_SUITE_P(
         value_case{0x9F21, "126000", -1, {"problem 0: not a time: 126000"}},
         value_case{0x9F21, "12000000", -1, {"problem 0: time: 3 bytes expected, 4 given"}},
         // Amounts, with and without the currency exponent.
-        value_case{0x9F02, "000000012345", -1, {"meaning 0: 12345"}},
+        value_case{0x9F02, "000000012345", -1, {"meaning 0: 12345, exponent unknown"}},
         value_case{0x9F02, "000000012345", 2, {"meaning 0: 123.45"}},
         value_case{0x9F02, "000000012345", 0, {"meaning 0: 12345"}},
         value_case{0x9F02, "000000000005", 2, {"meaning 0: 0.05"}},
-        value_case{0x9F03, "000000000000", -1, {"meaning 0: 0"}},
+        value_case{0x9F03, "000000000000", -1, {"meaning 0: 0, exponent unknown"}},
         value_case{0x9F03, "000000000000", 3, {"meaning 0: 0.000"}},
         value_case{0x9F02, "999999999999", 2, {"meaning 0: 9999999999.99"}},
         value_case{0x9F02, "000000000001", 9, {"meaning 0: 0.000000001"}},
         value_case{0x9F02, "00000001234F", 2, {"problem 0: not a number: 00000001234F"}},
         value_case{0x9F02, "0000012345", 2, {"problem 0: amount: 6 bytes expected, 5 given"}},
         // Visa's Card CVM Limit: six bytes and no separator make 9F6B an amount.
-        value_case{0x9F6B, "000000010000", 2, {"meaning 0: 100.00"}},
+        value_case{0x9F6B,
+                   "000000010000",
+                   2,
+                   {"field 0 reading: Card CVM Limit (by length)", "meaning 0: 100.00"}},
         // Currencies and countries from the ISO tables.
         value_case{0x9F42, "0978", -1, {"meaning 0: 978 EUR Euro"}},
         value_case{0x5F2A, "0840", -1, {"meaning 0: 840 USD US Dollar"}},
@@ -190,8 +196,9 @@ INSTANTIATE_TEST_SUITE_P(
         value_case{0x9F6B,
                    "5413330089010434D22122010000000000",
                    -1,
-                   {"field 0 PAN: XXXXXXXXXXXX0434", "field 0 expiry: 2022-12",
-                    "field 0 service code: 201", "field 0 discretionary data: 10 digits, hidden"}},
+                   {"field 0 reading: Track 2 Data (by length)", "field 0 PAN: XXXXXXXXXXXX0434",
+                    "field 0 expiry: 2022-12", "field 0 service code: 201",
+                    "field 0 discretionary data: 10 digits, hidden"}},
         value_case{0x57,
                    "4761739001010010D2712201",
                    -1,
@@ -218,6 +225,34 @@ INSTANTIATE_TEST_SUITE_P(
             0x9F1F, "3132333435363738", -1, {"field 0 discretionary data: 8 characters, hidden"}},
         value_case{0x9F20, "12345F", -1, {"field 0 discretionary data: 5 digits, hidden"}},
         value_case{0x9F20, "1F", -1, {"field 0 discretionary data: 1 digit, hidden"}},
+        // No card number before the separator, and one longer than 19 digits.
+        value_case{0x57,
+                   "D2712201123F",
+                   -1,
+                   {"problem 0: Track 2: no PAN before the separator", "field 0 expiry: 2027-12",
+                    "field 0 service code: 201", "field 0 discretionary data: 3 digits, hidden"}},
+        value_case{0x57,
+                   "47617390010100101234D2712201",
+                   -1,
+                   {"field 0 PAN: XXXXXXXXXXXXXXXX1234",
+                    "problem 0: Track 2: PAN of 20 digits, at most 19", "field 0 expiry: 2027-12",
+                    "field 0 service code: 201"}},
+        value_case{0x57,
+                   "4761739001010010123D2712201F",
+                   -1,
+                   {"field 0 PAN: XXXXXXXXXXXXXXX0123", "field 0 expiry: 2027-12",
+                    "field 0 service code: 201"}},
+        // 9F6B of six bytes with a D in either half of a byte: Track 2, not an amount.
+        value_case{0x9F6B,
+                   "47617390010D",
+                   -1,
+                   {"field 0 reading: Track 2 Data (by length)", "field 0 PAN: XXXXXXX0010",
+                    "problem 0: Track 2: ends before the expiry date"}},
+        value_case{0x9F6B,
+                   "4761739001D2",
+                   -1,
+                   {"field 0 reading: Track 2 Data (by length)", "field 0 PAN: XXXXXX9001",
+                    "problem 0: Track 2: ends before the expiry date"}},
         value_case{0x57,
                    "4761739001010010D27122011234567890123456",
                    -1,

@@ -463,12 +463,17 @@ const shape_case shape_cases[] = {
     {R"({"line":7,"error":{"message":"read error"}})", true},
     {R"({"line":2,"elements":[],"status":"6F00"})", true},
     {R"({"line":2,"elements":[],"status":"9000","status_meaning":"success"})", true},
-    {node_line(R"({"tag":"6F","name":"FCI","length":3,"offset":0,"elements":[)"
-               R"({"tag":"5A","length":1,"offset":2,"problem":"p","value":"X1","masked":true}]})"),
+    {node_line(
+         R"({"tag":"6F","name":"FCI","length":3,"offset":0,"elements":[)"
+         R"({"tag":"5A","length":1,"offset":2,"problem":"p","problem_id":"value_runs_past_end",)"
+         R"("value":"X1","masked":true}]})"),
      true},
     {node_line(
          R"({"tag":"82","length":2,"offset":0,"value":"1980","explain":[{"kind":"bit",)"
          R"("label":"byte 1 b7","text":"SDA supported","items":[{"kind":"field","text":""}]}]})"),
+     true},
+    {node_line(R"({"tag":"95","length":5,"offset":0,"value":"0000000000","explain":[)"
+               R"({"kind":"none","text":"no bit set"}]})"),
      true},
     {"{\"line\":1,\"elements\":[]} ", true},
     // The line.
@@ -610,6 +615,159 @@ TEST(json_explain, parses_back_to_the_text_explanation) {
   }
   EXPECT_EQ(objects, 7u);
   EXPECT_EQ(from_json, expected);
+}
+
+}  // namespace
+}  // namespace emvtlv
+
+namespace emvtlv {
+namespace {
+
+// Every explanation item of a -jx line, depth first, without its nested items.
+void flat_items(const nlohmann::json& items, std::vector<std::string>& out) {
+  for (nlohmann::json item : items) {
+    nlohmann::json nested;
+    if (item.contains("items")) {
+      nested = item["items"];
+      item.erase("items");
+    }
+    out.push_back(item.dump());
+    if (!nested.is_null()) flat_items(nested, out);
+  }
+}
+
+void flat_node_items(const nlohmann::json& nodes, std::vector<std::string>& out) {
+  for (const nlohmann::json& node : nodes) {
+    if (node.contains("explain")) flat_items(node["explain"], out);
+    if (node.contains("elements")) flat_node_items(node["elements"], out);
+  }
+}
+
+std::vector<std::string> typed_items(const std::string& record) {
+  tree_mode_options options;
+  options.explain = true;
+  options.output = tree_mode_options::format::json;
+  const std::string written = run_mode(record + "\n", options);
+  std::vector<std::string> items;
+  flat_node_items(nlohmann::json::parse(written)["elements"], items);
+  return items;
+}
+
+struct typed_case {
+  std::string record;
+  std::vector<std::string> items;  // each item as nlohmann dumps it: keys sorted
+};
+
+void PrintTo(const typed_case& c, std::ostream* os) {
+  *os << c.record;
+}
+
+class json_typed : public testing::TestWithParam<typed_case> {};
+
+TEST_P(json_typed, carries_these_fields_beside_the_text) {
+  EXPECT_EQ(typed_items(GetParam().record), GetParam().items);
+}
+
+const typed_case typed_cases[] = {
+    {"82021981",
+     {R"j({"bit":5,"byte":1,"id":"cardholder_verification_supported","kind":"bit","label":"byte 1 b5","text":"Cardholder verification is supported"})j",
+      R"j({"bit":4,"byte":1,"id":"terminal_risk_management_to_be_performed","kind":"bit","label":"byte 1 b4","text":"Terminal risk management is to be performed"})j",
+      R"j({"bit":1,"byte":1,"id":"cda_supported","kind":"bit","label":"byte 1 b1","text":"CDA supported"})j",
+      R"j({"kind":"field","label":"byte 2","text":"kernel-specific: 81"})j"}},
+    {"9B020001",
+     {R"j({"bit":1,"byte":2,"kind":"rfu","label":"byte 2 b1","text":"RFU bit set: byte 2 b1"})j"}},
+    {"95050000000000", {R"j({"kind":"none","text":"no bit set"})j"}},
+    {"9F270180",
+     {R"j({"cryptogram":"ARQC","kind":"field","label":"cryptogram","number":2,"text":"ARQC (go online)"})j",
+      R"j({"kind":"field","label":"advice","text":"no advice required"})j",
+      R"j({"kind":"field","label":"reason","text":"no information given"})j"}},
+    {"9F440102 9F42020978 8E0A000003E8000000001F03",
+     {R"j({"exponent":2,"kind":"meaning","text":"2 decimal places"})j",
+      R"j({"code":"EUR","kind":"meaning","number":978,"text":"978 EUR Euro"})j",
+      R"j({"amount":"10.00","currency":"EUR","exponent":2,"kind":"field","label":"amount X","number":1000,"text":"10.00 EUR (Euro)"})j",
+      R"j({"amount":"0.00","currency":"EUR","exponent":2,"kind":"field","label":"amount Y","number":0,"text":"0.00 EUR (Euro)"})j",
+      R"j({"kind":"entry","label":"rule 1","text":"1F03"})j",
+      R"j({"kind":"field","label":"method","number":31,"text":"No CVM required"})j",
+      R"j({"kind":"field","label":"condition","number":3,"text":"If terminal supports the CVM"})j",
+      R"j({"kind":"field","label":"if unsuccessful","text":"fail cardholder verification"})j"}},
+    // No exponent: the minor units, but no amount text.
+    {"9F0206000000001000 5F2A020840",
+     {R"j({"currency":"USD","kind":"meaning","number":1000,"text":"1000 USD (US Dollar), exponent unknown"})j",
+      R"j({"code":"USD","kind":"meaning","number":840,"text":"840 USD US Dollar"})j"}},
+    {"5F2403271231", {R"j({"date":"2027-12-31","kind":"meaning","text":"2027-12-31"})j"}},
+    {"5F28020840",
+     {R"j({"code":"US","kind":"meaning","number":840,"text":"840 United States of America"})j"}},
+    {"5F2D04656E7A7A",
+     {R"j({"kind":"meaning","text":"en zz"})j",
+      R"j({"code":"en","kind":"field","label":"en","text":"English"})j",
+      R"j({"kind":"field","label":"zz","text":"unknown language"})j"}},
+    {"940408010301",
+     {R"j({"kind":"entry","label":"entry 1","text":"08010301"})j",
+      R"j({"kind":"field","label":"SFI","number":1,"text":"1"})j",
+      R"j({"first_record":1,"kind":"field","label":"records","last_record":3,"text":"1-3"})j",
+      R"j({"kind":"field","label":"offline authentication","number":1,"text":"1"})j"}},
+    {"9F38039F3704",
+     {R"j({"kind":"entry","label":"9F37","number":4,"text":"Unpredictable Number, 4 bytes"})j"}},
+    {"82031980FF",
+     {R"j({"kind":"problem","problem_id":"wrong_length","text":"AIP: 2 bytes expected, 3 given"})j"}},
+    {"9A03271301",
+     {R"j({"kind":"problem","problem_id":"not_a_date","text":"not a date: 271301"})j"}},
+    {"5F360110",
+     {R"j({"kind":"problem","problem_id":"exponent_above_9","text":"exponent 10 above 9"})j"}},
+    {"5706D2712201123F",
+     {R"j({"kind":"problem","problem_id":"track2_no_pan","text":"Track 2: no PAN before the separator"})j",
+      R"j({"date":"2027-12","kind":"field","label":"expiry","text":"2027-12"})j",
+      R"j({"kind":"field","label":"service code","text":"201"})j",
+      R"j({"kind":"field","label":"discretionary data","text":"3 digits, hidden"})j"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(rows, json_typed, testing::ValuesIn(typed_cases));
+
+// A node's problem, and a line's that is not hex, has its id beside its text.
+TEST(json_typed, node_problems_have_ids) {
+  tree_mode_options options;
+  options.output = tree_mode_options::format::json;
+  const std::string input = "9F2608112233\n6F80840101\n5F2D8201\n6F1Z\n6F1\n6F1:A\n";
+  const std::string written = run_mode(input, options);
+  std::vector<std::string> ids;
+  for (std::size_t at = 0; at < written.size();) {
+    const std::size_t end = written.find('\n', at);
+    const nlohmann::json line = nlohmann::json::parse(written.substr(at, end - at));
+    if (line.contains("error")) ids.push_back(line["error"]["problem_id"].get<std::string>());
+    if (line.contains("elements"))
+      for (const auto& node : line["elements"])
+        if (node.contains("problem_id")) ids.push_back(node["problem_id"].get<std::string>());
+    at = end + 1;
+  }
+  EXPECT_EQ(ids, (std::vector<std::string>{"value_runs_past_end", "indefinite_length",
+                                           "length_runs_past_end", "not_a_hex_digit",
+                                           "odd_number_of_hex_digits", "separator_inside_a_pair"}));
+}
+
+// Every bit id the program gives is listed in the schema, in its enum and in its
+// description, and the schema lists no id the program never gives.
+TEST(json_typed, schema_lists_every_bit_id) {
+  std::ifstream file(EMVTLV_SCHEMA);
+  ASSERT_TRUE(file) << EMVTLV_SCHEMA;
+  const nlohmann::json schema = nlohmann::json::parse(file);
+  const nlohmann::json& id = schema["definitions"]["item"]["properties"]["id"];
+  const std::string description = id["description"].get<std::string>();
+  std::vector<std::string> listed = id["enum"].get<std::vector<std::string>>();
+
+  // Every bit of every bit field set.
+  std::vector<std::string> given;
+  for (const std::string& item : typed_items("8202FFFF 9F0702FFFF 9505FFFFFFFFFF 9B02FFFF "
+                                             "9F3303FFFFFF 9F4005FFFFFFFFFF 9F6604FFFFFFFF "
+                                             "9F6C02FFFF")) {
+    const nlohmann::json parsed = nlohmann::json::parse(item);
+    if (!parsed.contains("id")) continue;
+    const std::string name = parsed["id"].get<std::string>();
+    EXPECT_NE(description.find(name), std::string::npos) << name;
+    if (std::find(given.begin(), given.end(), name) == given.end()) given.push_back(name);
+  }
+  std::sort(given.begin(), given.end());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(given, listed);
 }
 
 }  // namespace

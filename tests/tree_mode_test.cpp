@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "  5A Application Primary Account Number (PAN): XXXXXXXXXXXX0010\n"
                   "  5F24 Application Expiration Date: 271231\n"
                   "  5F20 Cardholder Name: 4A4F484E2F534D495448\n"
-                  "  9F6B Track 2 Data (C-2) / Card CVM Limit (C-3): XXXXXXXXXXXX0010D271\n"},
+                  "  9F6B Track 2 Data (by length): XXXXXXXXXXXX0010D271\n"},
         tree_case{"7021561F42343736313733393030313031303031305E444F452F4A5E32373132323031\n",
                   "70 READ RECORD Response Message Template\n"
                   "  56 Track 1 Data: 42XXXXXXXXXXXXXXXXXXXXXXXX303031305E444F452F4A5E3237313232"

@@ -18,7 +18,8 @@ struct explained_tag {
   explainer explain;
 };
 
-// Ascending by tag. Text formats not listed here are explained from the dictionary.
+// Ascending by tag. Text formats not listed here are explained from the dictionary;
+// 9F66 and 9F6B are read by kernel before this table is looked at.
 constexpr std::array explained_tags = {
     explained_tag{0x57, explain::explain_track2},
     explained_tag{0x80, explain::explain_format1},
@@ -39,12 +40,15 @@ constexpr std::array explained_tags = {
     explained_tag{0x5F2A, explain::explain_currency},
     explained_tag{0x5F2D, explain::explain_languages},
     explained_tag{0x5F30, explain::explain_service_code},
+    explained_tag{0x5F36, explain::explain_exponent},
     explained_tag{0x9F02, explain::explain_amount},
     explained_tag{0x9F03, explain::explain_amount},
     explained_tag{0x9F07, explain::explain_auc},
-    explained_tag{0x9F0D, explain::explain_tvr},
-    explained_tag{0x9F0E, explain::explain_tvr},
-    explained_tag{0x9F0F, explain::explain_tvr},
+    explained_tag{0x9F0D, explain::explain_iac_default},
+    explained_tag{0x9F0E, explain::explain_iac_denial},
+    explained_tag{0x9F0F, explain::explain_iac_online},
+    explained_tag{0x9F11, explain::explain_code_table},
+    explained_tag{0x9F12, explain::explain_preferred_name},
     explained_tag{0x9F1A, explain::explain_country},
     explained_tag{0x9F1F, explain::explain_hidden_text},
     explained_tag{0x9F20, explain::explain_hidden_digits},
@@ -57,12 +61,11 @@ constexpr std::array explained_tags = {
     explained_tag{0x9F3C, explain::explain_currency},
     explained_tag{0x9F40, explain::explain_additional_capabilities},
     explained_tag{0x9F42, explain::explain_currency},
+    explained_tag{0x9F44, explain::explain_exponent},
     explained_tag{0x9F49, explain::explain_dol},
     explained_tag{0x9F4A, explain::explain_tag_list},
     explained_tag{0x9F4D, explain::explain_log_entry},
     explained_tag{0x9F4F, explain::explain_dol},
-    explained_tag{0x9F66, explain::explain_ttq},
-    explained_tag{0x9F6B, explain::explain_track2},
     explained_tag{0x9F6C, explain::explain_ctq},
 };
 
@@ -78,6 +81,114 @@ bool holds_track2_separator(explain::bytes v) {
                      [](std::uint8_t b) { return (b >> 4) == 0xD || (b & 0xF) == 0xD; });
 }
 
+// The readings of the two kernel-dependent tags that are explained.
+enum class kernel_reading : std::uint8_t { none, ttq, punatc, track2, cvm_limit };
+
+struct reading {
+  kernel_reading what = kernel_reading::none;
+  bool by_length = false;  // no kernel known: the length (and form) chose
+};
+
+// 9F66: under C-2 PUNATC(Track2), 2 bytes, unless it has the TTQ's 4; the TTQ for every
+// other kernel. 9F6B: Track 2 Data under C-2, Card CVM Limit (6 bytes) under C-3.
+reading reading_of(std::uint64_t tag, explain::bytes v, emv_kernel kernel) {
+  const bool known = kernel == emv_kernel::c2 || kernel == emv_kernel::c3;
+  if (tag == 0x9F66) {
+    if (kernel == emv_kernel::c2)
+      return {v.size() == 4 ? kernel_reading::ttq : kernel_reading::punatc};
+    if (kernel != emv_kernel::unknown) return {kernel_reading::ttq};
+    if (v.size() == 2) return {kernel_reading::punatc, true};
+    return {kernel_reading::ttq, v.size() == 4};
+  }
+  if (tag == 0x9F6B) {
+    if (kernel == emv_kernel::c2) return {kernel_reading::track2};
+    if (kernel == emv_kernel::c3) return {kernel_reading::cvm_limit};
+    // Two kernels, two codings: 6 bytes without a D separator is Visa's limit.
+    const bool limit = v.size() == 6 && !holds_track2_separator(v);
+    return {limit ? kernel_reading::cvm_limit : kernel_reading::track2, !known};
+  }
+  return {};
+}
+
+struct reading_names {
+  kernel_reading what;
+  std::string_view name;
+  std::string_view guessed;  // the name when the length chose
+  std::string_view short_name;
+};
+
+constexpr std::array reading_table = {
+    reading_names{kernel_reading::ttq, "Terminal Transaction Qualifiers (TTQ)",
+                  "Terminal Transaction Qualifiers (TTQ) (by length)", "TTQ"},
+    reading_names{kernel_reading::punatc, "PUNATC(Track2)", "PUNATC(Track2) (by length)",
+                  "PUNATC(Track2)"},
+    reading_names{kernel_reading::track2, "Track 2 Data", "Track 2 Data (by length)",
+                  "Track 2 Data"},
+    reading_names{kernel_reading::cvm_limit, "Card CVM Limit", "Card CVM Limit (by length)",
+                  "Card CVM Limit"},
+};
+
+const reading_names* names_of(kernel_reading what) {
+  for (const reading_names& r : reading_table)
+    if (r.what == what) return &r;
+  return nullptr;
+}
+
+// The kernel-dependent tags that are only named: one name per kernel that defines one.
+struct kernel_name_row {
+  std::uint32_t tag;
+  emv_kernel kernel;
+  std::string_view name;
+};
+
+constexpr std::array kernel_names = {
+    kernel_name_row{0x9F5D, emv_kernel::c2, "Application Capabilities Information"},
+    kernel_name_row{0x9F5D, emv_kernel::c3, "Available Offline Spending Amount"},
+    kernel_name_row{0x9F6D, emv_kernel::c2, "Mag-stripe Application Version Number (Reader)"},
+    kernel_name_row{0x9F6D, emv_kernel::c4, "Contactless Reader Capabilities"},
+    kernel_name_row{0x9F6E, emv_kernel::c2, "Third Party Data"},
+    kernel_name_row{0x9F6E, emv_kernel::c3, "Form Factor Indicator"},
+    kernel_name_row{0x9F6E, emv_kernel::c4, "Enhanced Contactless Reader Capabilities"},
+    kernel_name_row{0x9F7C, emv_kernel::c2, "Merchant Custom Data"},
+    kernel_name_row{0x9F7C, emv_kernel::c3, "Customer Exclusive Data"},
+};
+
+// "reading: TTQ (C-3)" or "reading: TTQ (by length)".
+void emit_reading(explain_output out, const reading_names& names, bool by_length,
+                  emv_kernel kernel) {
+  std::array<char, 48> text{};
+  const std::string_view how = by_length                       ? std::string_view("by length")
+                               : kernel == emv_kernel::unknown ? std::string_view("kernel unknown")
+                                                               : kernel_name(kernel);
+  const int n = std::snprintf(text.data(), text.size(), "%.*s (%.*s)",
+                              static_cast<int>(names.short_name.size()), names.short_name.data(),
+                              static_cast<int>(how.size()), how.data());
+  const std::size_t size = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), text.size() - 1);
+  explain::emit(out, explain_kind::field, "reading", std::string_view(text.data(), size));
+}
+
+// An n 1 or n 3 value as its number, or -1 when it is not one.
+int bcd_number(explain::bytes v) {
+  int n = 0;
+  for (const std::uint8_t b : v) {
+    if ((b >> 4) > 9 || (b & 0xF) > 9) return -1;
+    n = n * 100 + (b >> 4) * 10 + (b & 0xF);
+  }
+  return n;
+}
+
+void note_aid(explain_context& context, explain::bytes aid) {
+  if (aid.size() < 5 || aid.size() > 16) return;
+  const payment_system* system = find_payment_system(aid);
+  if (system == nullptr) return;
+  if (context.aid.empty()) {
+    context.aid = aid;
+    context.kernel = system->kernel;
+  } else if (system->kernel != context.kernel) {
+    context.kernel = emv_kernel::unknown;  // a directory of several kernels' AIDs
+  }
+}
+
 }  // namespace
 
 namespace explain {
@@ -89,23 +200,83 @@ bool wrong_length(explain_output out, std::string_view short_name, std::string_v
                               static_cast<int>(short_name.size()), short_name.data(),
                               static_cast<int>(expected.size()), expected.data(), given);
   const std::size_t size = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), text.size() - 1);
-  emit(out, explain_kind::problem, {}, std::string_view(text.data(), size));
+  emit_problem(out, "wrong_length", std::string_view(text.data(), size));
   return false;
 }
 
 }  // namespace explain
 
+void note_context_element(explain_context& context, std::uint64_t tag,
+                          std::span<const std::uint8_t> value) {
+  const auto set_once = [](int& field, int n, int low, int high) {
+    if (field < 0 && n >= low && n <= high) field = n;
+  };
+  switch (tag) {
+    case 0x4F:
+    case 0x84:
+      note_aid(context, value);
+      break;
+    case 0x5F2A:
+      if (value.size() == 2) set_once(context.transaction_currency, bcd_number(value), 0, 999);
+      break;
+    case 0x5F36:
+      if (value.size() == 1) set_once(context.currency_exponent, bcd_number(value), 0, 9);
+      break;
+    case 0x9F42:
+      if (value.size() == 2) set_once(context.application_currency, bcd_number(value), 0, 999);
+      break;
+    case 0x9F44:
+      if (value.size() == 1)
+        set_once(context.application_currency_exponent, bcd_number(value), 0, 9);
+      break;
+    case 0x9F11:
+      if (value.size() == 1 && context.code_table == 0) {
+        const int part = bcd_number(value);
+        if (part >= 1 && part <= 10) context.code_table = part;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+std::string_view kernel_reading_name(std::uint64_t tag, std::span<const std::uint8_t> value,
+                                     const explain_context& context) {
+  if (tag < 0x9F5D || tag > 0x9F7C) return {};
+  if (const reading r = reading_of(tag, value, context.kernel); r.what != kernel_reading::none) {
+    const reading_names* names = names_of(r.what);
+    if (r.by_length) return names->guessed;
+    // A kernel that keeps the dictionary's reading keeps its name.
+    return context.kernel == emv_kernel::unknown ? std::string_view() : names->name;
+  }
+  for (const kernel_name_row& row : kernel_names)
+    if (row.tag == tag && row.kernel == context.kernel) return row.name;
+  return {};
+}
+
 bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::uint64_t declared,
                    const explain_context& context, explain_output out) {
   // A value cut short already carries its problem; what is left of it means nothing.
   if (value.size() != declared) return false;
-  // Two kernels, two codings: 6 bytes without a D separator is Visa's Card CVM Limit,
-  // an amount; 9F66 is the TTQ only in its 4-byte form.
-  if (tag == 0x9F6B && value.size() == 6 && !holds_track2_separator(value)) {
-    explain::explain_amount(value, context, out);
+  if (tag == 0x9F66 || tag == 0x9F6B) {
+    const reading r = reading_of(tag, value, context.kernel);
+    emit_reading(out, *names_of(r.what), r.by_length, context.kernel);
+    switch (r.what) {
+      case kernel_reading::ttq:
+        explain::explain_ttq(value, context, out);
+        break;
+      case kernel_reading::punatc:
+        explain::explain_punatc(value, context, out);
+        break;
+      case kernel_reading::track2:
+        explain::explain_track2(value, context, out);
+        break;
+      default:
+        explain::explain_cvm_limit(value, context, out);
+        break;
+    }
     return true;
   }
-  if (tag == 0x9F66 && value.size() != 4) return false;
 
   const auto it =
       std::lower_bound(explained_tags.begin(), explained_tags.end(), tag,

@@ -1,6 +1,8 @@
 // Bit-field explainers: one item per set bit, in byte order and b8 to b1. Each coding
 // is a table of the bits EMV assigns; a set bit missing from its table is RFU.
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -22,6 +24,8 @@ struct bit_meaning {
   std::uint8_t byte;  // 1 is the leftmost byte
   std::uint8_t mask;  // one bit
   std::string_view text;
+  // Stable for scripts: lower-case words joined by '_', one per row, unique in its table.
+  std::string_view id;
   bit_note note = bit_note::none;
 };
 
@@ -32,27 +36,33 @@ constexpr auto kernel = bit_note::kernel;
 
 // Application Interchange Profile, byte 1 only: byte 2 is left to the kernels.
 constexpr std::array aip_bits = {
-    bit_meaning{1, 0x80, "XDA supported", emv44},
-    bit_meaning{1, 0x40, "SDA supported"},
-    bit_meaning{1, 0x20, "DDA supported"},
-    bit_meaning{1, 0x10, "Cardholder verification is supported"},
-    bit_meaning{1, 0x08, "Terminal risk management is to be performed"},
-    bit_meaning{1, 0x04, "Issuer authentication is supported"},
-    bit_meaning{1, 0x02, "On-device cardholder verification supported", kernel},
-    bit_meaning{1, 0x01, "CDA supported"},
+    bit_meaning{1, 0x80, "XDA supported", "xda_supported", emv44},
+    bit_meaning{1, 0x40, "SDA supported", "sda_supported"},
+    bit_meaning{1, 0x20, "DDA supported", "dda_supported"},
+    bit_meaning{1, 0x10, "Cardholder verification is supported",
+                "cardholder_verification_supported"},
+    bit_meaning{1, 0x08, "Terminal risk management is to be performed",
+                "terminal_risk_management_to_be_performed"},
+    bit_meaning{1, 0x04, "Issuer authentication is supported", "issuer_authentication_supported"},
+    bit_meaning{1, 0x02, "On-device cardholder verification supported",
+                "on_device_cardholder_verification_supported", kernel},
+    bit_meaning{1, 0x01, "CDA supported", "cda_supported"},
 };
 
 constexpr std::array auc_bits = {
-    bit_meaning{1, 0x80, "Valid for domestic cash transactions"},
-    bit_meaning{1, 0x40, "Valid for international cash transactions"},
-    bit_meaning{1, 0x20, "Valid for domestic goods"},
-    bit_meaning{1, 0x10, "Valid for international goods"},
-    bit_meaning{1, 0x08, "Valid for domestic services"},
-    bit_meaning{1, 0x04, "Valid for international services"},
-    bit_meaning{1, 0x02, "Valid at ATMs"},
-    bit_meaning{1, 0x01, "Valid at terminals other than ATMs"},
-    bit_meaning{2, 0x80, "Domestic cashback allowed"},
-    bit_meaning{2, 0x40, "International cashback allowed"},
+    bit_meaning{1, 0x80, "Valid for domestic cash transactions",
+                "valid_for_domestic_cash_transactions"},
+    bit_meaning{1, 0x40, "Valid for international cash transactions",
+                "valid_for_international_cash_transactions"},
+    bit_meaning{1, 0x20, "Valid for domestic goods", "valid_for_domestic_goods"},
+    bit_meaning{1, 0x10, "Valid for international goods", "valid_for_international_goods"},
+    bit_meaning{1, 0x08, "Valid for domestic services", "valid_for_domestic_services"},
+    bit_meaning{1, 0x04, "Valid for international services", "valid_for_international_services"},
+    bit_meaning{1, 0x02, "Valid at ATMs", "valid_at_atms"},
+    bit_meaning{1, 0x01, "Valid at terminals other than ATMs",
+                "valid_at_terminals_other_than_atms"},
+    bit_meaning{2, 0x80, "Domestic cashback allowed", "domestic_cashback_allowed"},
+    bit_meaning{2, 0x40, "International cashback allowed", "international_cashback_allowed"},
 };
 
 // Terminal Verification Results; the Issuer Action Codes share the layout.
@@ -60,150 +70,187 @@ constexpr std::array auc_bits = {
 // contact terminals, so they are named for what is certain.
 constexpr std::string_view contactless_reserved = "reserved for contactless / kernel-specific";
 constexpr std::array tvr_bits = {
-    bit_meaning{1, 0x80, "Offline data authentication was not performed"},
-    bit_meaning{1, 0x40, "SDA failed"},
-    bit_meaning{1, 0x20, "ICC data missing"},
-    bit_meaning{1, 0x10, "Card appears on terminal exception file"},
-    bit_meaning{1, 0x08, "DDA failed"},
-    bit_meaning{1, 0x04, "CDA failed"},
-    bit_meaning{1, 0x02, "SDA selected"},
-    bit_meaning{1, 0x01, "XDA selected", emv44},
-    bit_meaning{2, 0x80, "ICC and terminal have different application versions"},
-    bit_meaning{2, 0x40, "Expired application"},
-    bit_meaning{2, 0x20, "Application not yet effective"},
-    bit_meaning{2, 0x10, "Requested service not allowed for card product"},
-    bit_meaning{2, 0x08, "New card"},
-    bit_meaning{2, 0x02, "Biometric performed and successful", emv44},
-    bit_meaning{2, 0x01, "Biometric template format not supported", emv44},
-    bit_meaning{3, 0x80, "Cardholder verification was not successful"},
-    bit_meaning{3, 0x40, "Unrecognised CVM"},
-    bit_meaning{3, 0x20, "PIN Try Limit exceeded"},
-    bit_meaning{3, 0x10, "PIN entry required and PIN pad not present or not working"},
-    bit_meaning{3, 0x08, "PIN entry required, PIN pad present, but PIN was not entered"},
-    bit_meaning{3, 0x04, "Online PIN entered"},
-    bit_meaning{3, 0x02, "Biometric required but capture device not working", emv44},
-    bit_meaning{3, 0x01, "Biometric required, device present, but biometric subtype entry bypassed",
+    bit_meaning{1, 0x80, "Offline data authentication was not performed",
+                "offline_data_authentication_was_not_performed"},
+    bit_meaning{1, 0x40, "SDA failed", "sda_failed"},
+    bit_meaning{1, 0x20, "ICC data missing", "icc_data_missing"},
+    bit_meaning{1, 0x10, "Card appears on terminal exception file", "card_on_exception_file"},
+    bit_meaning{1, 0x08, "DDA failed", "dda_failed"},
+    bit_meaning{1, 0x04, "CDA failed", "cda_failed"},
+    bit_meaning{1, 0x02, "SDA selected", "sda_selected"},
+    bit_meaning{1, 0x01, "XDA selected", "xda_selected", emv44},
+    bit_meaning{2, 0x80, "ICC and terminal have different application versions",
+                "different_application_versions"},
+    bit_meaning{2, 0x40, "Expired application", "expired_application"},
+    bit_meaning{2, 0x20, "Application not yet effective", "application_not_yet_effective"},
+    bit_meaning{2, 0x10, "Requested service not allowed for card product",
+                "service_not_allowed_for_card_product"},
+    bit_meaning{2, 0x08, "New card", "new_card"},
+    bit_meaning{2, 0x02, "Biometric performed and successful", "biometric_performed_and_successful",
                 emv44},
-    bit_meaning{4, 0x80, "Transaction exceeds floor limit"},
-    bit_meaning{4, 0x40, "Lower consecutive offline limit exceeded"},
-    bit_meaning{4, 0x20, "Upper consecutive offline limit exceeded"},
-    bit_meaning{4, 0x10, "Transaction selected randomly for online processing"},
-    bit_meaning{4, 0x08, "Merchant forced transaction online"},
-    bit_meaning{4, 0x04, "Biometric try limit exceeded", emv44},
-    bit_meaning{4, 0x02, "A selected biometric type not supported", emv44},
-    bit_meaning{4, 0x01, "XDA signature verification failed", emv44},
-    bit_meaning{5, 0x80, "Default TDOL used"},
-    bit_meaning{5, 0x40, "Issuer authentication failed"},
-    bit_meaning{5, 0x20, "Script processing failed before final GENERATE AC"},
-    bit_meaning{5, 0x10, "Script processing failed after final GENERATE AC"},
-    bit_meaning{5, 0x08, contactless_reserved},
-    bit_meaning{5, 0x04, contactless_reserved},
-    bit_meaning{5, 0x02, contactless_reserved},
-    bit_meaning{5, 0x01, contactless_reserved},
+    bit_meaning{2, 0x01, "Biometric template format not supported",
+                "biometric_template_format_not_supported", emv44},
+    bit_meaning{3, 0x80, "Cardholder verification was not successful",
+                "cardholder_verification_was_not_successful"},
+    bit_meaning{3, 0x40, "Unrecognised CVM", "unrecognised_cvm"},
+    bit_meaning{3, 0x20, "PIN Try Limit exceeded", "pin_try_limit_exceeded"},
+    bit_meaning{3, 0x10, "PIN entry required and PIN pad not present or not working",
+                "pin_pad_not_present_or_not_working"},
+    bit_meaning{3, 0x08, "PIN entry required, PIN pad present, but PIN was not entered",
+                "pin_not_entered"},
+    bit_meaning{3, 0x04, "Online PIN entered", "online_pin_entered"},
+    bit_meaning{3, 0x02, "Biometric required but capture device not working",
+                "biometric_capture_device_not_working", emv44},
+    bit_meaning{3, 0x01, "Biometric required, device present, but biometric subtype entry bypassed",
+                "biometric_subtype_entry_bypassed", emv44},
+    bit_meaning{4, 0x80, "Transaction exceeds floor limit", "transaction_exceeds_floor_limit"},
+    bit_meaning{4, 0x40, "Lower consecutive offline limit exceeded",
+                "lower_consecutive_offline_limit_exceeded"},
+    bit_meaning{4, 0x20, "Upper consecutive offline limit exceeded",
+                "upper_consecutive_offline_limit_exceeded"},
+    bit_meaning{4, 0x10, "Transaction selected randomly for online processing",
+                "selected_randomly_for_online_processing"},
+    bit_meaning{4, 0x08, "Merchant forced transaction online",
+                "merchant_forced_transaction_online"},
+    bit_meaning{4, 0x04, "Biometric try limit exceeded", "biometric_try_limit_exceeded", emv44},
+    bit_meaning{4, 0x02, "A selected biometric type not supported",
+                "selected_biometric_type_not_supported", emv44},
+    bit_meaning{4, 0x01, "XDA signature verification failed", "xda_signature_verification_failed",
+                emv44},
+    bit_meaning{5, 0x80, "Default TDOL used", "default_tdol_used"},
+    bit_meaning{5, 0x40, "Issuer authentication failed", "issuer_authentication_failed"},
+    bit_meaning{5, 0x20, "Script processing failed before final GENERATE AC",
+                "script_failed_before_final_generate_ac"},
+    bit_meaning{5, 0x10, "Script processing failed after final GENERATE AC",
+                "script_failed_after_final_generate_ac"},
+    bit_meaning{5, 0x08, contactless_reserved, "reserved_for_contactless_b4"},
+    bit_meaning{5, 0x04, contactless_reserved, "reserved_for_contactless_b3"},
+    bit_meaning{5, 0x02, contactless_reserved, "reserved_for_contactless_b2"},
+    bit_meaning{5, 0x01, contactless_reserved, "reserved_for_contactless_b1"},
 };
 
 constexpr std::array tsi_bits = {
-    bit_meaning{1, 0x80, "Offline data authentication was performed"},
-    bit_meaning{1, 0x40, "Cardholder verification was performed"},
-    bit_meaning{1, 0x20, "Card risk management was performed"},
-    bit_meaning{1, 0x10, "Issuer authentication was performed"},
-    bit_meaning{1, 0x08, "Terminal risk management was performed"},
-    bit_meaning{1, 0x04, "Script processing was performed"},
+    bit_meaning{1, 0x80, "Offline data authentication was performed",
+                "offline_data_authentication_was_performed"},
+    bit_meaning{1, 0x40, "Cardholder verification was performed",
+                "cardholder_verification_was_performed"},
+    bit_meaning{1, 0x20, "Card risk management was performed",
+                "card_risk_management_was_performed"},
+    bit_meaning{1, 0x10, "Issuer authentication was performed",
+                "issuer_authentication_was_performed"},
+    bit_meaning{1, 0x08, "Terminal risk management was performed",
+                "terminal_risk_management_was_performed"},
+    bit_meaning{1, 0x04, "Script processing was performed", "script_processing_was_performed"},
 };
 
 constexpr std::array terminal_capabilities_bits = {
     // Card data input.
-    bit_meaning{1, 0x80, "Manual key entry"},
-    bit_meaning{1, 0x40, "Magnetic stripe"},
-    bit_meaning{1, 0x20, "IC with contacts"},
+    bit_meaning{1, 0x80, "Manual key entry", "manual_key_entry"},
+    bit_meaning{1, 0x40, "Magnetic stripe", "magnetic_stripe"},
+    bit_meaning{1, 0x20, "IC with contacts", "ic_with_contacts"},
     // CVM.
-    bit_meaning{2, 0x80, "Plaintext PIN for ICC verification"},
-    bit_meaning{2, 0x40, "Enciphered PIN for online verification"},
-    bit_meaning{2, 0x20, "Signature (paper)"},
-    bit_meaning{2, 0x10, "Enciphered PIN for offline verification"},
-    bit_meaning{2, 0x08, "No CVM required"},
-    bit_meaning{2, 0x04, "Online biometric", emv44},
-    bit_meaning{2, 0x02, "Offline biometric", emv44},
-    bit_meaning{2, 0x01, "Enciphered PIN for offline verification, ECC", emv44},
+    bit_meaning{2, 0x80, "Plaintext PIN for ICC verification",
+                "plaintext_pin_for_icc_verification"},
+    bit_meaning{2, 0x40, "Enciphered PIN for online verification",
+                "enciphered_pin_for_online_verification"},
+    bit_meaning{2, 0x20, "Signature (paper)", "signature_paper"},
+    bit_meaning{2, 0x10, "Enciphered PIN for offline verification",
+                "enciphered_pin_for_offline_verification"},
+    bit_meaning{2, 0x08, "No CVM required", "no_cvm_required"},
+    bit_meaning{2, 0x04, "Online biometric", "online_biometric", emv44},
+    bit_meaning{2, 0x02, "Offline biometric", "offline_biometric", emv44},
+    bit_meaning{2, 0x01, "Enciphered PIN for offline verification, ECC",
+                "enciphered_pin_for_offline_verification_ecc", emv44},
     // Security.
-    bit_meaning{3, 0x80, "SDA"},
-    bit_meaning{3, 0x40, "DDA"},
-    bit_meaning{3, 0x20, "Card capture"},
-    bit_meaning{3, 0x08, "CDA"},
-    bit_meaning{3, 0x04, "XDA", emv44},
+    bit_meaning{3, 0x80, "SDA", "sda"},
+    bit_meaning{3, 0x40, "DDA", "dda"},
+    bit_meaning{3, 0x20, "Card capture", "card_capture"},
+    bit_meaning{3, 0x08, "CDA", "cda"},
+    bit_meaning{3, 0x04, "XDA", "xda", emv44},
 };
 
 // "Code table N" is ISO/IEC 8859 part N.
 constexpr std::array additional_capabilities_bits = {
     // Transaction type.
-    bit_meaning{1, 0x80, "Cash"},
-    bit_meaning{1, 0x40, "Goods"},
-    bit_meaning{1, 0x20, "Services"},
-    bit_meaning{1, 0x10, "Cashback"},
-    bit_meaning{1, 0x08, "Inquiry"},
-    bit_meaning{1, 0x04, "Transfer"},
-    bit_meaning{1, 0x02, "Payment"},
-    bit_meaning{1, 0x01, "Administrative"},
-    bit_meaning{2, 0x80, "Cash deposit"},
+    bit_meaning{1, 0x80, "Cash", "cash"},
+    bit_meaning{1, 0x40, "Goods", "goods"},
+    bit_meaning{1, 0x20, "Services", "services"},
+    bit_meaning{1, 0x10, "Cashback", "cashback"},
+    bit_meaning{1, 0x08, "Inquiry", "inquiry"},
+    bit_meaning{1, 0x04, "Transfer", "transfer"},
+    bit_meaning{1, 0x02, "Payment", "payment"},
+    bit_meaning{1, 0x01, "Administrative", "administrative"},
+    bit_meaning{2, 0x80, "Cash deposit", "cash_deposit"},
     // Data input.
-    bit_meaning{3, 0x80, "Numeric keys"},
-    bit_meaning{3, 0x40, "Alphabetic and special character keys"},
-    bit_meaning{3, 0x20, "Command keys"},
-    bit_meaning{3, 0x10, "Function keys"},
+    bit_meaning{3, 0x80, "Numeric keys", "numeric_keys"},
+    bit_meaning{3, 0x40, "Alphabetic and special character keys",
+                "alphabetic_and_special_character_keys"},
+    bit_meaning{3, 0x20, "Command keys", "command_keys"},
+    bit_meaning{3, 0x10, "Function keys", "function_keys"},
     // Data output.
-    bit_meaning{4, 0x80, "Print, attendant"},
-    bit_meaning{4, 0x40, "Print, cardholder"},
-    bit_meaning{4, 0x20, "Display, attendant"},
-    bit_meaning{4, 0x10, "Display, cardholder"},
-    bit_meaning{4, 0x02, "Code table 10"},
-    bit_meaning{4, 0x01, "Code table 9"},
-    bit_meaning{5, 0x80, "Code table 8"},
-    bit_meaning{5, 0x40, "Code table 7"},
-    bit_meaning{5, 0x20, "Code table 6"},
-    bit_meaning{5, 0x10, "Code table 5"},
-    bit_meaning{5, 0x08, "Code table 4"},
-    bit_meaning{5, 0x04, "Code table 3"},
-    bit_meaning{5, 0x02, "Code table 2"},
-    bit_meaning{5, 0x01, "Code table 1"},
+    bit_meaning{4, 0x80, "Print, attendant", "print_attendant"},
+    bit_meaning{4, 0x40, "Print, cardholder", "print_cardholder"},
+    bit_meaning{4, 0x20, "Display, attendant", "display_attendant"},
+    bit_meaning{4, 0x10, "Display, cardholder", "display_cardholder"},
+    bit_meaning{4, 0x02, "Code table 10", "code_table_10"},
+    bit_meaning{4, 0x01, "Code table 9", "code_table_9"},
+    bit_meaning{5, 0x80, "Code table 8", "code_table_8"},
+    bit_meaning{5, 0x40, "Code table 7", "code_table_7"},
+    bit_meaning{5, 0x20, "Code table 6", "code_table_6"},
+    bit_meaning{5, 0x10, "Code table 5", "code_table_5"},
+    bit_meaning{5, 0x08, "Code table 4", "code_table_4"},
+    bit_meaning{5, 0x04, "Code table 3", "code_table_3"},
+    bit_meaning{5, 0x02, "Code table 2", "code_table_2"},
+    bit_meaning{5, 0x01, "Code table 1", "code_table_1"},
 };
 
 // Terminal Transaction Qualifiers: the Entry Point baseline, plus the bits single
 // kernels give a meaning to.
 constexpr std::array ttq_bits = {
-    bit_meaning{1, 0x80, "Mag-stripe mode supported"},
-    bit_meaning{1, 0x20, "EMV mode supported"},
-    bit_meaning{1, 0x10, "EMV contact chip supported"},
-    bit_meaning{1, 0x08, "Offline-only reader"},
-    bit_meaning{1, 0x04, "Online PIN supported"},
-    bit_meaning{1, 0x02, "Signature supported"},
-    bit_meaning{1, 0x01, "Offline data authentication for online authorisations supported"},
-    bit_meaning{2, 0x80, "Online cryptogram required"},
-    bit_meaning{2, 0x40, "CVM required"},
-    bit_meaning{2, 0x20, "(Contact chip) offline PIN supported"},
-    bit_meaning{2, 0x08, "Fast mode supported", kernel},
-    bit_meaning{2, 0x04, "Transit terminal", kernel},
-    bit_meaning{3, 0x80, "Issuer Update Processing supported"},
-    bit_meaning{3, 0x40, "Consumer Device CVM supported"},
-    bit_meaning{3, 0x20, "CDCVM for transit MCC supported", kernel},
-    bit_meaning{3, 0x08, "CDCVM required", kernel},
-    bit_meaning{4, 0x80, "fDDA v1.0 supported", kernel},
+    bit_meaning{1, 0x80, "Mag-stripe mode supported", "mag_stripe_mode_supported"},
+    bit_meaning{1, 0x20, "EMV mode supported", "emv_mode_supported"},
+    bit_meaning{1, 0x10, "EMV contact chip supported", "emv_contact_chip_supported"},
+    bit_meaning{1, 0x08, "Offline-only reader", "offline_only_reader"},
+    bit_meaning{1, 0x04, "Online PIN supported", "online_pin_supported"},
+    bit_meaning{1, 0x02, "Signature supported", "signature_supported"},
+    bit_meaning{1, 0x01, "Offline data authentication for online authorisations supported",
+                "oda_for_online_authorisations_supported"},
+    bit_meaning{2, 0x80, "Online cryptogram required", "online_cryptogram_required"},
+    bit_meaning{2, 0x40, "CVM required", "cvm_required"},
+    bit_meaning{2, 0x20, "(Contact chip) offline PIN supported",
+                "contact_chip_offline_pin_supported"},
+    bit_meaning{2, 0x08, "Fast mode supported", "fast_mode_supported", kernel},
+    bit_meaning{2, 0x04, "Transit terminal", "transit_terminal", kernel},
+    bit_meaning{3, 0x80, "Issuer Update Processing supported",
+                "issuer_update_processing_supported"},
+    bit_meaning{3, 0x40, "Consumer Device CVM supported", "consumer_device_cvm_supported"},
+    bit_meaning{3, 0x20, "CDCVM for transit MCC supported", "cdcvm_for_transit_mcc_supported",
+                kernel},
+    bit_meaning{3, 0x08, "CDCVM required", "cdcvm_required", kernel},
+    bit_meaning{4, 0x80, "fDDA v1.0 supported", "fdda_v1_0_supported", kernel},
 };
 
 // Card Transaction Qualifiers.
 constexpr std::array ctq_bits = {
-    bit_meaning{1, 0x80, "Online PIN required"},
-    bit_meaning{1, 0x40, "Signature required"},
+    bit_meaning{1, 0x80, "Online PIN required", "online_pin_required"},
+    bit_meaning{1, 0x40, "Signature required", "signature_required"},
     bit_meaning{1, 0x20,
-                "Go online if offline data authentication fails and reader is online-capable"},
+                "Go online if offline data authentication fails and reader is online-capable",
+                "go_online_if_oda_fails"},
     bit_meaning{1, 0x10,
                 "Switch interface if offline data authentication fails and reader supports "
-                "contact chip"},
-    bit_meaning{1, 0x08, "Go online if application expired"},
-    bit_meaning{1, 0x04, "Switch interface for cash transactions"},
-    bit_meaning{1, 0x02, "Switch interface for cashback transactions"},
-    bit_meaning{1, 0x01, "Not valid for contactless ATM transactions"},
-    bit_meaning{2, 0x80, "Consumer Device CVM performed"},
-    bit_meaning{2, 0x40, "Card supports Issuer Update Processing at the POS"},
+                "contact chip",
+                "switch_interface_if_oda_fails"},
+    bit_meaning{1, 0x08, "Go online if application expired", "go_online_if_application_expired"},
+    bit_meaning{1, 0x04, "Switch interface for cash transactions",
+                "switch_interface_for_cash_transactions"},
+    bit_meaning{1, 0x02, "Switch interface for cashback transactions",
+                "switch_interface_for_cashback_transactions"},
+    bit_meaning{1, 0x01, "Not valid for contactless ATM transactions",
+                "not_valid_for_contactless_atm_transactions"},
+    bit_meaning{2, 0x80, "Consumer Device CVM performed", "consumer_device_cvm_performed"},
+    bit_meaning{2, 0x40, "Card supports Issuer Update Processing at the POS",
+                "issuer_update_processing_at_the_pos"},
 };
 
 // Every table holds single bits within its coding's bytes, in the order they are
@@ -233,7 +280,13 @@ constexpr std::size_t max_field_bytes = 5;
 // One item per set bit of `v` (at most max_field_bytes), whose first byte is byte 1
 // of the table.
 void explain_set_bits(bytes v, bit_table table, explain_output out) {
+  if (std::all_of(v.begin(), v.end(), [](std::uint8_t b) { return b == 0; })) {
+    emit(out, explain_kind::none, {}, "no bit set");
+    return;
+  }
   std::size_t next = 0;  // the first meaning not yet passed
+  // One set of facts for all the items: only byte, bit and id change.
+  explain_facts facts;
   for (std::size_t i = 0; i < v.size() && i < max_field_bytes; ++i) {
     // Most bytes and bits are clear; the table is only searched for a set one, and
     // `next` only moves forward, so skipping the clear ones loses nothing.
@@ -250,22 +303,26 @@ void explain_set_bits(bytes v, bit_table table, explain_output out) {
       const std::string_view label(label_chars.data(), label_chars.size());
       const bool known =
           next < table.size() && table[next].byte == i + 1 && table[next].mask == mask;
+      facts.byte = static_cast<std::uint8_t>(i + 1);
+      facts.bit = static_cast<std::uint8_t>(bit);
+      facts.id = {};
       if (!known) {
         item_text<24> text;
         text.append("RFU bit set: ").append(label);
-        emit(out, explain_kind::rfu, label, text.view());
+        emit(out, explain_kind::rfu, label, text.view(), 0, facts);
         continue;
       }
       const bit_meaning& m = table[next];
+      facts.id = m.id;
       if (m.note == bit_note::none) {
-        emit(out, explain_kind::bit, label, m.text);
+        emit(out, explain_kind::bit, label, m.text, 0, facts);
         continue;
       }
       item_text<112> text;
       text.append(m.text);
       if (m.note == bit_note::emv44) text.append(" (EMV 4.4)");
       if (m.note == bit_note::kernel) text.append(" (kernel-specific)");
-      emit(out, explain_kind::bit, label, text.view());
+      emit(out, explain_kind::bit, label, text.view(), 0, facts);
     }
   }
 }
@@ -283,6 +340,7 @@ void explain_fixed(bytes v, std::size_t length, std::string_view name, std::stri
 // Cryptogram Information Data fields.
 constexpr std::array<std::string_view, 4> cryptogram_types = {
     "AAC (decline)", "TC (approve offline)", "ARQC (go online)", "RFU (11)"};
+constexpr std::array<std::string_view, 4> cryptogram_codes = {"AAC", "TC", "ARQC", "RFU"};
 constexpr std::array<std::string_view, 8> cid_reasons = {"no information given",
                                                          "service not allowed",
                                                          "PIN Try Limit exceeded",
@@ -299,7 +357,15 @@ void explain_aip(bytes v, const explain_context&, explain_output out) {
     wrong_length(out, "AIP", "2 bytes", v.size());
     return;
   }
-  explain_set_bits(v.first(1), aip_bits, out);
+  if (v[0] == 0 && v[1] == 0) emit(out, explain_kind::none, {}, "no bit set");
+  if (v[0] == 0) {
+    emit(out, explain_kind::meaning, {},
+         "no offline data authentication, no cardholder verification, no issuer "
+         "authentication");
+  } else {
+    explain_set_bits(v.first(1), aip_bits, out);
+  }
+  if (v[0] == 0 && v[1] == 0) return;
   // The kernels disagree on byte 2, and the AID that says which kernel is not here.
   item_text<24> text;
   text.append("kernel-specific: ").append_hex(v[1]);
@@ -314,6 +380,19 @@ void explain_tvr(bytes v, const explain_context&, explain_output out) {
   explain_fixed(v, 5, "TVR", "5 bytes", tvr_bits, out);
 }
 
+// The Issuer Action Codes have the TVR's layout, and their own names.
+void explain_iac_default(bytes v, const explain_context&, explain_output out) {
+  explain_fixed(v, 5, "IAC - Default", "5 bytes", tvr_bits, out);
+}
+
+void explain_iac_denial(bytes v, const explain_context&, explain_output out) {
+  explain_fixed(v, 5, "IAC - Denial", "5 bytes", tvr_bits, out);
+}
+
+void explain_iac_online(bytes v, const explain_context&, explain_output out) {
+  explain_fixed(v, 5, "IAC - Online", "5 bytes", tvr_bits, out);
+}
+
 void explain_tsi(bytes v, const explain_context&, explain_output out) {
   explain_fixed(v, 2, "TSI", "2 bytes", tsi_bits, out);
 }
@@ -324,7 +403,11 @@ void explain_cid(bytes v, const explain_context&, explain_output out) {
     return;
   }
   const std::uint8_t cid = v[0];
-  emit(out, explain_kind::field, "cryptogram", cryptogram_types[cid >> 6]);
+  explain_facts type;
+  type.cryptogram = cryptogram_codes[cid >> 6];
+  type.has_number = true;
+  type.number = cid >> 6;
+  emit(out, explain_kind::field, "cryptogram", cryptogram_types[cid >> 6], 0, type);
   // EMV leaves b6-b5 to the payment systems: shown only when used.
   if ((cid & 0x30) != 0) {
     item_text<48> text;
@@ -349,6 +432,27 @@ void explain_additional_capabilities(bytes v, const explain_context&, explain_ou
 
 void explain_ttq(bytes v, const explain_context&, explain_output out) {
   explain_fixed(v, 4, "TTQ", "4 bytes", ttq_bits, out);
+}
+
+// PUNATC(Track2), the C-2 bitmap that marks the digit positions of the Track 2
+// discretionary data which take the unpredictable number and the ATC.
+void explain_punatc(bytes v, const explain_context&, explain_output out) {
+  if (v.size() != 2) {
+    wrong_length(out, "PUNATC(Track2)", "2 bytes", v.size());
+    return;
+  }
+  const unsigned marked = static_cast<unsigned>(std::popcount(v[0]) + std::popcount(v[1]));
+  if (marked == 0) {
+    emit(out, explain_kind::none, {}, "no bit set");
+    return;
+  }
+  item_text<80> text;
+  text.append_uint(marked).append(marked == 1 ? " digit position" : " digit positions");
+  text.append(" for the unpredictable number and ATC");
+  explain_facts count;
+  count.has_number = true;
+  count.number = marked;
+  emit(out, explain_kind::meaning, {}, text.view(), 0, count);
 }
 
 void explain_ctq(bytes v, const explain_context&, explain_output out) {

@@ -100,11 +100,17 @@ void emit_code(explain_output out, std::string_view label, const std::array<code
   item_text<96> text;
   text.append(r.text);
   if (r.emv44) text.append(" (EMV 4.4)");
-  emit(out, explain_kind::field, label, text.view(), level);
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = code;
+  emit(out, explain_kind::field, label, text.view(), level, facts);
 }
 
 void emit_rfu_b8(explain_output out, std::uint32_t level) {
-  emit(out, explain_kind::rfu, "byte 1 b8", "RFU bit set: byte 1 b8", level);
+  explain_facts facts;
+  facts.byte = 1;
+  facts.bit = 8;
+  emit(out, explain_kind::rfu, "byte 1 b8", "RFU bit set: byte 1 b8", level, facts);
 }
 
 template <std::size_t N>
@@ -119,13 +125,16 @@ void emit_entry(explain_output out, std::string_view kind, std::size_t index, by
 void emit_number(explain_output out, std::string_view label, std::uint64_t n, std::uint32_t level) {
   item_text<24> text;
   text.append_uint(n);
-  emit(out, explain_kind::field, label, text.view(), level);
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = n;
+  emit(out, explain_kind::field, label, text.view(), level, facts);
 }
 
 void emit_sfi_problem(explain_output out, unsigned sfi, std::uint32_t level) {
   item_text<24> text;
   text.append("SFI ").append_uint(sfi).append(" is invalid");
-  emit(out, explain_kind::problem, {}, text.view(), level);
+  emit_problem(out, "invalid_sfi", text.view(), level);
 }
 
 std::uint32_t read_u32_be(bytes v) {
@@ -167,11 +176,14 @@ void emit_tag_entry(explain_output out, bytes tag, int length) {
   hex.append_hex(tag);
   item_text<160> text;
   text.append(tag_name(tag));
+  explain_facts facts;
   if (length >= 0) {
     text.append(", ").append_uint(static_cast<std::uint64_t>(length));
     text.append(length == 1 ? " byte" : " bytes");
+    facts.has_number = true;
+    facts.number = static_cast<std::uint64_t>(length);
   }
-  emit(out, explain_kind::entry, hex.view(), text.view(), 0);
+  emit(out, explain_kind::entry, hex.view(), text.view(), 0, facts);
 }
 
 // Walks a list of tags, each followed by a one-octet length when `with_lengths`.
@@ -182,12 +194,12 @@ void explain_tags(bytes v, bool with_lengths, explain_output out) {
     const std::size_t n = tag_octets(v, pos);
     if (n == 0) {
       emit_entry<2 * max_tag_octets>(out, "entry", index, v.subspan(pos));
-      emit(out, explain_kind::problem, {}, "tag cut short", 1);
+      emit_problem(out, "tag_cut_short", "tag cut short", 1);
       return;
     }
     if (n > max_tag_octets) {
       emit_entry<2 * max_tag_octets>(out, "entry", index, v.subspan(pos, max_tag_octets));
-      emit(out, explain_kind::problem, {}, "tag longer than 4 bytes", 1);
+      emit_problem(out, "tag_too_long", "tag longer than 4 bytes", 1);
       return;
     }
     const bytes tag = v.subspan(pos, n);
@@ -198,7 +210,7 @@ void explain_tags(bytes v, bool with_lengths, explain_output out) {
     }
     if (pos + n >= v.size()) {
       emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
-      emit(out, explain_kind::problem, {}, "length missing", 1);
+      emit_problem(out, "length_missing", "length missing", 1);
       return;
     }
     emit_tag_entry(out, tag, v[pos + n]);
@@ -212,20 +224,23 @@ struct nested_output {
 };
 
 void nested_item(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
-                 std::string_view text) {
+                 std::string_view text, const explain_facts& facts) {
   const explain_output outer = static_cast<const nested_output*>(context)->outer;
-  outer.item(outer.context, kind, level + 1, label, text);
+  outer.item(outer.context, kind, level + 1, label, text, facts);
 }
 
 }  // namespace
 
-void explain_cvm_list(bytes v, const explain_context&, explain_output out) {
+void explain_cvm_list(bytes v, const explain_context& c, explain_output out) {
   if (v.size() < 10 || v.size() % 2 != 0) {
     wrong_length(out, "CVM List", "at least 10 bytes and an even number", v.size());
     return;
   }
-  emit_number(out, "amount X", read_u32_be(v.first(4)), 0);
-  emit_number(out, "amount Y", read_u32_be(v.subspan(4, 4)), 0);
+  // X and Y are in the application currency, with its exponent.
+  emit_amount(out, explain_kind::field, "amount X", read_u32_be(v.first(4)),
+              c.application_currency_exponent, c.application_currency);
+  emit_amount(out, explain_kind::field, "amount Y", read_u32_be(v.subspan(4, 4)),
+              c.application_currency_exponent, c.application_currency);
   for (std::size_t pos = 8; pos < v.size(); pos += 2) {
     const std::uint8_t code = v[pos];
     emit_entry<4>(out, "rule", (pos - 8) / 2 + 1, v.subspan(pos, 2));
@@ -268,19 +283,22 @@ void explain_afl(bytes v, const explain_context&, explain_output out) {
     emit_number(out, "SFI", sfi, 1);
     item_text<8> records;
     records.append_uint(first).append("-").append_uint(last);
-    emit(out, explain_kind::field, "records", records.view(), 1);
+    explain_facts range;
+    range.first_record = entry[1];
+    range.last_record = entry[2];
+    emit(out, explain_kind::field, "records", records.view(), 1, range);
     emit_number(out, "offline authentication", signed_records, 1);
 
     if (sfi == 0 || sfi == 31) emit_sfi_problem(out, sfi, 1);
-    if ((entry[0] & 0x07) != 0) emit(out, explain_kind::problem, {}, "byte 1 b3-b1 not 0", 1);
-    if (first == 0) emit(out, explain_kind::problem, {}, "first record is 0", 1);
+    if ((entry[0] & 0x07) != 0) emit_problem(out, "sfi_low_bits_set", "byte 1 b3-b1 not 0", 1);
+    if (first == 0) emit_problem(out, "first_record_zero", "first record is 0", 1);
     if (last < first) {
       item_text<48> text;
       text.append("last record ")
           .append_uint(last)
           .append(" below first record ")
           .append_uint(first);
-      emit(out, explain_kind::problem, {}, text.view(), 1);
+      emit_problem(out, "last_record_below_first", text.view(), 1);
     } else if (signed_records > last - first + 1) {
       // Checked only for a sound range: a reversed one has already said what is wrong.
       item_text<64> text;
@@ -288,7 +306,7 @@ void explain_afl(bytes v, const explain_context&, explain_output out) {
           .append(" records for offline authentication, only ")
           .append_uint(last - first + 1)
           .append(" read");
-      emit(out, explain_kind::problem, {}, text.view(), 1);
+      emit_problem(out, "too_many_signed_records", text.view(), 1);
     }
   }
 }
@@ -312,9 +330,27 @@ void explain_log_entry(bytes v, const explain_context&, explain_output out) {
   if (v[0] == 0 || v[0] > 30) emit_sfi_problem(out, v[0], 0);
 }
 
-void explain_format1(bytes v, const explain_context& c, explain_output out) {
+namespace {
+
+// Whether `afl` is a list of AFL entries that keep every AFL rule (an empty one does).
+bool afl_holds(bytes afl) {
+  if (afl.size() % 4 != 0) return false;
+  for (std::size_t pos = 0; pos < afl.size(); pos += 4) {
+    const unsigned sfi = afl[pos] >> 3U;
+    const unsigned first = afl[pos + 1];
+    const unsigned last = afl[pos + 2];
+    if (sfi == 0 || sfi == 31 || (afl[pos] & 0x07) != 0 || first == 0 || last < first ||
+        afl[pos + 3] > last - first + 1)
+      return false;
+  }
+  return true;
+}
+
+constexpr std::size_t afl_shown = 252;  // EMV caps an AFL there; a longer one is cut
+
+void explain_aip_afl(bytes v, const explain_context& c, explain_output out) {
   if (v.size() < 2) {
-    wrong_length(out, "Format 1", "at least 2 bytes", v.size());
+    wrong_length(out, "Format 1 after GET PROCESSING OPTIONS", "at least 2 bytes", v.size());
     return;
   }
   nested_output nested{out};
@@ -324,14 +360,80 @@ void explain_format1(bytes v, const explain_context& c, explain_output out) {
   emit(out, explain_kind::entry, "AIP", aip.view());
   explain_aip(v.first(2), c, inner);
   // The AFL explainer judges the rest's length itself, so a short AFL still shows the AIP.
-  // EMV caps an AFL at 252 bytes; a longer one is shown that far.
-  constexpr std::size_t shown = 252;
   const bytes rest = v.subspan(2);
-  item_text<2 * shown + 3> afl;
-  afl.append_hex(rest.first(std::min(rest.size(), shown)));
-  if (rest.size() > shown) afl.append("...");
+  item_text<2 * afl_shown + 3> afl;
+  afl.append_hex(rest.first(std::min(rest.size(), afl_shown)));
+  if (rest.size() > afl_shown) afl.append("...");
   emit(out, explain_kind::entry, "AFL", afl.view());
-  explain_afl(v.subspan(2), c, inner);
+  explain_afl(rest, c, inner);
+}
+
+// GENERATE AC's answer: CID (1), ATC (2), Application Cryptogram (8), then the Issuer
+// Application Data, up to 32 bytes.
+void explain_generate_ac_answer(bytes v, const explain_context& c, explain_output out) {
+  if (v.size() < 11 || v.size() > 43) {
+    wrong_length(out, "Format 1 after GENERATE AC", "11 to 43 bytes", v.size());
+    return;
+  }
+  nested_output nested{out};
+  const explain_output inner{&nested, nested_item};
+  item_text<2> cid;
+  cid.append_hex(v[0]);
+  emit(out, explain_kind::entry, "CID", cid.view());
+  explain_cid(v.first(1), c, inner);
+  emit_number(out, "ATC", std::uint32_t{v[1]} << 8 | v[2], 0);
+  item_text<16> cryptogram;
+  cryptogram.append_hex(v.subspan(3, 8));
+  emit(out, explain_kind::field, "cryptogram", cryptogram.view());
+  if (v.size() > 11) {
+    item_text<64> iad;
+    iad.append_hex(v.subspan(11));
+    emit(out, explain_kind::field, "IAD", iad.view());
+  }
+}
+
+void explain_signed_dynamic_data(bytes v, explain_output out) {
+  item_text<32> text;
+  text.append_uint(v.size()).append(v.size() == 1 ? " byte" : " bytes");
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = v.size();
+  emit(out, explain_kind::field, "Signed Dynamic Application Data", text.view(), 0, facts);
+}
+
+}  // namespace
+
+void explain_format1(bytes v, const explain_context& c, explain_output out) {
+  using enum response_format1_reading;
+  response_format1_reading how = c.format1;
+  if (how == by_content) {
+    if (v.size() >= 2 && (v.size() - 2) % 4 == 0 && afl_holds(v.subspan(2)))
+      how = gpo;
+    else if (v.size() >= 11 && v.size() <= 43)
+      how = generate_ac;
+    else
+      how = internal_authenticate;
+  }
+  constexpr std::array<std::string_view, 4> answers = {
+      "", "AIP + AFL", "CID + ATC + cryptogram + IAD", "Signed Dynamic Application Data"};
+  constexpr std::array<std::string_view, 4> commands = {
+      " (by content)", " (answer to GET PROCESSING OPTIONS)", " (answer to GENERATE AC)",
+      " (answer to INTERNAL AUTHENTICATE)"};
+  item_text<96> reading;
+  reading.append(answers[static_cast<std::size_t>(how)]);
+  reading.append(commands[static_cast<std::size_t>(c.format1)]);
+  emit(out, explain_kind::field, "reading", reading.view());
+  switch (how) {
+    case gpo:
+      explain_aip_afl(v, c, out);
+      break;
+    case generate_ac:
+      explain_generate_ac_answer(v, c, out);
+      break;
+    default:
+      explain_signed_dynamic_data(v, out);
+      break;
+  }
 }
 
 }  // namespace emvtlv::explain

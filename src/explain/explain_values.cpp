@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "card/mask.h"
+#include "emv/code_tables.h"
 #include "emv/iso_codes.h"
 #include "explain/explainers.h"
 
@@ -71,13 +72,13 @@ bool bcd_digits(bytes v, std::span<unsigned> digits) {
   return true;
 }
 
-// Emits one problem "WHAT: HEX", the value as it stands.
-void not_a(explain_output out, std::string_view what, bytes v) {
+// Emits one problem "WHAT: HEX", the value as it stands, and its id.
+void not_a(explain_output out, std::string_view id, std::string_view what, bytes v) {
   text_buffer<64> t;
   t.put(what);
   t.put(": ");
   put_hex(t, v);
-  emit(out, explain_kind::problem, {}, t.view());
+  emit_problem(out, id, t.view());
 }
 
 template <std::size_t N>
@@ -244,19 +245,21 @@ void explain_date(bytes v, const explain_context&, explain_output out) {
     return;
   }
   std::array<unsigned, 6> d{};
-  if (!bcd_digits(v, d)) return not_a(out, "not a date", v);
+  if (!bcd_digits(v, d)) return not_a(out, "not_a_date", "not a date", v);
   const unsigned year = full_year(d[0] * 10 + d[1]);
   const unsigned mm = d[2] * 10 + d[3];
   const unsigned day = d[4] * 10 + d[5];
   if (mm < 1 || mm > 12 || day < 1 || day > days_in_month(year, mm))
-    return not_a(out, "not a date", v);
+    return not_a(out, "not_a_date", "not a date", v);
   text_buffer<16> t;
   put_number(t, year);
   t.put('-');
   put_two_digits(t, mm);
   t.put('-');
   put_two_digits(t, day);
-  emit(out, explain_kind::meaning, {}, t.view());
+  explain_facts facts;
+  facts.date = t.view();
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_time(bytes v, const explain_context&, explain_output out) {
@@ -265,11 +268,11 @@ void explain_time(bytes v, const explain_context&, explain_output out) {
     return;
   }
   std::array<unsigned, 6> d{};
-  if (!bcd_digits(v, d)) return not_a(out, "not a time", v);
+  if (!bcd_digits(v, d)) return not_a(out, "not_a_time", "not a time", v);
   const unsigned hh = d[0] * 10 + d[1];
   const unsigned mm = d[2] * 10 + d[3];
   const unsigned ss = d[4] * 10 + d[5];
-  if (hh > 23 || mm > 59 || ss > 59) return not_a(out, "not a time", v);
+  if (hh > 23 || mm > 59 || ss > 59) return not_a(out, "not_a_time", "not a time", v);
   text_buffer<16> t;
   put_two_digits(t, hh);
   t.put(':');
@@ -279,30 +282,144 @@ void explain_time(bytes v, const explain_context&, explain_output out) {
   emit(out, explain_kind::meaning, {}, t.view());
 }
 
+void emit_amount(explain_output out, explain_kind kind, std::string_view label,
+                 std::uint64_t minor_units, int exponent, int currency, std::uint32_t level) {
+  // The exponent counts decimal places from the right; n 1 keeps it to 0-9.
+  const std::size_t places =
+      exponent > 0 ? std::min(static_cast<std::size_t>(exponent), max_places) : 0;
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = minor_units;
+  facts.exponent = static_cast<std::int8_t>(exponent < 0 ? -1 : static_cast<int>(places));
+  std::array<char, 20> digits{};
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + minor_units % 10);
+    minor_units /= 10;
+  } while (minor_units != 0);
+  // One digit before the point and every digit after it ("0.05").
+  while (n < places + 1)
+    digits[n++] = '0';
+  text_buffer<iso_name_max + 64> t;
+  while (n > 0) {
+    if (places > 0 && n == places) t.put('.');
+    t.put(digits[--n]);
+  }
+  const std::size_t amount_size = t.size;
+  if (currency >= 0) {
+    if (const iso_currency* c = find_currency(static_cast<std::uint16_t>(currency))) {
+      facts.currency = c->alpha3;
+      t.put(' ');
+      t.put(c->alpha3);
+      t.put(" (");
+      t.put(c->name);
+      t.put(')');
+    } else {
+      t.put(" (currency ");
+      put_code(t, currency);
+      t.put(')');
+    }
+  }
+  if (exponent < 0) t.put(", exponent unknown");
+  if (exponent >= 0) facts.amount = t.view().substr(0, amount_size);
+  emit(out, kind, label, t.view(), level, facts);
+}
+
 void explain_amount(bytes v, const explain_context& c, explain_output out) {
   if (v.size() != 6) {
     wrong_length(out, "amount", "6 bytes", v.size());
     return;
   }
   std::array<unsigned, 12> d{};
-  if (!bcd_digits(v, d)) return not_a(out, "not a number", v);
-  // The exponent counts decimal places from the right; n 1 keeps it to 0-9.
-  const std::size_t places =
-      c.currency_exponent > 0 ? std::min(static_cast<std::size_t>(c.currency_exponent), max_places)
-                              : 0;
-  // Zeros in front when the point stands left of the twelfth digit ("0.000000000001").
-  std::array<unsigned, 12 + max_places + 1> all{};
-  const std::size_t n = std::max(d.size(), places + 1);
-  std::copy(d.begin(), d.end(), all.begin() + static_cast<std::ptrdiff_t>(n - d.size()));
-  // No leading zeros, but one digit before the point and every digit after it.
-  std::size_t first = 0;
-  while (first < n - places - 1 && all[first] == 0)
-    ++first;
-  text_buffer<32> t;
-  for (std::size_t i = first; i < n; ++i) {
-    if (places > 0 && i == n - places) t.put('.');
-    t.put(static_cast<char>('0' + all[i]));
+  if (!bcd_digits(v, d)) return not_a(out, "not_a_number", "not a number", v);
+  std::uint64_t minor_units = 0;
+  for (const unsigned digit : d)
+    minor_units = minor_units * 10 + digit;
+  emit_amount(out, explain_kind::meaning, {}, minor_units, c.currency_exponent,
+              c.transaction_currency);
+}
+
+// Visa's Card CVM Limit is an n 12 amount, compared with the transaction's.
+void explain_cvm_limit(bytes v, const explain_context& c, explain_output out) {
+  if (v.size() != 6) {
+    wrong_length(out, "Card CVM Limit", "6 bytes", v.size());
+    return;
   }
+  // The value is not repeated: 9F6B may hold Track 2 data where the kernel said not.
+  std::array<unsigned, 12> d{};
+  if (!bcd_digits(v, d)) {
+    emit_problem(out, "not_a_number", "Card CVM Limit: not a number");
+    return;
+  }
+  std::uint64_t minor_units = 0;
+  for (const unsigned digit : d)
+    minor_units = minor_units * 10 + digit;
+  emit_amount(out, explain_kind::meaning, {}, minor_units, c.currency_exponent,
+              c.transaction_currency);
+}
+
+void explain_exponent(bytes v, const explain_context&, explain_output out) {
+  if (v.size() != 1) {
+    wrong_length(out, "currency exponent", "1 byte", v.size());
+    return;
+  }
+  std::array<unsigned, 2> d{};
+  if (!bcd_digits(v, d)) return not_a(out, "not_a_number", "not a number", v);
+  const unsigned places = d[0] * 10 + d[1];
+  if (places > 9) {
+    text_buffer<48> t;
+    t.put("exponent ");
+    put_number(t, places);
+    t.put(" above 9");
+    emit_problem(out, "exponent_above_9", t.view());
+    return;
+  }
+  text_buffer<24> t;
+  put_number(t, places);
+  t.put(places == 1 ? " decimal place" : " decimal places");
+  explain_facts facts;
+  facts.exponent = static_cast<std::int8_t>(places);
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
+}
+
+void explain_code_table(bytes v, const explain_context&, explain_output out) {
+  if (v.size() != 1) {
+    wrong_length(out, "code table index", "1 byte", v.size());
+    return;
+  }
+  std::array<unsigned, 2> d{};
+  const unsigned part = bcd_digits(v, d) ? d[0] * 10 + d[1] : 0;
+  if (part < 1 || part > 10)
+    return not_a(out, "not_a_code_table", "not an ISO 8859 part (01 to 10)", v);
+  text_buffer<16> t;
+  t.put("ISO 8859-");
+  put_number(t, part);
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = part;
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
+}
+
+void explain_preferred_name(bytes v, const explain_context& c, explain_output out) {
+  if (c.code_table == 0) return explain_text(v, c, out);
+  // Up to three UTF-8 bytes a character, or four for an escaped one.
+  text_buffer<4 * text_limit + 8> t;
+  t.put('"');
+  for (std::uint8_t b : v.first(std::min(v.size(), text_limit))) {
+    const std::uint32_t point = b < 0xA0 ? 0 : iso8859_code_point(c.code_table, b);
+    if (point == 0) {
+      put_escaped(t, b);
+    } else if (point < 0x800) {
+      t.put(static_cast<char>(0xC0 | (point >> 6)));
+      t.put(static_cast<char>(0x80 | (point & 0x3F)));
+    } else {
+      t.put(static_cast<char>(0xE0 | (point >> 12)));
+      t.put(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+      t.put(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+  }
+  t.put('"');
+  if (v.size() > text_limit) t.put("...");
   emit(out, explain_kind::meaning, {}, t.view());
 }
 
@@ -312,18 +429,22 @@ void explain_currency(bytes v, const explain_context&, explain_output out) {
     return;
   }
   const int code = three_digit_code(v);
-  if (code < 0) return not_a(out, "not a currency code", v);
+  if (code < 0) return not_a(out, "not_a_currency_code", "not a currency code", v);
   text_buffer<iso_name_max + 16> t;
   put_code(t, code);
   t.put(' ');
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = static_cast<std::uint64_t>(code);
   if (const iso_currency* currency = find_currency(static_cast<std::uint16_t>(code))) {
+    facts.code = currency->alpha3;
     t.put(currency->alpha3);
     t.put(' ');
     t.put(currency->name);
   } else {
     t.put("unknown currency code");
   }
-  emit(out, explain_kind::meaning, {}, t.view());
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_country(bytes v, const explain_context&, explain_output out) {
@@ -332,13 +453,17 @@ void explain_country(bytes v, const explain_context&, explain_output out) {
     return;
   }
   const int code = three_digit_code(v);
-  if (code < 0) return not_a(out, "not a country code", v);
+  if (code < 0) return not_a(out, "not_a_country_code", "not a country code", v);
   text_buffer<iso_name_max + 16> t;
   put_code(t, code);
   t.put(' ');
   const iso_country* country = find_country(static_cast<std::uint16_t>(code));
   t.put(country != nullptr ? country->name : "unknown country code");
-  emit(out, explain_kind::meaning, {}, t.view());
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = static_cast<std::uint64_t>(code);
+  if (country != nullptr) facts.code = country->alpha2;
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_languages(bytes v, const explain_context&, explain_output out) {
@@ -362,8 +487,10 @@ void explain_languages(bytes v, const explain_context&, explain_output out) {
         static_cast<char>(v[i] >= 'A' && v[i] <= 'Z' ? v[i] | 0x20 : v[i]),
         static_cast<char>(v[i + 1] >= 'A' && v[i + 1] <= 'Z' ? v[i + 1] | 0x20 : v[i + 1])};
     const iso_language* language = find_language({lower.data(), lower.size()});
+    explain_facts facts;
+    if (language != nullptr) facts.code = language->alpha2;
     emit(out, explain_kind::field, code.view(),
-         language != nullptr ? language->name : "unknown language");
+         language != nullptr ? language->name : "unknown language", 0, facts);
   }
 }
 
@@ -376,14 +503,17 @@ void explain_terminal_type(bytes v, const explain_context&, explain_output out) 
   const unsigned env = v[0] & 0xFU;
   // A cardholder-operated terminal is always unattended.
   const bool valid = op >= 1 && op <= 3 && env >= (op == 3 ? 4U : 1U) && env <= 6;
-  if (!valid) return not_a(out, "unknown terminal type", v);
+  if (!valid) return not_a(out, "unknown_terminal_type", "unknown terminal type", v);
   text_buffer<80> t;
   t.put_hex(v[0]);
   t.put(": ");
   t.put(terminal_operators[op]);
   t.put(", ");
   t.put(terminal_environments[env]);
-  emit(out, explain_kind::meaning, {}, t.view());
+  explain_facts facts;
+  facts.has_number = true;
+  facts.number = op * 10 + env;
+  emit(out, explain_kind::meaning, {}, t.view(), 0, facts);
 }
 
 void explain_transaction_type(bytes v, const explain_context&, explain_output out) {
@@ -391,7 +521,8 @@ void explain_transaction_type(bytes v, const explain_context&, explain_output ou
     wrong_length(out, "transaction type", "1 byte", v.size());
     return;
   }
-  if ((v[0] >> 4U) > 9 || (v[0] & 0xFU) > 9) return not_a(out, "not a transaction type", v);
+  if ((v[0] >> 4U) > 9 || (v[0] & 0xFU) > 9)
+    return not_a(out, "not_a_transaction_type", "not a transaction type", v);
   const auto it = std::find_if(transaction_types.begin(), transaction_types.end(),
                                [&](const code_meaning& m) { return m.code == v[0]; });
   text_buffer<40> t;
@@ -413,12 +544,20 @@ void explain_priority(bytes v, const explain_context&, explain_output out) {
     priority.put("none");
   else
     put_number(priority, b & 0x0FU);
-  emit(out, explain_kind::field, "priority", priority.view());
+  explain_facts number;
+  number.has_number = true;
+  number.number = b & 0x0FU;
+  emit(out, explain_kind::field, "priority", priority.view(), 0, number);
   constexpr std::array<std::string_view, 3> rfu_labels = {"byte 1 b7", "byte 1 b6", "byte 1 b5"};
   constexpr std::array<std::string_view, 3> rfu_texts = {
       "RFU bit set: byte 1 b7", "RFU bit set: byte 1 b6", "RFU bit set: byte 1 b5"};
-  for (std::size_t i = 0; i < rfu_labels.size(); ++i)
-    if ((b & (0x40U >> i)) != 0) emit(out, explain_kind::rfu, rfu_labels[i], rfu_texts[i]);
+  for (std::size_t i = 0; i < rfu_labels.size(); ++i) {
+    if ((b & (0x40U >> i)) == 0) continue;
+    explain_facts facts;
+    facts.byte = 1;
+    facts.bit = static_cast<std::uint8_t>(7 - i);
+    emit(out, explain_kind::rfu, rfu_labels[i], rfu_texts[i], 0, facts);
+  }
 }
 
 void explain_service_code(bytes v, const explain_context&, explain_output out) {
@@ -427,7 +566,8 @@ void explain_service_code(bytes v, const explain_context&, explain_output out) {
     return;
   }
   std::array<unsigned, 4> d{};
-  if (!bcd_digits(v, d) || d[0] != 0) return not_a(out, "not a service code", v);
+  if (!bcd_digits(v, d) || d[0] != 0)
+    return not_a(out, "not_a_service_code", "not a service code", v);
   text_buffer<4> t;
   for (std::size_t i = 1; i < 4; ++i)
     t.put(static_cast<char>('0' + d[i]));
@@ -447,7 +587,7 @@ void explain_track2(bytes v, const explain_context& c, explain_output out) {
     ++separator;
   if (separator == nibbles) {
     // Without the separator every digit may belong to the card number: show none.
-    emit(out, explain_kind::problem, {}, "Track 2: no separator D");
+    emit_problem(out, "track2_no_separator", "Track 2: no separator D");
     return;
   }
   // The last nibble is the F pad when the digit count is odd.
@@ -459,15 +599,27 @@ void explain_track2(bytes v, const explain_context& c, explain_output out) {
       t.put(text_buffer<1>::hex_digit(nibble_at(v, i)));
   };
 
-  text_buffer<2 * max_bytes> pan;
-  nibbles_text(0, separator, pan);
-  apply_card_mask(card_mask::pan, std::span<char>(pan.chars.data(), pan.size));
-  if (c.hidden != nullptr) c.hidden->apply(v.data(), std::span<char>(pan.chars.data(), pan.size));
-  emit(out, explain_kind::field, "PAN", pan.view());
+  constexpr std::size_t max_pan_digits = 19;
+  if (separator == 0) {
+    emit_problem(out, "track2_no_pan", "Track 2: no PAN before the separator");
+  } else {
+    text_buffer<2 * max_bytes> pan;
+    nibbles_text(0, separator, pan);
+    apply_card_mask(card_mask::pan, std::span<char>(pan.chars.data(), pan.size));
+    if (c.hidden != nullptr) c.hidden->apply(v.data(), std::span<char>(pan.chars.data(), pan.size));
+    emit(out, explain_kind::field, "PAN", pan.view());
+    if (separator > max_pan_digits) {
+      text_buffer<48> t;
+      t.put("Track 2: PAN of ");
+      put_number(t, static_cast<unsigned>(separator));
+      t.put(" digits, at most 19");
+      emit_problem(out, "track2_pan_too_long", t.view());
+    }
+  }
 
   const std::size_t expiry = separator + 1;
   if (end < expiry + 4) {
-    emit(out, explain_kind::problem, {}, "Track 2: ends before the expiry date");
+    emit_problem(out, "track2_ends_before_expiry", "Track 2: ends before the expiry date");
     return;
   }
   std::array<unsigned, 4> e{};
@@ -482,17 +634,19 @@ void explain_track2(bytes v, const explain_context& c, explain_output out) {
     put_number(t, full_year(e[0] * 10 + e[1]));
     t.put('-');
     put_two_digits(t, month);
-    emit(out, explain_kind::field, "expiry", t.view());
+    explain_facts facts;
+    facts.date = t.view();
+    emit(out, explain_kind::field, "expiry", t.view(), 0, facts);
   } else {
     text_buffer<24> t;
     t.put("not an expiry date: ");
     nibbles_text(expiry, expiry + 4, t);
-    emit(out, explain_kind::problem, {}, t.view());
+    emit_problem(out, "track2_not_an_expiry_date", t.view());
   }
 
   const std::size_t service = expiry + 4;
   if (end < service + 3) {
-    emit(out, explain_kind::problem, {}, "Track 2: ends before the service code");
+    emit_problem(out, "track2_ends_before_service_code", "Track 2: ends before the service code");
     return;
   }
   std::array<unsigned, 3> s{};
@@ -509,7 +663,7 @@ void explain_track2(bytes v, const explain_context& c, explain_output out) {
     text_buffer<24> t;
     t.put("not a service code: ");
     t.put(code.view());
-    emit(out, explain_kind::problem, {}, t.view());
+    emit_problem(out, "track2_not_a_service_code", t.view());
   }
 
   if (end > service + 3) {

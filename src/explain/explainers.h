@@ -13,10 +13,21 @@ namespace emvtlv::explain {
 
 using bytes = std::span<const std::uint8_t>;
 
+inline constexpr explain_facts no_facts{};
+
 // Emits one item.
 inline void emit(explain_output out, explain_kind kind, std::string_view label,
-                 std::string_view text, std::uint32_t level = 0) {
-  out.item(out.context, kind, level, label, text);
+                 std::string_view text, std::uint32_t level = 0,
+                 const explain_facts& facts = no_facts) {
+  out.item(out.context, kind, level, label, text, facts);
+}
+
+// Emits one problem item with its stable id.
+inline void emit_problem(explain_output out, std::string_view id, std::string_view text,
+                         std::uint32_t level = 0) {
+  explain_facts facts;
+  facts.id = id;
+  out.item(out.context, explain_kind::problem, level, {}, text, facts);
 }
 
 // "NAME: N bytes expected, M given" as one problem item; returns false so callers can
@@ -24,17 +35,27 @@ inline void emit(explain_output out, explain_kind kind, std::string_view label,
 bool wrong_length(explain_output out, std::string_view short_name, std::string_view expected,
                   std::size_t given);
 
+// One amount as a field or meaning item: `minor_units` with `exponent` decimal places
+// (-1: "exponent unknown", the digits as they are) in the ISO 4217 currency numbered
+// `currency` (-1: none named): "10.00 EUR (Euro)", "1000, exponent unknown".
+void emit_amount(explain_output out, explain_kind kind, std::string_view label,
+                 std::uint64_t minor_units, int exponent, int currency, std::uint32_t level = 0);
+
 // Bit fields (explain_bits.cpp).
-void explain_aip(bytes v, const explain_context& c, explain_output out);  // 82
-void explain_auc(bytes v, const explain_context& c, explain_output out);  // 9F07
-void explain_tvr(bytes v, const explain_context& c, explain_output out);  // 95, 9F0D-9F0F
-void explain_tsi(bytes v, const explain_context& c, explain_output out);  // 9B
-void explain_cid(bytes v, const explain_context& c, explain_output out);  // 9F27
+void explain_aip(bytes v, const explain_context& c, explain_output out);                    // 82
+void explain_auc(bytes v, const explain_context& c, explain_output out);                    // 9F07
+void explain_tvr(bytes v, const explain_context& c, explain_output out);                    // 95
+void explain_iac_default(bytes v, const explain_context& c, explain_output out);            // 9F0D
+void explain_iac_denial(bytes v, const explain_context& c, explain_output out);             // 9F0E
+void explain_iac_online(bytes v, const explain_context& c, explain_output out);             // 9F0F
+void explain_tsi(bytes v, const explain_context& c, explain_output out);                    // 9B
+void explain_cid(bytes v, const explain_context& c, explain_output out);                    // 9F27
 void explain_terminal_capabilities(bytes v, const explain_context& c, explain_output out);  // 9F33
 void explain_additional_capabilities(bytes v, const explain_context& c,
-                                     explain_output out);                 // 9F40
-void explain_ttq(bytes v, const explain_context& c, explain_output out);  // 9F66
-void explain_ctq(bytes v, const explain_context& c, explain_output out);  // 9F6C
+                                     explain_output out);                    // 9F40
+void explain_ttq(bytes v, const explain_context& c, explain_output out);     // 9F66 as TTQ
+void explain_punatc(bytes v, const explain_context& c, explain_output out);  // 9F66 under C-2
+void explain_ctq(bytes v, const explain_context& c, explain_output out);     // 9F6C
 
 // Lists (explain_lists.cpp).
 void explain_cvm_list(bytes v, const explain_context& c, explain_output out);     // 8E
@@ -46,13 +67,17 @@ void explain_log_entry(bytes v, const explain_context& c, explain_output out);  
 void explain_format1(bytes v, const explain_context& c, explain_output out);    // 80
 
 // Values (explain_values.cpp).
-void explain_text(bytes v, const explain_context& c, explain_output out);      // formats a, an, ans
-void explain_date(bytes v, const explain_context& c, explain_output out);      // 5F24 5F25 9A
-void explain_time(bytes v, const explain_context& c, explain_output out);      // 9F21
-void explain_amount(bytes v, const explain_context& c, explain_output out);    // 9F02 9F03
-void explain_currency(bytes v, const explain_context& c, explain_output out);  // 9F42 5F2A 9F3C
-void explain_country(bytes v, const explain_context& c, explain_output out);   // 5F28 9F1A
-void explain_languages(bytes v, const explain_context& c, explain_output out);         // 5F2D
+void explain_text(bytes v, const explain_context& c, explain_output out);    // formats a, an, ans
+void explain_date(bytes v, const explain_context& c, explain_output out);    // 5F24 5F25 9A
+void explain_time(bytes v, const explain_context& c, explain_output out);    // 9F21
+void explain_amount(bytes v, const explain_context& c, explain_output out);  // 9F02 9F03
+void explain_cvm_limit(bytes v, const explain_context& c, explain_output out);   // 9F6B under C-3
+void explain_exponent(bytes v, const explain_context& c, explain_output out);    // 5F36 9F44
+void explain_code_table(bytes v, const explain_context& c, explain_output out);  // 9F11
+void explain_preferred_name(bytes v, const explain_context& c, explain_output out);  // 9F12
+void explain_currency(bytes v, const explain_context& c, explain_output out);   // 9F42 5F2A 9F3C
+void explain_country(bytes v, const explain_context& c, explain_output out);    // 5F28 9F1A
+void explain_languages(bytes v, const explain_context& c, explain_output out);  // 5F2D
 void explain_terminal_type(bytes v, const explain_context& c, explain_output out);     // 9F35
 void explain_transaction_type(bytes v, const explain_context& c, explain_output out);  // 9C
 void explain_priority(bytes v, const explain_context& c, explain_output out);          // 87

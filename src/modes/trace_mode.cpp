@@ -115,6 +115,7 @@ class trace_run {
   // Text output.
   void prefix(std::uint64_t line);
   void put_indented(std::uint64_t line, std::size_t indent);
+  explain_context session_facts() const;
   void put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line, std::size_t indent);
   // JSON output: today's "elements" array (and nothing around it) for `bytes`.
   void put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line);
@@ -171,6 +172,22 @@ void trace_run::put_indented(std::uint64_t line, std::size_t indent) {
   s_.scratch.clear();
 }
 
+// What the session knows that changes how values read: the selected AID (and so the
+// kernel) and the command behind an 80 answer.
+explain_context trace_run::session_facts() const {
+  constexpr std::array<response_format1_reading, 4> readings{
+      response_format1_reading::by_content, response_format1_reading::gpo,
+      response_format1_reading::generate_ac, response_format1_reading::internal_authenticate};
+  explain_context known;
+  const session_state& session = s_.session;
+  if (session.aid_size > 0) {
+    known.aid = std::span<const std::uint8_t>(session.aid.data(), session.aid_size);
+    known.kernel = session.context.kernel;
+  }
+  known.format1 = readings[static_cast<std::size_t>(session.context.format1)];
+  return known;
+}
+
 void trace_run::put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line,
                               std::size_t indent) {
   const tree_result tree = s_.parser.parse_data(bytes);
@@ -178,7 +195,10 @@ void trace_run::put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t
   record.what = hex_line::kind::record;
   record.number = line;
   record.bytes = bytes;
-  write_tree_text(record, tree, tree_text_options{false, options_.explain}, s_.scratch);
+  const explain_context known = session_facts();
+  tree_text_options text{false, options_.explain};
+  text.known = &known;
+  write_tree_text(record, tree, text, s_.scratch);
   put_indented(line, indent);
 }
 
@@ -188,7 +208,10 @@ void trace_run::put_json_elements(std::span<const std::uint8_t> bytes, std::uint
   record.what = hex_line::kind::record;
   record.number = line;
   record.bytes = bytes;
-  write_json_line(record, tree, json_options{options_.explain}, s_.scratch);
+  const explain_context known = session_facts();
+  json_options json{options_.explain};
+  json.known = &known;
+  write_json_line(record, tree, json, s_.scratch);
   // The writer gives {"line":N,"elements":[...]}\n for a record with no status word:
   // the elements array is what stands between the first comma and the closing brace.
   const std::string_view text = s_.scratch.view();
@@ -724,6 +747,8 @@ format1_layout format1_for(command_id id) {
 
 void trace_run::put_answer(const apdu_command&, command_id id) {
   const std::span<const std::uint8_t> answer(s_.answer.data(), x_.answer_size);
+  // The answer, and an 80 in it, read as its command's.
+  s_.session.context.format1 = format1_for(id);
   if (json_) {
     if (!x_.has_answer) return;
     s_.sink.append(",\"response\":{\"line\":");
@@ -735,8 +760,7 @@ void trace_run::put_answer(const apdu_command&, command_id id) {
     s_.sink.append("  answer:\n");
     put_tree_text(answer, x_.answer_line, 4);
   }
-  // An 80 answer read as its command's layout.
-  s_.session.context.format1 = format1_for(id);
+  // An 80 answer split by its command's layout.
   if (s_.session.context.format1 != format1_layout::none && answer.size() >= 2 &&
       answer[0] == 0x80) {
     const tree_result tree = s_.parser.parse_data(answer);

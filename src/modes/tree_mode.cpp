@@ -18,7 +18,7 @@ bool drain(output_sink& sink, output_target out) {
 }
 
 void count_problem_item(void* context, explain_kind kind, std::uint32_t, std::string_view,
-                        std::string_view) {
+                        std::string_view, const explain_facts&) {
   if (kind == explain_kind::problem) *static_cast<bool*>(context) = true;
 }
 

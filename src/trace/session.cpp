@@ -64,7 +64,7 @@ struct joined_explanation {
 };
 
 void join_item(void* context, explain_kind, std::uint32_t level, std::string_view,
-               std::string_view text) {
+               std::string_view text, const explain_facts&) {
   auto& joined = *static_cast<joined_explanation*>(context);
   if (level > 0) return;
   joined.out->append(joined.any ? "; " : " (");

@@ -59,14 +59,17 @@ void hex_line_reader::start_line(std::size_t at) noexcept {
   bad_ = false;
 }
 
-void hex_line_reader::mark_bad(std::uint64_t column, std::string_view message) noexcept {
+void hex_line_reader::mark_bad(std::uint64_t column, std::string_view message,
+                               std::string_view problem_id) noexcept {
   bad_ = true;
+  problem_id_ = problem_id;
   bad_column_ = column;
   message_size_ = std::min(message.size(), message_.size());
   std::memcpy(message_.data(), message.data(), message_size_);
 }
 
-void hex_line_reader::mark_bad_char(std::uint64_t column, char c, std::string_view rest) noexcept {
+void hex_line_reader::mark_bad_char(std::uint64_t column, char c, std::string_view rest,
+                                    std::string_view problem_id) noexcept {
   const auto byte = static_cast<unsigned char>(c);
   std::array<char, 6> quoted{'\'', c, '\''};
   std::size_t size = 3;
@@ -79,17 +82,19 @@ void hex_line_reader::mark_bad_char(std::uint64_t column, char c, std::string_vi
   std::array<char, 32> text{};
   std::memcpy(text.data(), quoted.data(), size);
   std::memcpy(text.data() + size, rest.data(), rest.size());
-  mark_bad(column, std::string_view(text.data(), size + rest.size()));
+  mark_bad(column, std::string_view(text.data(), size + rest.size()), problem_id);
 }
 
 hex_line_reader::status hex_line_reader::finish_line(hex_line& line) noexcept {
-  if (!bad_ && after_prefix_) mark_bad(prefix_column_, bare_prefix);
-  if (!bad_ && have_high_) mark_bad(high_column_, odd_digits);
+  if (!bad_ && after_prefix_) mark_bad(prefix_column_, bare_prefix, "bare_hex_prefix");
+  if (!bad_ && have_high_) mark_bad(high_column_, odd_digits, "odd_number_of_hex_digits");
   line.number = number_;
   line.bytes = {};
   line.column = 0;
   line.message = {};
+  line.problem_id = {};
   if (bad_) {
+    line.problem_id = problem_id_;
     line.what = hex_line::kind::bad;
     line.column = bad_column_;
     line.message = std::string_view(message_.data(), message_size_);
@@ -144,7 +149,7 @@ hex_line_reader::status hex_line_reader::next(hex_line& line) {
     if (what < 16) {
       if (!have_high_) {
         if (count_ == record_.size()) {
-          mark_bad(column, too_long);
+          mark_bad(column, too_long, "record_too_long");
         } else {
           have_high_ = true;
           high_ = what;
@@ -152,7 +157,7 @@ hex_line_reader::status hex_line_reader::next(hex_line& line) {
           high_after_prefix_ = after_prefix_;
         }
       } else if (have_gap_) {
-        mark_bad_char(gap_column_, gap_, inside_a_pair);
+        mark_bad_char(gap_column_, gap_, inside_a_pair, "separator_inside_a_pair");
       } else {
         record_[count_++] = static_cast<std::uint8_t>(high_ << 4 | what);
         have_high_ = false;
@@ -165,7 +170,7 @@ hex_line_reader::status hex_line_reader::next(hex_line& line) {
       after_prefix_ = true;
       prefix_column_ = high_column_;
     } else if (what == separator) {
-      if (after_prefix_) mark_bad(prefix_column_, bare_prefix);
+      if (after_prefix_) mark_bad(prefix_column_, bare_prefix, "bare_hex_prefix");
       if (have_high_ && !have_gap_) {
         have_gap_ = true;
         gap_ = c;
@@ -174,7 +179,7 @@ hex_line_reader::status hex_line_reader::next(hex_line& line) {
     } else if (what == newline) {
       return finish_line(line);
     } else {
-      mark_bad_char(column, c, not_a_digit);
+      mark_bad_char(column, c, not_a_digit, "not_a_hex_digit");
     }
     if (!have_high_) have_gap_ = false;
   }

@@ -39,6 +39,7 @@ struct hex_line {
   std::span<const std::uint8_t> bytes;  // kind::record: the decoded bytes
   std::uint64_t column = 0;             // kind::bad: 1-based column, 0 when none applies
   std::string_view message;             // kind::bad: e.g. "'Z' is not a hex digit"
+  std::string_view problem_id;          // kind::bad: the message's stable id, "not_a_hex_digit"
 };
 
 class hex_line_reader {
@@ -60,8 +61,10 @@ class hex_line_reader {
   static constexpr std::size_t block_size = 128 * 1024;
 
   void start_line(std::size_t at) noexcept;
-  void mark_bad(std::uint64_t column, std::string_view message) noexcept;
-  void mark_bad_char(std::uint64_t column, char c, std::string_view rest) noexcept;
+  void mark_bad(std::uint64_t column, std::string_view message,
+                std::string_view problem_id) noexcept;
+  void mark_bad_char(std::uint64_t column, char c, std::string_view rest,
+                     std::string_view problem_id) noexcept;
   status finish_line(hex_line& line) noexcept;
 
   // Only what a read filled, and what a line wrote, is ever looked at.
@@ -91,6 +94,7 @@ class hex_line_reader {
   bool bad_ = false;  // skipping to the end of the line
   std::uint64_t bad_column_ = 0;
   std::size_t message_size_ = 0;
+  std::string_view problem_id_;  // always a constant
 };
 
 }  // namespace emvtlv

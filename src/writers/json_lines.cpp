@@ -44,12 +44,45 @@ struct json_explain {
   bool any = false;
 };
 
+// `,"KEY":"TEXT"` when `text` is not empty.
+void put_json_field(output_sink& out, std::string_view key, std::string_view text) {
+  if (text.empty()) return;
+  out.append(key);
+  put_json_string(out, text);
+}
+
+void put_json_number(output_sink& out, std::string_view key, std::uint64_t n) {
+  out.append(key);
+  put_number(out, n);
+}
+
+// The typed facts beside the text, each only when the item has it.
+void put_json_facts(output_sink& out, explain_kind kind, const explain_facts& facts) {
+  put_json_field(out, kind == explain_kind::problem ? ",\"problem_id\":" : ",\"id\":", facts.id);
+  if (facts.byte != 0) {
+    put_json_number(out, ",\"byte\":", facts.byte);
+    put_json_number(out, ",\"bit\":", facts.bit);
+  }
+  if (facts.has_number) put_json_number(out, ",\"number\":", facts.number);
+  if (facts.exponent >= 0)
+    put_json_number(out, ",\"exponent\":", static_cast<std::uint64_t>(facts.exponent));
+  if (facts.first_record != 0) {
+    put_json_number(out, ",\"first_record\":", facts.first_record);
+    put_json_number(out, ",\"last_record\":", facts.last_record);
+  }
+  put_json_field(out, ",\"amount\":", facts.amount);
+  put_json_field(out, ",\"currency\":", facts.currency);
+  put_json_field(out, ",\"date\":", facts.date);
+  put_json_field(out, ",\"code\":", facts.code);
+  put_json_field(out, ",\"cryptogram\":", facts.cryptogram);
+}
+
 void put_json_item(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
-                   std::string_view text) {
+                   std::string_view text, const explain_facts& facts) {
   auto& state = *static_cast<json_explain*>(context);
   output_sink& out = *state.out;
-  constexpr std::array<std::string_view, 6> kinds = {"meaning", "bit",   "rfu",
-                                                     "field",   "entry", "problem"};
+  constexpr std::array<std::string_view, 7> kinds = {"meaning", "bit",     "rfu", "field",
+                                                     "entry",   "problem", "none"};
   if (!state.any) {
     out.append(",\"explain\":[");
     state.any = true;
@@ -72,6 +105,7 @@ void put_json_item(void* context, explain_kind kind, std::uint32_t level, std::s
   }
   out.append(",\"text\":");
   put_json_string(out, text);
+  put_json_facts(out, kind, facts);
 }
 
 void finish_explain(json_explain& state) {
@@ -82,10 +116,21 @@ void finish_explain(json_explain& state) {
   state.out->put(']');
 }
 
+// Stable ids of the node problems, by node_problem (none has none).
+constexpr std::array<std::string_view, 6> node_problem_ids = {"",
+                                                              "value_runs_past_end",
+                                                              "indefinite_length",
+                                                              "length_field_too_long",
+                                                              "length_runs_past_end",
+                                                              "tag_runs_past_end"};
+
 void put_problem(const tree_node& node, output_sink& out) {
   std::array<char, 96> buffer{};
   out.append(",\"problem\":");
   put_json_string(out, describe_problem(node, buffer));
+  out.append(",\"problem_id\":\"");
+  out.append(node_problem_ids[static_cast<std::size_t>(node.problem) % node_problem_ids.size()]);
+  out.put('"');
 }
 
 }  // namespace
@@ -131,6 +176,11 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
   if (line.what == hex_line::kind::bad) {
     out.append(",\"error\":{\"message\":");
     put_json_string(out, line.message);
+    if (!line.problem_id.empty()) {
+      out.append(",\"problem_id\":\"");
+      out.append(line.problem_id);
+      out.put('"');
+    }
     if (line.column > 0) {
       out.append(",\"column\":");
       put_number(out, line.column);
@@ -142,7 +192,7 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
   if (line.what == hex_line::kind::record) {
     const std::span<const std::uint8_t> record = line.bytes;
     // Between two nodes the text so far is whole, and may be passed on.
-    const explain_context context = options.explain ? context_of(tree, record) : explain_context{};
+    const explain_context context = context_of(tree, record, options.known);
     std::uint32_t depth = 0;  // open "elements" arrays below the top
     bool first = true;
     for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
@@ -161,7 +211,7 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
       const std::string_view name =
           node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
               ? std::string_view()
-              : node_name(node, record);
+              : node_name(node, record, context);
       if (!name.empty()) {
         out.append(",\"name\":");
         put_json_string(out, name);

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "common/output_sink.h"
+#include "explain/explain.h"
 #include "tree/hex_lines.h"
 #include "tree/parse.h"
 #include "tree/tag_filter.h"
@@ -23,6 +24,8 @@ struct json_options {
   // One per node (the --tag filter): only kept nodes and the templates that lead to
   // them are written. None: every node.
   const node_mark* marks = nullptr;
+  // Facts known from outside the record, as for the text tree.
+  const explain_context* known = nullptr;
 };
 
 void write_json_line(const hex_line& line, const tree_result& tree, const json_options& options,

@@ -39,22 +39,29 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
   return may_show_x && shown.find('X') != std::string_view::npos;
 }
 
-std::string_view node_name(const tree_node& node, std::span<const std::uint8_t>) {
+std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> record,
+                           const explain_context& context) {
   // Tags longer than the dictionary's longest cannot be listed; their number is cut.
   if (node.tag_size > 4) return {};
+  // Only 9F5D to 9F7C read by kernel: the common tags skip the call.
+  if (node.tag >= 0x9F5D && node.tag <= 0x9F7C && !node.constructed &&
+      node.problem == node_problem::none) {
+    const std::string_view reading =
+        kernel_reading_name(node.tag, record.subspan(node.value_offset, node.value_size), context);
+    if (!reading.empty()) return reading;
+  }
   const emv_element* element = find_emv_element(node.tag);
   return element == nullptr ? std::string_view() : element->name;
 }
 
-explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record) {
-  explain_context context;
+explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record,
+                           const explain_context* known) {
+  explain_context context = known != nullptr ? *known : explain_context{};
   context.hidden = tree.hidden;
   for (const tree_node& node : tree.nodes) {
-    if (node.tag != 0x5F36 || node.tag_size != 2 || node.value_size != 1) continue;
-    const std::uint8_t digits = record[node.value_offset];
-    if ((digits >> 4) <= 9 && (digits & 0xF) <= 9)
-      context.currency_exponent = (digits >> 4) * 10 + (digits & 0xF);
-    break;
+    // Only whole values count: a cut one, or the bytes left after a problem, says nothing.
+    if (node.constructed || node.problem != node_problem::none || node.tag_size > 4) continue;
+    note_context_element(context, node.tag, record.subspan(node.value_offset, node.value_size));
   }
   return context;
 }

@@ -30,11 +30,17 @@ inline bool shows_value(const tree_node& node) {
          (node.problem != node_problem::none && node.problem != node_problem::runs_past_end);
 }
 
-// The name of the node's tag, or an empty view when the dictionary has none.
-std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> record);
+// The name of the node's tag, or an empty view when the dictionary has none; a tag
+// whose meaning depends on the kernel is named as `context` reads it.
+std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> record,
+                           const explain_context& context);
 
-// Facts from the whole record that change how values read (5F36 for amounts).
-explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record);
+// Facts from the whole record that change how values read and are named (the AID and
+// its kernel, currencies and exponents, the code table): one pass over the nodes.
+// `known`, when given, holds what is known from outside the record; the record's own
+// elements fill in what it leaves unknown.
+explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record,
+                           const explain_context* known = nullptr);
 
 // A count in decimal.
 void put_number(output_sink& out, std::uint64_t n);

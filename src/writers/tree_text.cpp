@@ -39,8 +39,9 @@ struct explain_lines {
   std::uint64_t depth;
 };
 
+// The text says what the typed facts say: they are for the JSON.
 void put_explain_item(void* context, explain_kind, std::uint32_t level, std::string_view label,
-                      std::string_view text) {
+                      std::string_view text, const explain_facts&) {
   const auto& lines = *static_cast<const explain_lines*>(context);
   output_sink& out = *lines.out;
   lines.start.put(out);
@@ -106,7 +107,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
   }
 
   const std::span<const std::uint8_t> record = line.bytes;
-  const explain_context context = options.explain ? context_of(tree, record) : explain_context{};
+  const explain_context context = context_of(tree, record, options.known);
   const node_mark* const marks = options.marks;
   std::uint32_t top = 0;  // with marks: the depth of the kept template or element above
   for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
@@ -122,7 +123,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
     const std::string_view name =
         node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
             ? std::string_view()
-            : node_name(node, record);
+            : node_name(node, record, context);
     if (name.empty()) {
       if (node.problem != node_problem::tag_cut_short &&
           node.problem != node_problem::header_hidden)

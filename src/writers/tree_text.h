@@ -18,6 +18,7 @@
 #include <span>
 
 #include "common/output_sink.h"
+#include "explain/explain.h"
 #include "tree/hex_lines.h"
 #include "tree/parse.h"
 #include "tree/tag_filter.h"
@@ -28,6 +29,9 @@ struct tree_text_options {
   bool line_numbers = false;
   bool explain = false;
   const node_mark* marks = nullptr;  // one per node; none: every node is printed
+  // Facts known from outside the record (a session's AID and command), which the
+  // record's own elements complete; none: only the record's.
+  const explain_context* known = nullptr;
 };
 
 // Writes one input line's output: `tree` is the parse of `line.bytes` (unused for a
