@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "5A084761" +
                           pan,
                       "6104"
-                      "5A084761" +
+                      "5A08XXXX" +
                           masked_pan},
         // Two templates deep: the inner one's end cuts its 5A, the outer one's the next.
         template_case{"6108"
@@ -168,15 +168,17 @@ INSTANTIATE_TEST_SUITE_P(
                       "1234",
                       "6108"
                       "6104"
-                      "5A084761"
+                      "5A08XXXX"
                       "5A02"
                       "1234"},
         // Tags of three octets and long lengths.
         template_case{"DF81010412345678" + pan, "DF81010412345678" + masked_pan},
         template_case{"5A8200084761739001010010", "5A820008XXXXXXXXXXXX0010"},
-        // The walk stops at the first element it cannot read at the outermost level...
-        template_case{"9F2680" + pan, "9F2680" + pan},
-        template_case{"5A84000000084761739001010010", "5A84000000084761739001010010"},
+        // An unreadable length keeps the bytes left under its tag's rule, which are
+        // still read on as elements; a header cut short ends the walk at the outermost
+        // level...
+        template_case{"9F2680" + pan, "9F2680" + masked_pan},
+        template_case{"5A84000000084761739001010010", "5A84XXXXXXXXXXXXXXXXXXXX0010"},
         template_case{"9F", "9F"}, template_case{"5A", "5A"}, template_case{"5A81", "5A81"},
         // ... and ends just the template inside one.
         template_case{"61039F2680" + pan, "61039F2680" + masked_pan},

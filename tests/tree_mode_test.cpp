@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "  94 Application File Locator (AFL): 08010100\n"
                   "  9F36 Application Transaction Counter (ATC): 0001\n"
                   "  9F6C Card Transaction Qualifiers (CTQ): 8000\n"
-                  "  57 Track 2 Equivalent Data: XXXXXXXXXXXX0010D27122011143804489\n"},
+                  "  57 Track 2 Equivalent Data: XXXXXXXXXXXX0010D2712201XXXXXXXXXX\n"},
         // READ RECORD: every card number masked, at any depth.
         tree_case{"702A5A0847617390010100105F24032712315F200A4A4F484E2F534D4954489F6B0A4761739001"
                   "010010D271\n",

@@ -4,6 +4,8 @@
 #include <array>
 #include <span>
 
+#include "common/hex.h"
+
 #include "card/mask.h"
 
 namespace emvtlv {
@@ -34,7 +36,8 @@ bool digits_only(record_view value, std::uint64_t count, output_sink& out) {
 
 }  // namespace
 
-void read_pan(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out) {
+void read_pan(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out,
+              const hidden_nibbles& hidden) {
   if (!digits_only(value, length, out)) return;
   if (length < min_pan_octets) {
     out.append("PAN length must be at least 4 bytes\n");
@@ -52,30 +55,40 @@ void read_pan(record_view value, std::uint64_t length, std::uint64_t available, 
   const std::span<char> text =
       put_hex_bytes(out, record_view(pan, static_cast<std::int32_t>(length)), length);
   apply_card_mask(card_mask_for(0x5A, length, {text.data(), text.size()}), text);
+  // The copied octets are the record's: what the record scan hides there stays hidden.
+  const std::span<const std::uint8_t> copied = value.held(std::min(length, available));
+  hidden.apply(copied.data(), text.first(2 * copied.size()));
   out.put('\n');
 }
 
-void read_iin(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out) {
+void read_iin(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out,
+              const hidden_nibbles& hidden) {
   if (!digits_only(value, iin_octets, out)) return;
   std::array<std::uint8_t, iin_octets> iin{};
   copy_data(iin, value, std::min(length, iin_octets), available);
-  put_hex_byte(out, iin[0]);
-  put_hex_byte(out, iin[1]);
+  char* const text = out.extend(2 * iin_octets);
+  encode_hex_unchecked(iin.data(), iin.size(), text);
+  const std::span<const std::uint8_t> copied =
+      value.held(std::min({length, iin_octets, available}));
+  hidden.apply(copied.data(), {text, 2 * copied.size()});
   out.put('\n');
 }
 
-void read_track2(record_view value, std::uint64_t length, std::uint64_t available,
-                 output_sink& out) {
-  const std::span<char> text = put_hex_bytes(out, value, std::min(length, available));
-  apply_card_mask(card_mask_for(0x57, length, {text.data(), text.size()}), text);
+void read_track2(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out,
+                 const hidden_nibbles& hidden) {
+  const std::uint64_t shown = std::min(length, available);
+  const std::span<char> text = put_hex_bytes(out, value, shown);
+  apply_card_mask(card_mask_for(0x57, length, {text.data(), text.size()}), text, shown < length);
+  hidden.apply(value.held(shown).data(), text);
   out.put('\n');
 }
 
 void read_template(record_view value, std::uint64_t length, std::uint64_t available,
-                   output_sink& out) {
+                   output_sink& out, const hidden_nibbles& hidden) {
   const std::uint64_t shown = std::min(length, available);
-  mask_template_value(value.held(shown), put_hex_bytes(out, value, shown),
-                      template_framing::console);
+  const std::span<char> text = put_hex_bytes(out, value, shown);
+  mask_template_value(value.held(shown), text, template_framing::console);
+  hidden.apply(value.held(shown).data(), text);
   out.put('\n');
 }
 

@@ -29,39 +29,117 @@ bool is_letter(char c, char upper) {
   return c == upper || c == static_cast<char>(upper | 0x20);
 }
 
+bool is_digit_char(char c) {
+  return c >= '0' && c <= '9';
+}
+
 // X over the first `digits` characters but the last four of them.
 void hide_all_but_last_four(std::span<char> hex, std::size_t digits) {
   if (digits > clear_digits) std::fill_n(hex.begin(), digits - clear_digits, 'X');
 }
 
-void mask_pan(std::span<char> hex) {
+// Each rule returns where its field ends (the separator it stopped at, or the end), so
+// a second application to a later part of the same bytes can tell it has nothing to add.
+std::size_t mask_pan(std::span<char> hex) {
   std::size_t digits = hex.size();
   while (digits > 0 && is_letter(hex[digits - 1], 'F'))
     --digits;
   hide_all_but_last_four(hex, digits);
+  return hex.size();
 }
 
-void mask_track2(std::span<char> hex) {
-  const auto separator =
-      std::find_if(hex.begin(), hex.end(), [](char c) { return is_letter(c, 'D'); });
-  hide_all_but_last_four(hex, static_cast<std::size_t>(separator - hex.begin()));
+std::size_t track2_separator(std::span<const char> hex) {
+  return static_cast<std::size_t>(
+      std::find_if(hex.begin(), hex.end(), [](char c) { return is_letter(c, 'D'); }) - hex.begin());
+}
+
+std::size_t mask_track2(std::span<char> hex) {
+  const std::size_t separator = track2_separator(hex);
+  hide_all_but_last_four(hex, separator);
+  return separator;
 }
 
 // Track 1 is ASCII: a character is one pair. A lone last character counts as a pair.
-void mask_track1(std::span<char> hex) {
-  const std::size_t pairs = (hex.size() + 1) / 2;
-  auto pair_is = [&](std::size_t p, char high, char low) {
-    return 2 * p + 1 < hex.size() && hex[2 * p] == high && is_letter(hex[2 * p + 1], low);
-  };
-  // Without the format code the number may start at once: hide from there.
-  const std::size_t first = pair_is(0, '4', '2') ? 1 : 0;  // 'B'
-  std::size_t end = first;
-  while (end < pairs && !pair_is(end, '5', 'E'))  // '^'
-    ++end;
-  if (end - first <= clear_digits) return;
-  const std::size_t hidden_end = std::min(2 * (end - clear_digits), hex.size());
-  std::fill(hex.begin() + static_cast<std::ptrdiff_t>(2 * first),
-            hex.begin() + static_cast<std::ptrdiff_t>(hidden_end), 'X');
+bool pair_is(std::span<const char> hex, std::size_t p, char high, char low) {
+  return 2 * p + 1 < hex.size() && hex[2 * p] == high && is_letter(hex[2 * p + 1], low);
+}
+
+std::size_t pairs_of(std::span<const char> hex) {
+  return (hex.size() + 1) / 2;
+}
+
+// The first pair from `from` that is '^', or the number of pairs.
+std::size_t next_caret(std::span<const char> hex, std::size_t from) {
+  std::size_t p = from;
+  while (p < pairs_of(hex) && !pair_is(hex, p, '5', 'E'))
+    ++p;
+  return p;
+}
+
+// Without the format code the number may start at once: hide from there.
+std::size_t track1_first(std::span<const char> hex) {
+  return pair_is(hex, 0, '4', '2') ? 1 : 0;  // 'B'
+}
+
+std::size_t mask_track1(std::span<char> hex) {
+  const std::size_t first = track1_first(hex);
+  const std::size_t end = next_caret(hex, first);
+  if (end - first > clear_digits) {
+    const std::size_t hidden_end = std::min(2 * (end - clear_digits), hex.size());
+    std::fill(hex.begin() + static_cast<std::ptrdiff_t>(2 * first),
+              hex.begin() + static_cast<std::ptrdiff_t>(hidden_end), 'X');
+  }
+  return std::min(2 * end, hex.size());
+}
+
+// Cut short: no digit of the number can be told from the others' places, so none shows.
+void hide_every_digit(card_mask rule, std::span<char> hex) {
+  if (rule == card_mask::track1) {
+    for (std::size_t p = 0; 2 * p + 1 < hex.size(); ++p)
+      if (hex[2 * p] == '3' && is_digit_char(hex[2 * p + 1])) hex[2 * p] = hex[2 * p + 1] = 'X';
+    return;
+  }
+  std::replace_if(hex.begin(), hex.end(), is_digit_char, 'X');
+}
+
+std::size_t apply_rule(card_mask rule, std::span<char> hex) {
+  switch (rule) {
+    case card_mask::none:
+      return hex.size();
+    case card_mask::pan:
+      return mask_pan(hex);
+    case card_mask::track2:
+      return mask_track2(hex);
+    case card_mask::track1:
+      return mask_track1(hex);
+  }
+  return hex.size();
+}
+
+// Sensitive authentication data: tags whose whole value is a card code or a PIN block.
+constexpr std::array<std::uint64_t, 3> hidden_whole_tags = {0x99, 0x9F1F, 0x9F20};
+
+// The service code ends 7 digits after the Track 2 separator (expiry YYMM, 3 digits).
+constexpr std::size_t expiry_and_service_code = 7;
+
+void hide_track2_discretionary(std::span<char> hex) {
+  const std::size_t separator = track2_separator(hex);
+  if (separator == hex.size()) return;
+  std::size_t end = hex.size();
+  if (end > 0 && is_letter(hex[end - 1], 'F')) --end;  // the pad of an odd digit count
+  const std::size_t first = separator + 1 + expiry_and_service_code;
+  if (first < end)
+    std::fill(hex.begin() + static_cast<std::ptrdiff_t>(first),
+              hex.begin() + static_cast<std::ptrdiff_t>(end), 'X');
+}
+
+void hide_track1_discretionary(std::span<char> hex) {
+  const std::size_t name = next_caret(hex, track1_first(hex));
+  if (name >= pairs_of(hex)) return;
+  const std::size_t expiry = next_caret(hex, name + 1);
+  const std::size_t first = 2 * (expiry + 1 + expiry_and_service_code);
+  if (expiry < pairs_of(hex) && first < hex.size())
+    std::fill(hex.begin() + static_cast<std::ptrdiff_t>(first), hex.end(), 'X');
 }
 
 // Reads a template's value one octet at a time, never at or past `end`, which never
@@ -132,16 +210,24 @@ card_mask card_mask_for(std::uint64_t tag, std::uint64_t declared_length, std::s
   return row->rule;
 }
 
-void apply_card_mask(card_mask rule, std::span<char> hex) {
-  switch (rule) {
-    case card_mask::none:
-      return;
-    case card_mask::pan:
-      return mask_pan(hex);
-    case card_mask::track2:
-      return mask_track2(hex);
-    case card_mask::track1:
-      return mask_track1(hex);
+void apply_card_mask(card_mask rule, std::span<char> hex, bool cut_short) {
+  if (rule == card_mask::none) return;
+  apply_rule(rule, hex);
+  if (cut_short) hide_every_digit(rule, hex);
+}
+
+bool is_hidden_whole(std::uint64_t tag) {
+  return std::find(hidden_whole_tags.begin(), hidden_whole_tags.end(), tag) !=
+         hidden_whole_tags.end();
+}
+
+void hide_authentication_data(std::uint64_t tag, card_mask rule, std::span<char> hex) {
+  if (is_hidden_whole(tag)) {
+    std::fill(hex.begin(), hex.end(), 'X');
+  } else if (rule == card_mask::track2) {
+    hide_track2_discretionary(hex);
+  } else if (rule == card_mask::track1) {
+    hide_track1_discretionary(hex);
   }
 }
 
@@ -151,46 +237,133 @@ bool is_template_tag(std::uint64_t tag) {
   return (tag & 0x20) != 0;
 }
 
-void mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
-                         template_framing framing) {
+namespace {
+
+// What one rule last did to the bytes left after an unreadable length: chars
+// [start, end) of the hex, its field ending at `boundary` (absolute, as every index
+// here). A later application to [a, e) with start <= a <= boundary and e <= end finds
+// the same separator (or none) and hides nothing more, so it is skipped: masking after
+// unreadable lengths stays one pass however many there are.
+struct applied_region {
+  std::size_t start = 0;
+  std::size_t end = 0;
+  std::size_t boundary = 0;
+  std::size_t second = 0;  // Track 1: the pair of the '^' after the name, once looked for
+  bool second_known = false;
+  bool any = false;
+
+  bool covers(std::size_t a, std::size_t e) const {
+    return any && a >= start && e <= end && a <= boundary;
+  }
+};
+
+struct template_masker {
+  std::span<char> hex;
+  bool hide_sad;
+  std::size_t looked_at = 0;
+  std::array<applied_region, 4> rules{};  // by card_mask
+  applied_region filled{};                // the last data hidden after a number's fields
+
+  std::span<char> chars(std::size_t from, std::size_t to) const {
+    const std::size_t first = std::min(2 * from, hex.size());
+    return hex.subspan(first, std::min(2 * to, hex.size()) - first);
+  }
+
+  // A value placed by its header: masked once, it overlaps no other.
+  void element(std::uint64_t tag, std::uint64_t declared, std::size_t from, std::size_t to,
+               bool cut_short) {
+    const std::span<char> shown = chars(from, to);
+    const card_mask rule = card_mask_for(tag, declared, {shown.data(), shown.size()});
+    looked_at += shown.size();
+    apply_card_mask(rule, shown, cut_short);
+    if (hide_sad) hide_authentication_data(tag, rule, shown);
+  }
+
+  // Where the data after the number's fields starts in [a, e), under a rule whose field
+  // ends at done.boundary; e when there is none.
+  std::size_t data_after_fields(card_mask rule, applied_region& done, std::size_t e) {
+    const std::size_t fields = 1 + expiry_and_service_code;  // the separator, then these
+    if (rule == card_mask::track2)
+      return done.boundary < e ? std::min(e, done.boundary + fields) : e;
+    if (rule != card_mask::track1 || done.boundary >= e) return e;
+    if (!done.second_known) {
+      const std::span<const char> all = hex.first(done.end);
+      done.second = next_caret(all, done.boundary / 2 + 1);
+      looked_at += 2 * done.second - done.boundary;
+      done.second_known = true;
+    }
+    return std::min(e, 2 * (done.second + fields));
+  }
+
+  // The bytes left after an unreadable length, under the element's own tag's rule.
+  void rest(std::uint64_t tag, std::size_t from, std::size_t to) {
+    const std::size_t a = std::min(2 * from, hex.size());
+    const std::size_t e = std::min(2 * to, hex.size());
+    const card_mask rule = card_mask_for(tag, 0, {});
+    const bool whole = hide_sad && is_hidden_whole(tag);
+    if (rule == card_mask::none && !whole) return;
+    std::size_t fill = a;
+    if (rule != card_mask::none) {
+      applied_region& done = rules[static_cast<std::size_t>(rule)];
+      if (!done.covers(a, e)) {
+        const std::size_t boundary = a + apply_rule(rule, hex.subspan(a, e - a));
+        looked_at += boundary - a;
+        done = applied_region{a, e, boundary, 0, false, true};
+      }
+      if (!hide_sad) return;
+      fill = data_after_fields(rule, done, e);
+    }
+    std::size_t fill_end = e;
+    if (rule == card_mask::track2 && fill_end > fill && is_letter(hex[fill_end - 1], 'F'))
+      --fill_end;  // the pad of an odd digit count
+    if (fill >= fill_end) return;
+    if (filled.any && fill >= filled.start && fill_end <= filled.end) return;
+    std::fill(hex.begin() + static_cast<std::ptrdiff_t>(fill),
+              hex.begin() + static_cast<std::ptrdiff_t>(fill_end), 'X');
+    looked_at += fill_end - fill;
+    filled = applied_region{fill, fill_end, fill_end, 0, false, true};
+  }
+};
+
+}  // namespace
+
+std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
+                                template_framing framing) {
+  template_masker masker{hex, framing == template_framing::tree};
   // The ends of the templates around the current one; the current one's is in.end.
   std::array<std::size_t, max_open_templates> outer_ends;
   std::size_t open = 0;
   cursor in{value, 0, value.size()};
+  std::size_t octets_read = 0;
   for (;;) {
     if (in.at >= in.end) {
-      if (open == 0) return;
+      if (open == 0) break;
       in.end = outer_ends[--open];
       continue;
     }
     if (value[in.at] == 0x00) {
       ++in.at;
+      ++octets_read;
       continue;
     }
-    // The hex of value octets [from, to), as far as the hex goes, masked under the
-    // rule of a tag with this declared length.
-    const auto mask_octets = [&](std::uint64_t tag, std::uint64_t declared, std::size_t from,
-                                 std::size_t to) {
-      const std::size_t first_char = std::min(2 * from, hex.size());
-      const std::span<char> shown =
-          hex.subspan(first_char, std::min(2 * to, hex.size()) - first_char);
-      apply_card_mask(card_mask_for(tag, declared, {shown.data(), shown.size()}), shown);
-    };
     element_header header;
+    const std::size_t header_at = in.at;
     const header_read got = read_header(in, header, framing);
-    if (got == header_read::length_unreadable && framing == template_framing::tree) {
-      // The tree keeps every byte left in the template as this element's value, and
-      // shows it masked as elements: under its own tag's rule, then walked on here.
-      mask_octets(header.tag, 0, in.at, in.end);
+    octets_read += in.at - header_at;
+    if (got == header_read::length_unreadable) {
+      // Every byte left in the template is this element's value, masked under its own
+      // tag's rule; the walk still reads them on as elements.
+      masker.rest(header.tag, in.at, in.end);
       continue;
     }
     if (got != header_read::whole) {
-      if (open == 0) return;
+      if (open == 0) break;
       in.at = in.end;
       continue;
     }
+    const std::size_t left = in.end - in.at;
     const std::size_t value_end =
-        in.at + static_cast<std::size_t>(std::min<std::uint64_t>(header.length, in.end - in.at));
+        in.at + static_cast<std::size_t>(std::min<std::uint64_t>(header.length, left));
     if (header.is_template) {
       if (open < max_open_templates) {
         outer_ends[open++] = in.end;
@@ -198,9 +371,232 @@ void mask_template_value(std::span<const std::uint8_t> value, std::span<char> he
       }
       continue;
     }
-    mask_octets(header.tag, header.length, in.at, value_end);
+    masker.element(header.tag, header.length, in.at, value_end, header.length > left);
+    octets_read += value_end - in.at;
     in.at = value_end;
   }
+  return octets_read + masker.looked_at;
+}
+
+// The record scan.
+
+namespace {
+
+constexpr std::size_t min_number_digits = 12;
+constexpr std::size_t max_number_digits = 19;
+constexpr std::size_t min_cut_digits = 8;
+constexpr std::size_t min_pan_octets = 4;
+constexpr std::size_t max_pan_octets = 10;
+constexpr std::size_t max_track2_octets = 32;
+constexpr std::size_t max_track1_octets = 79;
+
+// The bytes at which a card number's header may start; everything else costs one look.
+enum trigger : std::uint8_t { no_trigger, pan_tag, track2_tag, track1_tag, two_octet_tag };
+constexpr std::array<std::uint8_t, 256> triggers = [] {
+  std::array<std::uint8_t, 256> t{};
+  t[0x5A] = pan_tag;
+  t[0x57] = track2_tag;
+  t[0x56] = track1_tag;
+  t[0x9F] = two_octet_tag;  // 9F6B
+  return t;
+}();
+
+bool is_ascii_digit(std::uint8_t b) {
+  return static_cast<unsigned>(b - '0') < 10U;
+}
+
+std::size_t words_for(std::size_t bytes) {
+  return (2 * bytes + 63) / 64;
+}
+
+// Luhn over `count` digits handed out by `digit(i)`, the check digit last.
+template <typename Digit>
+bool luhn_valid(std::size_t count, Digit digit) {
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned d = digit(count - 1 - i);
+    if (i % 2 == 1) {
+      d *= 2;
+      if (d > 9) d -= 9;
+    }
+    sum += d;
+  }
+  return sum % 10 == 0;
+}
+
+}  // namespace
+
+// One scan of one record: reads only below size, marks into the nibble map.
+struct record_scan {
+  hidden_nibbles& marks;
+  std::span<const std::uint8_t> record;
+
+  unsigned nibble(std::size_t n) const {
+    const std::uint8_t b = record[n / 2];
+    return n % 2 == 0 ? b >> 4U : b & 0xFU;
+  }
+
+  // A length of one octet, 81 L or 82 LL LL, wholly inside the record.
+  bool read_length(std::size_t at, std::size_t& length, std::size_t& value) const {
+    if (at >= record.size()) return false;
+    const std::uint8_t first = record[at];
+    const std::size_t following = first < 0x80 ? 0 : first == 0x81 ? 1 : first == 0x82 ? 2 : 3;
+    if (following == 3 || at + following >= record.size()) return false;
+    length = following == 0 ? first : record[at + 1];
+    if (following == 2) length = length << 8 | record[at + 2];
+    value = at + 1 + following;
+    return true;
+  }
+
+  void pan(std::size_t at) {
+    std::size_t length = 0, value = 0;
+    if (!read_length(at, length, value) || length < min_pan_octets || length > max_pan_octets)
+      return;
+    const std::size_t held = std::min(length, record.size() - value);
+    const std::size_t first = 2 * value;
+    const std::size_t nibbles = 2 * held;
+    std::size_t digits = 0;
+    while (digits < nibbles && nibble(first + digits) <= 9)
+      ++digits;
+    if (held < length) {
+      if (digits == nibbles && digits >= min_cut_digits) marks.mark(first, digits);
+      return;
+    }
+    for (std::size_t i = digits; i < nibbles; ++i)
+      if (nibble(first + i) != 0xF) return;
+    if (digits >= min_number_digits &&
+        luhn_valid(digits, [&](std::size_t i) { return nibble(first + i); }))
+      marks.mark(first, digits - clear_digits);
+  }
+
+  void track2(std::size_t at, bool maybe_cvm_limit) {
+    std::size_t length = 0, value = 0;
+    if (!read_length(at, length, value) || length < 1 || length > max_track2_octets) return;
+    const std::size_t held = std::min(length, record.size() - value);
+    const std::size_t first = 2 * value;
+    const std::size_t nibbles = 2 * held;
+    if (maybe_cvm_limit && length == card_cvm_limit_octets) {
+      bool separator = false;
+      for (std::size_t i = 0; i < nibbles; ++i)
+        separator = separator || nibble(first + i) == 0xD;
+      if (!separator) return;
+    }
+    std::size_t digits = 0;
+    while (digits < nibbles && nibble(first + digits) <= 9)
+      ++digits;
+    if (digits < nibbles) {
+      if (nibble(first + digits) == 0xD && digits >= min_number_digits &&
+          digits <= max_number_digits &&
+          luhn_valid(digits, [&](std::size_t i) { return nibble(first + i); }))
+        marks.mark(first, digits - clear_digits);
+      return;
+    }
+    if (held < length && digits >= min_cut_digits) marks.mark(first, digits);
+  }
+
+  void track1(std::size_t at) {
+    std::size_t length = 0, value = 0;
+    if (!read_length(at, length, value) || length < 1 || length > max_track1_octets) return;
+    const std::size_t held = std::min(length, record.size() - value);
+    const std::size_t end = value + held;
+    const std::size_t first = value < end && record[value] == 'B' ? value + 1 : value;
+    std::size_t digits = 0;
+    while (first + digits < end && is_ascii_digit(record[first + digits]))
+      ++digits;
+    if (first + digits < end) {
+      if (record[first + digits] == '^' && digits >= min_number_digits &&
+          digits <= max_number_digits &&
+          luhn_valid(digits, [&](std::size_t i) { return record[first + i] - unsigned{'0'}; }))
+        marks.mark(2 * first, 2 * (digits - clear_digits));
+      return;
+    }
+    if (held < length && digits >= min_cut_digits) marks.mark(2 * first, 2 * digits);
+  }
+
+  void ascii_run(std::size_t end, std::size_t run) {
+    if (run >= min_number_digits) marks.mark(2 * (end - run), 2 * (run - clear_digits));
+  }
+
+  void run() {
+    std::size_t run = 0;  // ASCII digits not hidden, just before i
+    for (std::size_t i = 0; i < record.size(); ++i) {
+      const std::uint8_t b = record[i];
+      // A byte that an earlier number's header already hides starts nothing.
+      const bool hidden = marks.any_ && (marks.nibble(2 * i) || marks.nibble(2 * i + 1));
+      if (is_ascii_digit(b) && !hidden) {
+        ++run;
+        continue;
+      }
+      ascii_run(i, run);
+      run = 0;
+      if (triggers[b] == no_trigger || hidden) continue;
+      switch (triggers[b]) {
+        case pan_tag:
+          pan(i + 1);
+          break;
+        case track2_tag:
+          track2(i + 1, false);
+          break;
+        case track1_tag:
+          track1(i + 1);
+          break;
+        default:
+          if (i + 1 < record.size() && record[i + 1] == 0x6B) track2(i + 2, true);
+      }
+    }
+    ascii_run(record.size(), run);
+  }
+};
+
+hidden_nibbles::hidden_nibbles(std::size_t max_bytes)
+    : words_(std::make_unique<std::uint64_t[]>(words_for(max_bytes) + 1)), capacity_(max_bytes) {}
+
+void hidden_nibbles::scan(std::span<const std::uint8_t> record) {
+  // Only the words the last record touched can be set.
+  if (any_) std::fill_n(words_.get(), words_for(size_), std::uint64_t{0});
+  any_ = false;
+  base_ = record.data();
+  size_ = std::min(record.size(), capacity_);
+  record_scan{*this, record.first(size_)}.run();
+}
+
+void hidden_nibbles::mark(std::size_t first_nibble, std::size_t count) noexcept {
+  for (std::size_t n = first_nibble; n < first_nibble + count && n < 2 * size_; ++n)
+    words_[n / 64] |= std::uint64_t{1} << (n % 64);
+  any_ = any_ || count > 0;
+}
+
+bool hidden_nibbles::offset_of(const std::uint8_t* at, std::size_t& offset) const noexcept {
+  const std::less_equal<const std::uint8_t*> not_after;
+  if (size_ == 0 || !not_after(base_, at) || not_after(base_ + size_, at)) return false;
+  offset = static_cast<std::size_t>(at - base_);
+  return true;
+}
+
+bool hidden_nibbles::hides_byte(const std::uint8_t* at) const noexcept {
+  return hides_any(at, 1);
+}
+
+bool hidden_nibbles::hides_any(const std::uint8_t* first, std::size_t n) const noexcept {
+  std::size_t offset = 0;
+  if (!any_ || n == 0 || !offset_of(first, offset)) return false;
+  const std::size_t end = 2 * std::min(offset + n, size_);
+  for (std::size_t i = 2 * offset; i < end; ++i)
+    if (nibble(i)) return true;
+  return false;
+}
+
+void hidden_nibbles::apply(const std::uint8_t* first, std::span<char> hex) const noexcept {
+  std::size_t offset = 0;
+  if (!any_ || hex.empty() || !offset_of(first, offset)) return;
+  const std::size_t count = std::min(hex.size(), 2 * (size_ - offset));
+  for (std::size_t i = 0; i < count; ++i)
+    if (nibble(2 * offset + i)) hex[i] = 'X';
+}
+
+const hidden_nibbles& nothing_hidden() {
+  static const hidden_nibbles none(0);
+  return none;
 }
 
 }  // namespace emvtlv

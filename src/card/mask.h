@@ -1,21 +1,33 @@
 // Card-number masking: the one place that decides which printed digits of a card
-// number are hidden. Every printer that can show a PAN runs its hex through here.
+// number, and which card codes, are hidden. Every printer that shows record bytes in
+// hex (or as text) runs them through here.
+//
+// Two layers, both applied to every value printed:
+// - The element rules, for elements the parse places: by tag and declared length.
+// - The record scan (hidden_nibbles), which looks at every offset of the record's
+//   bytes whatever their framing, so a card number read as part of another value, or
+//   cut short, or written as ASCII digits in a text field, is hidden too.
 //
 // Contract and limits:
 // - Works on printed hex (two characters a byte, upper case as the printers write it;
 //   the separators are recognised in either case) in place; the text keeps its length
 //   and form, masked characters become 'X'.
-// - A cut-short value is masked as far as it is printed: the rules apply to what the
-//   hex holds.
-// - Rules: 5A, all but the last four characters (trailing F pad kept and not counted);
-//   57, and 9F6B unless its declared length is 6 and it holds no D (Visa's Card CVM
-//   Limit), every character before the first D (all of it without one) but the last
-//   four; 56 (Track 1, ASCII), each PAN character, from after a leading 'B' (from the
-//   first character without one) up to the first '^', as "XX", but the last four.
-// - Nothing allocates; no read leaves the spans given.
+// - Element rules: 5A, all but the last four characters (trailing F pad kept and not
+//   counted); 57, and 9F6B unless its declared length is 6 and it holds no D (Visa's
+//   Card CVM Limit), every character before the first D (all of it without one) but
+//   the last four; 56 (Track 1, ASCII), each PAN character, from after a leading 'B'
+//   (from the first character without one) up to the first '^', as "XX", but the last
+//   four. A value cut short by the record's end hides every digit it shows.
+// - Sensitive authentication data (the decoding modes only; the classic console's
+//   output is fixed): the discretionary data of 57 and 9F6B after the service code and
+//   of 56 after the expiry and service code, and the whole of 9F1F, 9F20 and 99.
+// - Nothing allocates but hidden_nibbles' storage, made once; no read leaves the spans
+//   given.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -27,19 +39,26 @@ enum class card_mask : std::uint8_t { none, pan, track2, track1 };
 // big-endian number; `hex` is its value as printed.
 card_mask card_mask_for(std::uint64_t tag, std::uint64_t declared_length, std::string_view hex);
 
-// Masks the printed hex of one value under `rule`.
-void apply_card_mask(card_mask rule, std::span<char> hex);
+// Masks the printed hex of one value under `rule`; `cut_short` (the declared length runs
+// past the record) hides every digit.
+void apply_card_mask(card_mask rule, std::span<char> hex, bool cut_short = false);
+
+// Hides the sensitive authentication data of one value printed in hex: see above.
+void hide_authentication_data(std::uint64_t tag, card_mask rule, std::span<char> hex);
+
+// Whether the decoding modes hide the whole value of this tag (9F1F, 9F20, 99).
+bool is_hidden_whole(std::uint64_t tag);
 
 // Whether a tag (octets as one big-endian number) is a template: its first octet has
 // bit 20 set, so its value is itself a run of elements.
 bool is_template_tag(std::uint64_t tag);
 
-// How a template's value is cut into elements. console: as the classic console's
-// walk reads them, lengths short or 81 to 83; an element whose header cannot be read
-// ends its template. tree: as the tree parser reads them, lengths up to 84; an element
-// whose length cannot be read (80, 85 and up) holds every byte left in its template,
-// masked under its own tag's rule and still read on as elements; one cut short by the
-// end ends its template.
+// How a template's value is cut into elements, and for which output. console: as the
+// classic console reads lengths (short, 81 to 83), discretionary data shown. tree: as
+// the tree parser reads them (up to 84), discretionary data hidden. In both, an element
+// whose length cannot be read (80, or a longer field) holds every byte left in its
+// template, masked under its own tag's rule and still read on as elements; one whose
+// header is cut short by its template's end ends that template.
 enum class template_framing : std::uint8_t { console, tree };
 
 // A template's value printed as one hex string (`hex` shows `value`, two characters
@@ -49,11 +68,62 @@ enum class template_framing : std::uint8_t { console, tree };
 //   number of octets; lengths as `framing` says.
 // - Templates nest to any depth (no recursion); each element is read inside the
 //   template that holds it. One whose value runs past that template's end is cut at
-//   the end and masked as far as it goes. One that ends its template (see framing):
-//   the walk goes on after it in the template around it, and stops at the outermost
-//   level. Past 128 open templates deeper ones are walked as part of the one around
-//   them (their own ends are not kept).
-void mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
-                         template_framing framing);
+//   the end and masked as far as it goes. One cut short: the walk goes on after it in
+//   the template around it, and stops at the outermost level. Past 128 open templates
+//   deeper ones are walked as part of the one around them (their own ends are not kept).
+// - One pass: a rule applied to the bytes left after an unreadable length is not applied
+//   again to a part of them it already covered. Returns the octets and characters looked
+//   at, which stays within a small multiple of the value's size.
+std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
+                                template_framing framing);
+
+// The nibbles of one record that print as X wherever they show, found by a scan of
+// every offset of the record's bytes, however they are framed. At every offset, with a
+// length of one octet, 81 L or 82 LL LL:
+// - 5A of 4 to 10 octets, whole, 12 or more digits (then only F pad), Luhn-valid: all
+//   digits but the last four. Cut short by the record's end, only digits, 8 or more: all.
+// - 57, or 9F6B (unless 6 octets with no D), of 1 to 32 octets: 12 to 19 digits, then D,
+//   Luhn-valid: all but the last four. No D, cut short, only digits, 8 or more: all.
+// - 56 of 1 to 79 octets: after a leading 'B', 12 to 19 ASCII digits then '^',
+//   Luhn-valid: all but the last four. Cut short before any '^', only digits, 8 or more:
+//   all.
+// - Any run of 12 or more bytes 30 to 39: all but the last four of the run.
+// A byte already hidden starts nothing and ends a run, so what the hidden digits are
+// cannot change what else is hidden. Most records mark nothing; the scan then costs one
+// table look-up a byte.
+class hidden_nibbles {
+ public:
+  // Storage for records of up to `max_bytes` bytes, made once.
+  explicit hidden_nibbles(std::size_t max_bytes);
+
+  // Scans the record (its first max_bytes bytes) and keeps the marks until the next
+  // scan. The record must stay where it is while the marks are used.
+  void scan(std::span<const std::uint8_t> record);
+
+  bool any() const noexcept { return any_; }
+  // Whether either nibble of the record byte at `at` is hidden (false for a byte that
+  // is not in the scanned record).
+  bool hides_byte(const std::uint8_t* at) const noexcept;
+  // Whether any nibble of the n record bytes from `first` is hidden.
+  bool hides_any(const std::uint8_t* first, std::size_t n) const noexcept;
+  // Writes X over the hidden nibbles in `hex`, the printed form (two characters a byte)
+  // of the record bytes from `first`; hex of bytes outside the record is left alone.
+  void apply(const std::uint8_t* first, std::span<char> hex) const noexcept;
+
+ private:
+  bool nibble(std::size_t n) const noexcept { return (words_[n / 64] >> (n % 64) & 1U) != 0; }
+  void mark(std::size_t first_nibble, std::size_t count) noexcept;
+  bool offset_of(const std::uint8_t* at, std::size_t& offset) const noexcept;
+
+  std::unique_ptr<std::uint64_t[]> words_;
+  std::size_t capacity_ = 0;  // bytes
+  const std::uint8_t* base_ = nullptr;
+  std::size_t size_ = 0;
+  bool any_ = false;
+  friend struct record_scan;
+};
+
+// Marks of nothing: for printers that show bytes of no scanned record.
+const hidden_nibbles& nothing_hidden();
 
 }  // namespace emvtlv

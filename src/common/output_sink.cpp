@@ -14,6 +14,11 @@ void output_sink::grow(std::size_t n) {
   limit_ = storage_.get() + capacity;
 }
 
+void output_sink::spill() {
+  if (!spill_failed_) spill_failed_ = !spill_.write(spill_.context, view().data(), size());
+  clear();
+}
+
 std::span<char> put_hex_bytes(output_sink& out, record_view bytes, std::uint64_t n) {
   const std::span<const std::uint8_t> held = bytes.held(n);
   char* const text = out.extend(2 * held.size());

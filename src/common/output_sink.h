@@ -1,5 +1,7 @@
 // The output sink: decoding code appends its text here and never writes to a stream.
 // The console drains it to standard output in large blocks; tests read it as a string.
+// A sink given somewhere to spill to passes its text on whenever a writer, between two
+// lines, finds it holding more than spill_bound: a record's output never waits whole.
 #pragma once
 
 #include <cstddef>
@@ -40,13 +42,37 @@ class output_sink {
   // Keeps the storage, so a sink reused for every record allocates only while it grows.
   void clear() noexcept { end_ = storage_.get(); }
 
+  // Where spilled text goes (shaped as the console's output_target); `write` returns
+  // false when the output is gone. Setting it clears a failure from before.
+  struct spill_target {
+    void* context = nullptr;
+    bool (*write)(void* context, const char* data, std::size_t size) = nullptr;
+  };
+  void spill_to(spill_target target) noexcept {
+    spill_ = target;
+    spill_failed_ = false;
+  }
+  // Between lines only: passes everything held on when it is more than `bound`.
+  void spill_if_over(std::size_t bound) {
+    if (spill_.write != nullptr && size() > bound) spill();
+  }
+  // Whether a spill found the output gone (what it held is dropped).
+  bool spill_failed() const noexcept { return spill_failed_; }
+
  private:
   void grow(std::size_t n);
+
+  void spill();
 
   std::unique_ptr<char[]> storage_;
   char* end_ = nullptr;
   char* limit_ = nullptr;
+  spill_target spill_;
+  bool spill_failed_ = false;
 };
+
+// What a writer lets a sink hold before it spills, when it can.
+inline constexpr std::size_t spill_bound = 64 * 1024;
 
 // One byte as two upper-case hexadecimal digits ("%02X").
 inline void put_hex_byte(output_sink& out, std::uint8_t byte) {

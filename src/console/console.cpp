@@ -274,6 +274,7 @@ int run_console(input_source in, output_target out, const console_options& optio
   line_label label;
   std::array<char, line_buffer_size> line{};
   std::array<std::uint8_t, record_buffer_size> record{};
+  hidden_nibbles hidden(record_buffer_size);  // the record scan's marks, made once
   const bool talk = !options.quiet;
 
   if (talk) sink.append(banner);
@@ -297,12 +298,12 @@ int run_console(input_source in, output_target out, const console_options& optio
     const std::int32_t count = decode_line(text, line, record);
     if (options.line_numbers) {
       record_output.clear();
-      process_emv(record, count, record_output);
+      process_emv(record, count, record_output, hidden);
       append_labelled(sink, record_output.view(), label.view());
       // A piece of a longer line keeps its number for the next piece.
       if (text.ends_with('\n')) label.next();
     } else {
-      process_emv(record, count, sink);
+      process_emv(record, count, sink, hidden);
     }
     if (sink.size() >= output_block_size && !drain(sink, out)) return 1;
   }

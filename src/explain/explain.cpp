@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 
+#include "card/mask.h"
 #include "emv/elements.h"
 #include "explain/explainers.h"
 
@@ -45,6 +46,8 @@ constexpr std::array explained_tags = {
     explained_tag{0x9F0E, explain::explain_tvr},
     explained_tag{0x9F0F, explain::explain_tvr},
     explained_tag{0x9F1A, explain::explain_country},
+    explained_tag{0x9F1F, explain::explain_hidden_text},
+    explained_tag{0x9F20, explain::explain_hidden_digits},
     explained_tag{0x9F21, explain::explain_time},
     explained_tag{0x9F27, explain::explain_cid},
     explained_tag{0x9F33, explain::explain_terminal_capabilities},
@@ -108,6 +111,13 @@ bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::
       std::lower_bound(explained_tags.begin(), explained_tags.end(), tag,
                        [](const explained_tag& e, std::uint64_t t) { return e.tag < t; });
   if (it != explained_tags.end() && it->tag == tag) {
+    // Track 2 shows the hidden digits as X; no other coding's explanation could.
+    const bool hidden_digits =
+        context.hidden != nullptr && context.hidden->hides_any(value.data(), value.size());
+    if (hidden_digits && tag != 0x57 && tag != 0x9F6B && !is_hidden_whole(tag)) {
+      explain::emit(out, explain_kind::meaning, {}, "holds card-number digits: not explained");
+      return true;
+    }
     it->explain(value, context, out);
     return true;
   }
@@ -115,15 +125,11 @@ bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::
   if (tag == 0x56) return false;
   const emv_element* element = find_emv_element(tag);
   if (element == nullptr || element->constructed) return false;
-  switch (element->format) {
-    case emv_format::a:
-    case emv_format::an:
-    case emv_format::ans:
-      explain::explain_text(value, context, out);
-      return true;
-    default:
-      return false;
-  }
+  if (element->format != emv_format::a && element->format != emv_format::an &&
+      element->format != emv_format::ans)
+    return false;
+  explain::explain_text(value, context, out);
+  return true;
 }
 
 }  // namespace emvtlv

@@ -8,7 +8,10 @@
 //   names from the ISO tables, which are UTF-8 as the iso-codes package has them.
 // - A value gets an explanation only when it has the length its coding needs;
 //   otherwise one problem item says what was expected ("AIP: 2 bytes expected, 3 given").
-// - Card numbers are masked as everywhere else (card/mask.h).
+// - Card numbers are masked as everywhere else (card/mask.h): a text shows the record
+//   scan's hidden digits as X, a value holding some that no text shows is not explained,
+//   and sensitive authentication data (Track 2's discretionary data, 9F1F, 9F20) is
+//   only counted ("discretionary data: 13 digits, hidden").
 // - Facts that depend on the contactless kernel or are new in EMV 4.4 say so.
 #pragma once
 
@@ -17,6 +20,8 @@
 #include <string_view>
 
 namespace emvtlv {
+
+class hidden_nibbles;
 
 enum class explain_kind : std::uint8_t {
   meaning,  // what the whole value says (a date, an amount, a code's name, quoted text)
@@ -37,6 +42,8 @@ struct explain_output {
 // Facts elsewhere in the same record that change how a value reads.
 struct explain_context {
   int currency_exponent = -1;  // 5F36 when the record has one, else -1
+  // The record scan's marks for the record the values lie in; null: nothing hidden.
+  const hidden_nibbles* hidden = nullptr;
 };
 
 // Explains the value of a primitive element. `value` is what the record holds of it,

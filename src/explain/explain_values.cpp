@@ -208,13 +208,31 @@ unsigned nibble_at(bytes v, std::size_t i) {
   return i % 2 == 0 ? v[i / 2] >> 4U : v[i / 2] & 0xFU;
 }
 
+// "discretionary data: 13 digits, hidden": sensitive authentication data is counted,
+// never shown.
+void emit_hidden_count(explain_output out, std::size_t count, std::string_view unit) {
+  text_buffer<40> t;
+  put_number(t, static_cast<unsigned>(count));
+  t.put(' ');
+  t.put(unit);
+  if (count != 1) t.put('s');
+  t.put(", hidden");
+  emit(out, explain_kind::field, "discretionary data", t.view());
+}
+
 }  // namespace
 
-void explain_text(bytes v, const explain_context&, explain_output out) {
+void explain_text(bytes v, const explain_context& c, explain_output out) {
   text_buffer<4 * text_limit + 8> t;
   t.put('"');
-  for (std::uint8_t b : v.first(std::min(v.size(), text_limit)))
+  for (const std::uint8_t& b : v.first(std::min(v.size(), text_limit))) {
+    // A card number written as text shows as the hex does: its hidden digits as X.
+    if (c.hidden != nullptr && c.hidden->hides_byte(&b)) {
+      t.put('X');
+      continue;
+    }
     put_escaped(t, b);
+  }
   t.put('"');
   if (v.size() > text_limit) t.put("...");
   emit(out, explain_kind::meaning, {}, t.view());
@@ -417,7 +435,7 @@ void explain_service_code(bytes v, const explain_context&, explain_output out) {
   explain_service_digits(std::span<const unsigned, 3>(d.data() + 1, 3), out);
 }
 
-void explain_track2(bytes v, const explain_context&, explain_output out) {
+void explain_track2(bytes v, const explain_context& c, explain_output out) {
   constexpr std::size_t max_bytes = 19;
   if (v.size() > max_bytes) {
     wrong_length(out, "Track 2", "at most 19 bytes", v.size());
@@ -444,6 +462,7 @@ void explain_track2(bytes v, const explain_context&, explain_output out) {
   text_buffer<2 * max_bytes> pan;
   nibbles_text(0, separator, pan);
   apply_card_mask(card_mask::pan, std::span<char>(pan.chars.data(), pan.size));
+  if (c.hidden != nullptr) c.hidden->apply(v.data(), std::span<char>(pan.chars.data(), pan.size));
   emit(out, explain_kind::field, "PAN", pan.view());
 
   const std::size_t expiry = separator + 1;
@@ -494,10 +513,20 @@ void explain_track2(bytes v, const explain_context&, explain_output out) {
   }
 
   if (end > service + 3) {
-    text_buffer<2 * max_bytes> rest;
-    nibbles_text(service + 3, end, rest);
-    emit(out, explain_kind::field, "discretionary data", rest.view());
+    // Card codes (CVV, dCVV, PVV) stand here: only their count is told.
+    emit_hidden_count(out, end - service - 3, "digit");
   }
+}
+
+void explain_hidden_text(bytes v, const explain_context&, explain_output out) {
+  emit_hidden_count(out, v.size(), "character");
+}
+
+void explain_hidden_digits(bytes v, const explain_context&, explain_output out) {
+  std::size_t digits = 2 * v.size();
+  while (digits > 0 && nibble_at(v, digits - 1) == 0xF)
+    --digits;
+  emit_hidden_count(out, digits, "digit");
 }
 
 }  // namespace emvtlv::explain

@@ -58,5 +58,7 @@ void explain_transaction_type(bytes v, const explain_context& c, explain_output 
 void explain_priority(bytes v, const explain_context& c, explain_output out);          // 87
 void explain_service_code(bytes v, const explain_context& c, explain_output out);      // 5F30
 void explain_track2(bytes v, const explain_context& c, explain_output out);  // 57, 9F6B as Track 2
+void explain_hidden_text(bytes v, const explain_context& c, explain_output out);    // 9F1F
+void explain_hidden_digits(bytes v, const explain_context& c, explain_output out);  // 9F20
 
 }  // namespace emvtlv::explain

@@ -35,6 +35,8 @@ int run_tree_mode(input_source in, output_target out, const tree_mode_options& o
   output_sink& sink = state.sink;
   reader->reset();
   sink.clear();
+  // A record with a large output passes it on as it is made.
+  sink.spill_to({out.context, out.write});
   const tree_text_options text{options.line_numbers, options.explain};
   const json_options json{options.explain};
 
@@ -59,6 +61,7 @@ int run_tree_mode(input_source in, output_target out, const tree_mode_options& o
     } else {
       write_tree_text(line, tree, text, sink);
     }
+    if (sink.spill_failed()) return 1;
     if (sink.size() >= output_block_size && !drain(sink, out)) return 1;
   }
 }

@@ -4,6 +4,9 @@
 // Contract and limits:
 // - Input comes in blocks from the source; a line of any length costs no memory
 //   beyond one block and one record (at most 65,536 bytes).
+// - A record's output goes out as it is made once more than 64 KiB of it waits; the
+//   text tree stops indenting past a depth of 32 ("[depth 40] 70 ..."), so output is
+//   linear in the input and memory flat however deep the templates nest.
 // - Everything written so far is drained before a read that may block, so a prompt
 //   (printed only when asked for, for a person at a terminal) is seen before typing.
 // - End of input: status 0 (after a newline when prompting). A read error: status 1.

@@ -9,11 +9,18 @@
 namespace emvtlv {
 
 void process_emv(std::span<const std::uint8_t> record, std::int32_t count, output_sink& out) {
+  hidden_nibbles hidden(record.size());
+  process_emv(record, count, out, hidden);
+}
+
+void process_emv(std::span<const std::uint8_t> record, std::int32_t count, output_sink& out,
+                 hidden_nibbles& hidden) {
   const record_view whole(record, count);
+  hidden.scan(whole.held(whole.remaining()));
   std::int32_t remaining = static_cast<std::int32_t>(whole.remaining());
   std::uint64_t offset = 0;
   while (remaining > 0) {
-    const std::uint64_t consumed = process_tlv(whole.shifted(offset), remaining, out);
+    const std::uint64_t consumed = process_tlv(whole.shifted(offset), remaining, out, hidden);
     // Every step consumes at least one byte; one that consumes more than remains
     // leaves a negative count, which ends the walk. Consumed counts stay far below
     // 2^31 (a header of at most a record plus 3 octets, a length of at most FFFF).
@@ -23,7 +30,8 @@ void process_emv(std::span<const std::uint8_t> record, std::int32_t count, outpu
   }
 }
 
-std::uint64_t process_tlv(record_view element, std::int32_t remaining, output_sink& out) {
+std::uint64_t process_tlv(record_view element, std::int32_t remaining, output_sink& out,
+                          const hidden_nibbles& hidden) {
   std::uint64_t position = 0;
   const std::uint64_t tag = get_tag(element, position);
   if (find_tag(tag, out) == 0) {
@@ -38,20 +46,20 @@ std::uint64_t process_tlv(record_view element, std::int32_t remaining, output_si
   const record_view value = element.shifted(position);
   switch (tag) {
     case 0x42:
-      read_iin(value, length, available, out);
+      read_iin(value, length, available, out, hidden);
       break;
     case 0x5A:
-      read_pan(value, length, available, out);
+      read_pan(value, length, available, out, hidden);
       break;
     case 0x57:
-      read_track2(value, length, available, out);
+      read_track2(value, length, available, out, hidden);
       break;
     default:
       // A template prints as one string too, but the card numbers inside are hidden.
       if (is_template_tag(tag)) {
-        read_template(value, length, available, out);
+        read_template(value, length, available, out, hidden);
       } else {
-        read_value(value, length, available, out);
+        read_value(value, length, available, out, hidden);
       }
   }
   return position + length;
@@ -92,11 +100,12 @@ std::uint64_t get_length(record_view element, std::uint64_t& position, output_si
   return length;
 }
 
-void read_value(record_view value, std::uint64_t length, std::uint64_t available,
-                output_sink& out) {
+void read_value(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out,
+                const hidden_nibbles& hidden) {
   // Every octet is printed, 00 included: a counter of 0001 or a currency code of
   // 0978 is data, not the end of the value.
-  put_hex_bytes(out, value, std::min(length, available));
+  const std::uint64_t shown = std::min(length, available);
+  hidden.apply(value.held(shown).data(), put_hex_bytes(out, value, shown));
   out.put('\n');
 }
 

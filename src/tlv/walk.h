@@ -12,18 +12,25 @@
 #include <cstdint>
 #include <span>
 
+#include "card/mask.h"
 #include "common/output_sink.h"
 #include "common/record_view.h"
 
 namespace emvtlv {
 
-// Walks a whole record of `count` bytes held in `record`.
+// Walks a whole record of `count` bytes held in `record`. `hidden` is storage for the
+// record scan's marks (at least max_record_bytes), made once by the caller; without
+// it the walk makes its own.
+void process_emv(std::span<const std::uint8_t> record, std::int32_t count, output_sink& out,
+                 hidden_nibbles& hidden);
 void process_emv(std::span<const std::uint8_t> record, std::int32_t count, output_sink& out);
 
 // Decodes and prints the element starting at `element`; `remaining` is the record
 // bytes from there to the end. Returns how many bytes the walk skips: the header plus
 // the declared length, or all that remains after an unknown tag.
-std::uint64_t process_tlv(record_view element, std::int32_t remaining, output_sink& out);
+// Every record byte printed is shown as `hidden` says.
+std::uint64_t process_tlv(record_view element, std::int32_t remaining, output_sink& out,
+                          const hidden_nibbles& hidden = nothing_hidden());
 
 // Returns the tag number (octets big-endian, high octets lost past 64 bits) and adds
 // the number of tag octets to `position`.
@@ -35,6 +42,7 @@ std::uint64_t get_length(record_view element, std::uint64_t& position, output_si
 
 // The generic value printer: every copied octet, min(length, available) of them, in
 // hex, then a newline.
-void read_value(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out);
+void read_value(record_view value, std::uint64_t length, std::uint64_t available, output_sink& out,
+                const hidden_nibbles& hidden = nothing_hidden());
 
 }  // namespace emvtlv

@@ -181,12 +181,16 @@ struct text_writer {
 
 }  // namespace
 
-tree_parser::tree_parser() : nodes_(std::make_unique_for_overwrite<tree_node[]>(node_capacity)) {}
+tree_parser::tree_parser()
+    : nodes_(std::make_unique_for_overwrite<tree_node[]>(node_capacity)),
+      hidden_(max_tree_record_bytes) {}
 
 tree_result tree_parser::parse(std::span<const std::uint8_t> record) {
   const auto size = static_cast<std::uint32_t>(std::min(record.size(), max_tree_record_bytes));
   const record_view view(record, static_cast<std::int32_t>(size));
+  hidden_.scan(record.first(size));
   tree_result result;
+  result.hidden = &hidden_;
   if (size >= 2 && looks_like_status(view.at(size - 2), view.at(size - 1))) {
     const parse_outcome before = parse_elements(view, size - 2, nodes_.get());
     if (!before.any_problem) {

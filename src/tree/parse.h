@@ -29,6 +29,8 @@
 #include <span>
 #include <string_view>
 
+#include "card/mask.h"
+
 namespace emvtlv {
 
 enum class node_problem : std::uint8_t {
@@ -66,6 +68,8 @@ constexpr std::size_t max_tree_nodes(std::size_t bytes) {
 
 struct tree_result {
   std::span<const tree_node> nodes;
+  // The record scan's marks (card/mask.h): what every printer of this record hides.
+  const hidden_nibbles* hidden = &nothing_hidden();
   bool has_status = false;
   std::uint16_t status = 0;  // the status word, when has_status
 };
@@ -73,12 +77,13 @@ struct tree_result {
 class tree_parser {
  public:
   tree_parser();
-  // Parses `record` (at most max_tree_record_bytes are read). The result's nodes
-  // stay valid until the next call.
+  // Parses `record` (at most max_tree_record_bytes are read) and scans it for card
+  // numbers. The result's nodes and marks stay valid until the next call.
   tree_result parse(std::span<const std::uint8_t> record);
 
  private:
   std::unique_ptr<tree_node[]> nodes_;
+  hidden_nibbles hidden_;
 };
 
 // The problem's message as printed (numbers filled in), written into `buffer` (64

@@ -141,10 +141,12 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
   out.append(",\"elements\":[");
   if (line.what == hex_line::kind::record) {
     const std::span<const std::uint8_t> record = line.bytes;
+    // Between two nodes the text so far is whole, and may be passed on.
     const explain_context context = options.explain ? context_of(tree, record) : explain_context{};
     std::uint32_t depth = 0;  // open "elements" arrays below the top
     bool first = true;
     for (const tree_node& node : tree.nodes) {
+      out.spill_if_over(spill_bound);
       for (; depth > node.depth; --depth) {
         out.append("]}");
         first = false;  // the template just closed was an element of this level
@@ -152,7 +154,7 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
       if (!first) out.put(',');
       first = false;
       out.append("{\"tag\":\"");
-      put_node_tag(node, record, out);
+      put_node_tag(node, record, *tree.hidden, out);
       out.put('"');
       const std::string_view name = node.problem == node_problem::tag_cut_short
                                         ? std::string_view()
@@ -171,7 +173,7 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
         // "masked" promises an X in the value: a card number too short to hide any
         // digit, or one cut to its last four, is printed whole and not flagged.
         const std::size_t value_start = out.size();
-        const bool masked = put_node_value(node, record, out) &&
+        const bool masked = put_node_value(node, record, *tree.hidden, out) &&
                             out.view().substr(value_start).find('X') != std::string_view::npos;
         out.put('"');
         if (masked) out.append(",\"masked\":true");

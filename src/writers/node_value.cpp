@@ -9,7 +9,8 @@
 
 namespace emvtlv {
 
-bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record, output_sink& out) {
+bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
+                    const hidden_nibbles& hidden, output_sink& out) {
   const std::span<const std::uint8_t> value = record.subspan(node.value_offset, node.value_size);
   char* const hex = out.extend(2 * value.size());
   encode_hex_unchecked(value.data(), value.size(), hex);
@@ -21,11 +22,10 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
     // The bytes left after a header we cannot read may still be elements, or, under
     // a card-number tag, the card number itself.
     mask_template_value(value, printed, template_framing::tree);
-    apply_card_mask(rule, printed);
-    return shown.find('X') != std::string_view::npos;
   }
-  if (rule == card_mask::none) return false;
-  apply_card_mask(rule, printed);
+  apply_card_mask(rule, printed, node.problem == node_problem::runs_past_end);
+  hide_authentication_data(node.tag, rule, printed);
+  hidden.apply(value.data(), printed);
   return shown.find('X') != std::string_view::npos;
 }
 
@@ -38,6 +38,7 @@ std::string_view node_name(const tree_node& node, std::span<const std::uint8_t>)
 
 explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record) {
   explain_context context;
+  context.hidden = tree.hidden;
   for (const tree_node& node : tree.nodes) {
     if (node.tag != 0x5F36 || node.tag_size != 2 || node.value_size != 1) continue;
     const std::uint8_t digits = record[node.value_offset];
@@ -54,9 +55,12 @@ void put_number(output_sink& out, std::uint64_t n) {
   out.append(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
 }
 
-void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record, output_sink& out) {
+void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record,
+                  const hidden_nibbles& hidden, output_sink& out) {
   const std::span<const std::uint8_t> tag = record.subspan(node.offset, node.tag_size);
-  encode_hex_unchecked(tag.data(), tag.size(), out.extend(2 * tag.size()));
+  char* const hex = out.extend(2 * tag.size());
+  encode_hex_unchecked(tag.data(), tag.size(), hex);
+  hidden.apply(tag.data(), {hex, 2 * tag.size()});
 }
 
 }  // namespace emvtlv

@@ -16,9 +16,12 @@
 
 namespace emvtlv {
 
-// The node's value (or the bytes it holds after a problem), as hex in `out`. Returns
-// true when some of it shows masked (an X).
-bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record, output_sink& out);
+// The node's value (or the bytes it holds after a problem), as hex in `out`: card
+// numbers masked by the element rules and the record scan's marks, a value cut short
+// with no digit shown, and sensitive authentication data hidden. Returns true when
+// some of it shows masked (an X).
+bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
+                    const hidden_nibbles& hidden, output_sink& out);
 
 // True when the node holds bytes to print rather than children: a primitive element,
 // or a template whose header could not be read, which keeps the bytes left.
@@ -36,7 +39,8 @@ explain_context context_of(const tree_result& tree, std::span<const std::uint8_t
 // A count in decimal.
 void put_number(output_sink& out, std::uint64_t n);
 
-// The node's tag octets as upper-case hex.
-void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record, output_sink& out);
+// The node's tag octets as upper-case hex, hidden nibbles as X.
+void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record,
+                  const hidden_nibbles& hidden, output_sink& out);
 
 }  // namespace emvtlv

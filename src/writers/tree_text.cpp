@@ -1,5 +1,6 @@
 #include "writers/tree_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -9,8 +10,17 @@
 namespace emvtlv {
 namespace {
 
+// Deeper levels than this are not indented further: the line says its depth instead,
+// so a line costs the same however deep it stands.
+constexpr std::uint64_t max_indent_levels = 32;
+
 void put_indent(output_sink& out, std::uint64_t levels) {
-  std::memset(out.extend(2 * levels), ' ', 2 * levels);
+  const std::uint64_t shown = std::min(levels, max_indent_levels);
+  std::memset(out.extend(2 * shown), ' ', 2 * shown);
+  if (levels <= max_indent_levels) return;
+  out.append("[depth ");
+  put_number(out, levels);
+  out.append("] ");
 }
 
 struct line_start {
@@ -35,7 +45,7 @@ void put_explain_item(void* context, explain_kind, std::uint32_t level, std::str
   output_sink& out = *lines.out;
   lines.start.put(out);
   // One reservation for the whole line: explain mode writes many short lines.
-  const std::size_t indent = 2 * (lines.depth + 1 + level);
+  const std::size_t indent = 2 * (std::min(lines.depth, max_indent_levels) + 1 + level);
   const std::size_t labelled = label.empty() ? 0 : label.size() + 2;
   const std::size_t size = indent + 2 + labelled + text.size() + 1;
   char* at = out.extend(size);
@@ -91,7 +101,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
   for (const tree_node& node : tree.nodes) {
     start.put(out);
     put_indent(out, node.depth);
-    put_node_tag(node, record, out);
+    put_node_tag(node, record, *tree.hidden, out);
     const std::string_view name =
         node.problem == node_problem::tag_cut_short ? std::string_view() : node_name(node, record);
     if (name.empty()) {
@@ -106,7 +116,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
       out.put(':');
       if (node.value_size > 0) {
         out.put(' ');
-        put_node_value(node, record, out);
+        put_node_value(node, record, *tree.hidden, out);
       }
     }
     if (node.problem != node_problem::none) put_problem(node, out);
@@ -116,6 +126,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
       explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
                     context, explain_output{&lines, put_explain_item});
     }
+    out.spill_if_over(spill_bound);
   }
   if (tree.has_status) {
     start.put(out);
