@@ -20,7 +20,8 @@ namespace {
 // The console is not run: it shows discretionary data, or the record is spaced hex,
 // which it reads in shifted pairs.
 constexpr unsigned decoding_only = 1;
-constexpr unsigned known_leak = 2;  // not hidden yet: skipped
+// A known fault of the masking, a leak or text hidden that must show: skipped.
+constexpr unsigned known_leak = 2;
 
 // `record` is hex with placeholders, each {K n[/m][:a-b]}: a digit string of n
 // characters, or its characters a to b (b alone: 0 to b):
@@ -118,64 +119,67 @@ std::vector<placement> placements() {
       {"70 1A 5A 08 {P16} 5F 24 03 27 12 31 5F 2A 02 09 78 00", "0010", decoding_only},
       // Misframed: a card element inside another element's value, or after a
       // template that ends inside it.
-      {"9F11205A08{P16}", "0010", known_leak},
-      {"9F11179F6B8111{P16}D27122011143804489", "0010", known_leak},
-      {"73141F5711{P16}D27122011143804489", "0010", known_leak},
+      {"9F11205A08{P16}", "0010"},
+      {"9F11179F6B8111{P16}D27122011143804489", "0010"},
+      {"73141F5711{P16}D27122011143804489", "0010"},
       {"700A5711{P16}D27122011143804489"},
-      {"5F24025A08{P16}", "", known_leak},
+      {"5F24025A08{P16}"},
       // After a length the console cannot read inside a template, and at the top.
-      {"70149F26805A08{P16}5F2403271231", "0010", known_leak},
-      {"70149F26845A08{P16}5F2403271231", "0010", known_leak},
-      {"70149F26855A08{P16}5F2403271231", "0010", known_leak},
-      {"70149F26FF5A08{P16}5F2403271231", "0010", known_leak},
-      {"700D9F10805A08{P16}", "0010", known_leak},
+      {"70149F26805A08{P16}5F2403271231", "0010"},
+      {"70149F26845A08{P16}5F2403271231", "0010"},
+      {"70149F26855A08{P16}5F2403271231", "0010"},
+      {"70149F26FF5A08{P16}5F2403271231", "0010"},
+      {"700D9F10805A08{P16}", "0010"},
       {"9F26805A08{P16}", "0010"},
       {"9F26FF5A08{P16}", "0010"},
       // Cut short by the record's end, in a template.
-      {"701A5A08{P16:12}", "", known_leak},
-      {"77129F6B0A{P16:13}", "", known_leak},
+      {"701A5A08{P16:12}"},
+      {"77129F6B0A{P16:13}"},
       // Text tags holding a card number in ASCII, as a track 1 image.
-      {"9F1F11{A16}5E", "", known_leak},
-      {"9F2011{A16}5E", "", known_leak},
-      {"5F2011{A16}5E", "{A16:12-16}5E", known_leak},
-      {"5011{A16}5E", "{A16:12-16}5E", known_leak},
-      {"9F1211{A16}5E", "{A16:12-16}5E", known_leak},
-      {"9F0B11{A16}5E", "{A16:12-16}5E", known_leak},
-      {"9F4E11{A16}5E", "{A16:12-16}5E", known_leak},
-      {"9F1F18{A16}5E32323132323031", "", decoding_only | known_leak},
-      {"70139F1F11{A16}5E", "", known_leak},
+      {"9F1F11{A16}5E"},
+      {"9F2011{A16}5E"},
+      {"5F2011{A16}5E", "{A16:12-16}5E"},
+      {"5011{A16}5E", "{A16:12-16}5E"},
+      {"9F1211{A16}5E", "{A16:12-16}5E"},
+      {"9F0B11{A16}5E", "{A16:12-16}5E"},
+      {"9F4E11{A16}5E", "{A16:12-16}5E"},
+      {"9F1F18{A16}5E32323132323031", "", decoding_only},
+      {"70139F1F11{A16}5E"},
       // Runs of ASCII digits, Luhn-valid or not: 12 and more hide all but their last
       // four, 11 hide nothing; a run may go on into the next element's header.
       {"DF010B{R11/0}", "{R11/0}"},
       {"9F120B{R11/0}", "{R11/0}"},
-      {"9F120C{R12}", "{R12:8-12}", known_leak},
-      {"9F1213{R19}", "{R19:15-19}", known_leak},
-      {"9F1014{R20}", "{R20:16-20}", known_leak},
-      {"DF010C{A12}", "{A12:8-12}", known_leak},
-      {"9F0B13{A19}", "{A19:15-19}", known_leak},
-      {"9F1014{A20}", "{A20:16-20}", known_leak},
-      {"500C{R12/9}34023535", "{R12/9:9-12}3402", known_leak},
+      {"9F120C{R12}", "{R12:8-12}"},
+      {"9F1213{R19}", "{R19:15-19}"},
+      {"9F1014{R20}", "{R20:16-20}"},
+      {"DF010C{A12}", "{A12:8-12}"},
+      {"9F0B13{A19}", "{A19:15-19}"},
+      {"9F1014{A20}", "{A20:16-20}"},
+      {"500C{R12/9}34023535", "{R12/9:9-12}"},
       // 9F6B of 6 bytes without D is the Card CVM Limit and shows; longer it is track 2.
       {"9F6B06000000010000", "000000010000"},
       {"9F6B08{P12}D271", "{P12:8-12}D271"},
       // Discretionary data, 9F1F and 9F20: the decoding modes hide them whole.
-      {"5711{P16}D2712201{S10}", "0010D2712201", decoding_only | known_leak},
-      {"9F6B11{P16}D2712201{S10}", "0010D2712201", decoding_only | known_leak},
-      {"77135711{P16}D2712201{S10}", "0010D2712201", decoding_only | known_leak},
+      {"5711{P16}D2712201{S10}", "0010D2712201", decoding_only},
+      {"9F6B11{P16}D2712201{S10}", "0010D2712201", decoding_only},
+      {"77135711{P16}D2712201{S10}", "0010D2712201", decoding_only},
+      // Known: the decoding modes hide track 1's expiry and service code as well.
       {"562742{A16}5E444F452F4A5E32373132323031{T8}", "5E444F452F4A5E32373132323031",
        decoding_only | known_leak},
-      {"9F1F10{T16}", "", decoding_only | known_leak},
-      {"9F2008{T8}", "", decoding_only | known_leak},
-      {"70139F1F10{T16}", "", decoding_only | known_leak},
+      // Known: discretionary data of a track 2 the parse does not place stays in clear.
+      {"9F11179F6B8111{P16}D2712201{S10}", "", decoding_only | known_leak},
+      {"730A5711{P16}D2712201{S10}", "", decoding_only | known_leak},
+      {"9F1F10{T16}", "", decoding_only},
+      {"9F2008{T8}", "", decoding_only},
+      {"70139F1F10{T16}", "", decoding_only},
   };
   // Cut short by the record's end at every nibble, at least eight digits in.
   for (std::size_t k = 8; k <= 16; ++k) {
     const std::string cut = std::to_string(k);
-    const unsigned even_leak = k % 2 == 0 && k < 16 ? known_leak : 0;
-    rows.push_back({"5A08{P16:" + cut + "}", "", even_leak});
-    rows.push_back({"5711{P16:" + cut + "}", "", k < 15 ? known_leak : 0});
-    rows.push_back({"9F6B11{P16:" + cut + "}", "", even_leak});
-    rows.push_back({"561342{A16:" + cut + "}", "", k < 16 ? known_leak : 0});
+    rows.push_back({"5A08{P16:" + cut + "}"});
+    rows.push_back({"5711{P16:" + cut + "}"});
+    rows.push_back({"9F6B11{P16:" + cut + "}"});
+    rows.push_back({"561342{A16:" + cut + "}"});
     if (k < 16) rows.push_back({"561342{A16:" + cut + "}3"});
   }
   rows.push_back({"5711{P16}D27"});
@@ -215,7 +219,6 @@ TEST(Privacy, CardPairsAreLuhnValidAndDifferInEveryHiddenDigit) {
 
 // Nested deeper than 32 levels, the text modes indent no further and show the depth.
 TEST(Privacy, DepthBeyondThirtyTwoIsANumberNotAnIndent) {
-  GTEST_SKIP() << "known_leak: the text modes still indent every level";
   std::string a = "5A08" + card_of(16).a;
   std::string b = "5A08" + card_of(16).b;
   for (int level = 0; level < 40; ++level) {
@@ -237,11 +240,11 @@ TEST(Privacy, DepthBeyondThirtyTwoIsANumberNotAnIndent) {
   }
 }
 
-// Inputs whose output once grew with the square of their size: it stays in
-// proportion to the input, in every mode.
+// Inputs whose output once grew with the square of their size: four times the input
+// gives about four times the output (not sixteen), in every mode.
 struct big_input {
   std::string piece;
-  std::size_t pieces_a_line;
+  std::size_t pieces_a_line;  // of the full input
   std::size_t lines;
   unsigned flags = 0;
 };
@@ -250,28 +253,37 @@ void PrintTo(const big_input& big, std::ostream* os) {
   *os << big.lines << " lines of " << big.pieces_a_line << " " << big.piece;
 }
 
+std::string repeated(const std::string& piece, std::size_t times) {
+  std::string text;
+  for (std::size_t i = 0; i < times; ++i)
+    text += piece;
+  return text;
+}
+
 class OutputSize : public ::testing::TestWithParam<big_input> {};
 
 TEST_P(OutputSize, GrowsInProportionToTheInput) {
   const big_input& big = GetParam();
   if ((big.flags & known_leak) != 0) GTEST_SKIP() << "known: " << big.piece;
-  std::string line;
-  for (std::size_t i = 0; i < big.pieces_a_line; ++i)
-    line += big.piece;
-  std::string input;
-  for (std::size_t i = 0; i < big.lines; ++i)
-    input += line + "\n";
+  // A quarter of the input: a quarter of each line, or a quarter of the lines.
+  const bool one_line = big.lines == 1;
+  const std::string full = repeated(repeated(big.piece, big.pieces_a_line) + "\n", big.lines);
+  const std::string quarter =
+      repeated(repeated(big.piece, big.pieces_a_line / (one_line ? 4 : 1)) + "\n",
+               big.lines / (one_line ? 1 : 4));
   for (const char* option : {"-t", "-x", "-j", "-q"}) {
     test::run_options options;
     options.args = {option};
-    const test::run_result run = test::run_program(EMVTLV_PROGRAM, input, options);
-    EXPECT_EQ(run.exit_status, 0) << option;
-    EXPECT_LT(run.out.size(), 8 * input.size()) << option;
+    const test::run_result small = test::run_program(EMVTLV_PROGRAM, quarter, options);
+    const test::run_result large = test::run_program(EMVTLV_PROGRAM, full, options);
+    EXPECT_EQ(small.exit_status, 0) << option;
+    EXPECT_EQ(large.exit_status, 0) << option;
+    EXPECT_LT(large.out.size(), 5 * small.out.size()) << option;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Quadratic, OutputSize,
-                         ::testing::Values(big_input{"E182FFFF", 16384, 1, known_leak},
+                         ::testing::Values(big_input{"E182FFFF", 16384, 1},
                                            big_input{"5780", 32768, 8}));
 
 }  // namespace
