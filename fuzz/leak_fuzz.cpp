@@ -8,9 +8,9 @@
 // With the first byte odd, runs of 12 to 40 ASCII digits also stand anywhere, every
 // digit but the run's last four differing.
 //
-// A placement whose bytes the walk or the parser frames differently in the two
-// records (a digit read as a tag or length) is not compared: a different structure
-// is not something masking characters can hide. Such inputs are counted, not failed.
+// Where the console's walk or the tree parser frames the two records differently (a
+// hidden digit read as a tag or a length), that walk's modes are not compared: a
+// different structure is not something masking characters can hide.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -141,7 +141,8 @@ struct builder {
       mark(2 * size(), 8);
       put_nibbles(pan);
     } else if (kind <= 2) {  // 57 or 9F6B: PAN D YYMM SSS discretionary
-      std::array<std::string, sides> value = pan;
+      // Without a D a whole track 2 holds no number: the D always follows it.
+      std::array<std::string, sides> value = joined(pan, "D", {"", "", "", ""});
       if (in.below(4) != 0) {
         const std::string fixed = digits(7);
         value = joined(pan, "D" + fixed, sad_digits(in.below(14)));
@@ -171,7 +172,8 @@ struct builder {
       if (tag == 0x9F1F || tag == 0x9F20) value = joined(value, "", sad_digits(in.below(12)));
       put_tag(tag);
       put_length(value[0].size());
-      mark(2 * size(), 24);
+      // A run cut short keeps its own last four digits: the whole number must be there.
+      mark(2 * size(), 2 * n);
       put_ascii(value);
     }
   }
