@@ -213,6 +213,11 @@ INSTANTIATE_TEST_SUITE_P(
             -1,
             {"field 0 PAN: XXXXXXXXXXXX0010", "problem 0: Track 2: ends before the expiry date"}},
         value_case{0x57, "47617390010100102712201F", -1, {"problem 0: Track 2: no separator D"}},
+        // Card codes are counted, never shown.
+        value_case{
+            0x9F1F, "3132333435363738", -1, {"field 0 discretionary data: 8 characters, hidden"}},
+        value_case{0x9F20, "12345F", -1, {"field 0 discretionary data: 5 digits, hidden"}},
+        value_case{0x9F20, "1F", -1, {"field 0 discretionary data: 1 digit, hidden"}},
         value_case{0x57,
                    "4761739001010010D27122011234567890123456",
                    -1,

@@ -230,6 +230,93 @@ TEST(MaskTemplateValue, NestsDeeperThanAnyRecordWithoutRecursing) {
   }
 }
 
+// A value cut short by the record's end hides every digit it shows.
+class CutShortCardMask : public ::testing::TestWithParam<masking_case> {};
+
+TEST_P(CutShortCardMask, HidesEveryDigit) {
+  std::string hex = GetParam().hex;
+  apply_card_mask(GetParam().rule, hex, true);
+  EXPECT_EQ(hex, GetParam().masked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, CutShortCardMask,
+    ::testing::Values(masking_case{card_mask::none, "476173900101", "476173900101"},
+                      masking_case{card_mask::pan, "476173900101", "XXXXXXXXXXXX"},
+                      masking_case{card_mask::pan, "4761", "XXXX"},
+                      masking_case{card_mask::track2, "476173900101D2", "XXXXXXXXXXXXDX"},
+                      masking_case{card_mask::track1, "42343736315E41", "42XXXXXXXX5E41"}));
+
+struct sad_case {
+  std::uint64_t tag;
+  card_mask rule;
+  const char* hex;
+  const char* hidden;
+};
+
+void PrintTo(const sad_case& c, std::ostream* os) {
+  *os << std::hex << c.tag << " " << c.hex;
+}
+
+class HideAuthenticationData : public ::testing::TestWithParam<sad_case> {};
+
+TEST_P(HideAuthenticationData, KeepsTheLengthAndTheFieldsBefore) {
+  std::string hex = GetParam().hex;
+  hide_authentication_data(GetParam().tag, GetParam().rule, hex);
+  EXPECT_EQ(hex, GetParam().hidden);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, HideAuthenticationData,
+    ::testing::Values(
+        // Track 2: after the expiry and service code, the pad kept.
+        sad_case{0x57, card_mask::track2, "XXXX0010D27122011143804489",
+                 "XXXX0010D2712201XXXXXXXXXX"},
+        sad_case{0x57, card_mask::track2, "XXXX0010D2712201123F", "XXXX0010D2712201XXXF"},
+        sad_case{0x9F6B, card_mask::track2, "XXXX0010D2712201", "XXXX0010D2712201"},
+        sad_case{0x57, card_mask::track2, "47617390010100", "47617390010100"},
+        // Track 1: after the name, the expiry and the service code.
+        sad_case{0x56, card_mask::track1, "42XXXX30305E444F455E323731323230313132333435",
+                 "42XXXX30305E444F455E32373132323031XXXXXXXXXX"},
+        sad_case{0x56, card_mask::track1, "42XXXX30305E444F45", "42XXXX30305E444F45"},
+        sad_case{0x9F1F, card_mask::none, "3132333435", "XXXXXXXXXX"},
+        sad_case{0x9F20, card_mask::none, "12345F", "XXXXXX"},
+        sad_case{0x99, card_mask::none, "241234FFFFFFFFFF", "XXXXXXXXXXXXXXXX"},
+        sad_case{0x9F1E, card_mask::none, "3132333435", "3132333435"}));
+
+// In the decoding modes' framing, the discretionary data in a template's elements is
+// hidden too, after an unreadable length as well.
+INSTANTIATE_TEST_SUITE_P(CardCodes, MaskTreeTemplateValue,
+                         ::testing::Values(template_case{"57114761739001010010D27122011143804489",
+                                                         "5711XXXXXXXXXXXX0010D2712201XXXXXXXXXX"},
+                                           template_case{"9F1F023132", "9F1F02XXXX"},
+                                           template_case{"5780"
+                                                         "4761739001010010D27122011143804489",
+                                                         "5780XXXXXXXXXXXX0010D2712201XXXXXXXXXX"},
+                                           template_case{"9F1F80313233", "9F1F80XXXXXX"}));
+
+// Masking after unreadable lengths is one pass: each 57 80 keeps every byte after it,
+// which the walk reads on, yet what is looked at grows with the value, not its square.
+TEST(MaskTemplateValue, LooksAtEachByteAFewTimesAfterUnreadableLengths) {
+  for (const template_framing framing : {template_framing::console, template_framing::tree}) {
+    for (const std::string unit : {"5780", "5680", "9F1F80", "5A80", "57805A80"}) {
+      std::size_t per_byte = 0;
+      for (const std::size_t repeats : {std::size_t{1000}, std::size_t{16000}}) {
+        std::string value;
+        for (std::size_t i = 0; i < repeats; ++i)
+          value += unit;
+        const auto bytes = test::from_hex(value + "D2712201123456");
+        std::string hex(2 * bytes.size(), '?');
+        encode_hex_unchecked(bytes.data(), bytes.size(), hex.data());
+        const std::size_t looked_at = mask_template_value(bytes, hex, framing);
+        EXPECT_LE(looked_at, 16 * bytes.size()) << unit << " " << repeats;
+        if (per_byte == 0) per_byte = looked_at / bytes.size() + 1;
+        EXPECT_LE(looked_at / bytes.size(), per_byte) << unit << " " << repeats;
+      }
+    }
+  }
+}
+
 TEST(IsTemplateTag, LooksAtTheFirstOctetsBit20) {
   for (const std::uint64_t tag : {0x61u, 0x6Fu, 0x70u, 0x73u, 0x77u, 0xA5u, 0xBF0Cu, 0x20u})
     EXPECT_TRUE(is_template_tag(tag)) << std::hex << tag;

@@ -99,6 +99,99 @@ INSTANTIATE_TEST_SUITE_P(
         tree_case{"6F00\n", "status: 6F00\n"},
         tree_case{"A500\n", "A5 File Control Information (FCI) Proprietary Template\n"}));
 
+// Card numbers wherever the bytes hold them, card codes, and hidden digits that would
+// be read as a header.
+INSTANTIATE_TEST_SUITE_P(
+    Privacy, TreeText,
+    ::testing::Values(
+        tree_case{"9F11205A084761739001010010\n",
+                  "9F11 Issuer Code Table Index: 5A08XXXXXXXXXXXX0010"
+                  " (value runs past the end: 32 bytes declared, 10 left)\n"},
+        tree_case{"5A08476173900101\n",
+                  "5A Application Primary Account Number (PAN): XXXXXXXXXXXX"
+                  " (value runs past the end: 8 bytes declared, 6 left)\n"},
+        tree_case{"57114761739001010010D27122011143804489\n",
+                  "57 Track 2 Equivalent Data: XXXXXXXXXXXX0010D2712201XXXXXXXXXX\n"},
+        tree_case{"56214234373631373339303031303130303130"
+                  "5E444F455E3237313232303131323334\n",
+                  "56 Track 1 Data: 42XXXXXXXXXXXXXXXXXXXXXXXX303031305E444F455E32373132323031"
+                  "XXXXXXXX\n"},
+        tree_case{"9F20041234567F\n", "9F20 Track 2 Discretionary Data: XXXXXXXX\n"},
+        tree_case{"70045A084761739001010010\n",
+                  "70 READ RECORD Response Message Template\n"
+                  "  5A Application Primary Account Number (PAN): XXXX"
+                  " (value runs past the end: 8 bytes declared, 2 left)\n"
+                  "XX: XXXXXX0010 (card digits hidden where a header would be)\n"},
+        // Hidden digits at the end are no status word.
+        tree_case{"5A0A4761739001019000\n",
+                  "5A Application Primary Account Number (PAN): XXXXXXXXXXXXXXXX"
+                  " (value runs past the end: 10 bytes declared, 8 left)\n"}));
+
+TEST(TreeMode, ExplainsTextAndTrack2WithTheirHiddenDigits) {
+  tree_mode_options options;
+  options.explain = true;
+  EXPECT_EQ(run_tree("9F1F10363231303934383030303030303031315E\n"
+                     "5F201036323130393438303030303030303131\n"
+                     "57114761739001010010D27122011143804489\n",
+                     options),
+            "9F1F Track 1 Discretionary Data: " + std::string(32, 'X') +
+                "\n"
+                "  - discretionary data: 16 characters, hidden\n"
+                "5E (unknown tag) (length runs past the end)\n"
+                "5F20 Cardholder Name: " +
+                std::string(24, 'X') +
+                "30303131\n"
+                "  - \"XXXXXXXXXXXX0011\"\n"
+                "57 Track 2 Equivalent Data: XXXXXXXXXXXX0010D2712201XXXXXXXXXX\n"
+                "  - PAN: XXXXXXXXXXXX0010\n"
+                "  - expiry: 2027-12\n"
+                "  - service code: 201\n"
+                "  - discretionary data: 10 digits, hidden\n");
+}
+
+// Past a depth of 32 a line is indented no further and says its depth.
+TEST(TreeMode, StopsIndentingPastDepth32) {
+  std::string record;
+  for (int i = 0; i < 40; ++i)
+    record += "E182FFFF";
+  const std::string text = run_tree(record + "9F360200019000\n");
+  const std::string indent(64, ' ');
+  EXPECT_NE(text.find("\n" + std::string(62, ' ') + "E1 (unknown tag)"), std::string::npos);
+  EXPECT_NE(text.find("\n" + indent + "E1 (unknown tag)"), std::string::npos);
+  EXPECT_NE(text.find("\n" + indent + "[depth 33] E1 (unknown tag)"), std::string::npos);
+  EXPECT_NE(
+      text.find("\n" + indent + "[depth 40] 9F36 Application Transaction Counter (ATC): 0001"),
+      std::string::npos);
+  EXPECT_EQ(text.find(indent + " "), std::string::npos);
+}
+
+// A record's output goes out as it is made: no write waits for a whole record's text.
+TEST(TreeMode, WritesALargeRecordsOutputInPieces) {
+  struct largest_write {
+    std::size_t largest = 0;
+    std::size_t total = 0;
+    static bool write(void* context, const char*, std::size_t size) {
+      auto& self = *static_cast<largest_write*>(context);
+      self.largest = std::max(self.largest, size);
+      self.total += size;
+      return true;
+    }
+  };
+  std::string record;
+  for (int i = 0; i < 16383; ++i)
+    record += "E182FFFF";
+  for (const auto format : {tree_mode_options::format::text, tree_mode_options::format::json}) {
+    const std::string input = record + "\n" + record + "\n";
+    test::string_input in{input};
+    largest_write out;
+    tree_mode_options options;
+    options.output = format;
+    ASSERT_EQ(run_tree_mode(in.source(), {&out, largest_write::write}, options), 0);
+    EXPECT_GT(out.total, 2'000'000u);
+    EXPECT_LE(out.largest, 200'000u);
+  }
+}
+
 TEST(TreeMode, NumbersEveryLineWhenAsked) {
   tree_mode_options options;
   options.line_numbers = true;

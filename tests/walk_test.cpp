@@ -99,6 +99,50 @@ INSTANTIATE_TEST_SUITE_P(
         record_case{"7008DF815A0412345678", read_record + "DF815A0412345678\n"},
         record_case{"70079F5A0412345678", read_record + "9F5A0412345678\n"}));
 
+// Inside a template, an element whose length the console cannot read keeps the bytes
+// left under its own tag's rule, and they are read on as elements: the card number
+// after it is masked, as the tree masks it.
+INSTANTIATE_TEST_SUITE_P(
+    AfterUnreadableLengths, Walk,
+    ::testing::Values(
+        record_case{"70149F26805A0847617390010100105F2403271231",
+                    read_record + "9F26805A08XXXXXXXXXXXX00105F2403271231\n"},
+        record_case{"70149F26845A0847617390010100105F2403271231",
+                    read_record + "9F26845A08XXXXXXXXXXXX00105F2403271231\n"},
+        record_case{"70149F26855A0847617390010100105F2403271231",
+                    read_record + "9F26855A08XXXXXXXXXXXX00105F2403271231\n"},
+        record_case{"70149F26FF5A0847617390010100105F2403271231",
+                    read_record + "9F26FF5A08XXXXXXXXXXXX00105F2403271231\n"},
+        // Under a card tag's own rule, all but the last four of what is left.
+        record_case{"700C5A80476173900101001090", read_record + "5A80XXXXXXXXXXXXXX1090\n"},
+        // 83 is read inside a template, though the walk refuses it at the top.
+        record_case{"700E5A830000084761739001010010", read_record + "5A83000008XXXXXXXXXXXX0010\n"},
+        // The card code after a Track 2 number still shows: the console's output is fixed.
+        record_case{"70145780"
+                    "4761739001010010D27122011143804489",
+                    read_record + "5780XXXXXXXXXXXX0010D27122011143804489\n"}));
+
+// Misframed and cut-short card numbers: the record scan hides them whatever reads them.
+INSTANTIATE_TEST_SUITE_P(
+    RecordScan, Walk,
+    ::testing::Values(
+        record_case{"9F11205A084761739001010010",
+                    "Issuer Code Table Index: 5A08XXXXXXXXXXXX0010\n"},
+        record_case{"5713476173900101", track2 + "XXXXXXXXXXXX\n"},
+        record_case{"9F1F1034373631373339303031303130303130",
+                    "Track 1 Discretionary Data: " + std::string(24, 'X') + "30303130\n"},
+        // A hidden header octet: the element counts as unknown.
+        record_case{"70045A084761739001010010", read_record + "5A08XXXX\nunknown tag\n"},
+        record_case{"9F12103632313039343830303030303030313100",
+                    "Application Preferred Name: " + std::string(24, 'X') +
+                        "30303131\n"
+                        "unknown tag\n"},
+        // The PAN's copied octets show as the scan says.
+        record_case{
+            "5A0A"
+            "4761739001010010",
+            "Application Primary Account Number (PAN): " + std::string(16, 'X') + "0000\n"}));
+
 INSTANTIATE_TEST_SUITE_P(
     LengthForms, Walk,
     ::testing::Values(record_case{"9F268103AABBCC", "Application Cryptogram: AABBCC\n"},

@@ -87,7 +87,7 @@ void read_template(record_view value, std::uint64_t length, std::uint64_t availa
                    output_sink& out, const hidden_nibbles& hidden) {
   const std::uint64_t shown = std::min(length, available);
   const std::span<char> text = put_hex_bytes(out, value, shown);
-  mask_template_value(value.held(shown), text, template_framing::console);
+  mask_template_value(value.held(shown), text, template_framing::console, hidden);
   hidden.apply(value.held(shown).data(), text);
   out.put('\n');
 }

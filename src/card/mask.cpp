@@ -1,8 +1,12 @@
 #include "card/mask.h"
 
+#include <emmintrin.h>
 #include <algorithm>
+
 #include <array>
+#include <bit>
 #include <cstddef>
+#include <functional>
 
 namespace emvtlv {
 namespace {
@@ -148,9 +152,17 @@ struct cursor {
   std::span<const std::uint8_t> value;
   std::size_t at;
   std::size_t end;
+  const hidden_nibbles* hidden;
+  bool hit_hidden = false;
 
+  // A hidden octet ends a header as the template's end does: what the hidden digits
+  // are must not decide how the rest is read.
   bool next(std::uint8_t& octet) {
     if (at >= end) return false;
+    if (hidden->any() && hidden->hides_byte(&value[at])) {
+      hit_hidden = true;
+      return false;
+    }
     octet = value[at++];
     return true;
   }
@@ -328,12 +340,12 @@ struct template_masker {
 }  // namespace
 
 std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
-                                template_framing framing) {
+                                template_framing framing, const hidden_nibbles& hidden) {
   template_masker masker{hex, framing == template_framing::tree};
   // The ends of the templates around the current one; the current one's is in.end.
   std::array<std::size_t, max_open_templates> outer_ends;
   std::size_t open = 0;
-  cursor in{value, 0, value.size()};
+  cursor in{value, 0, value.size(), &hidden};
   std::size_t octets_read = 0;
   for (;;) {
     if (in.at >= in.end) {
@@ -356,6 +368,7 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
       masker.rest(header.tag, in.at, in.end);
       continue;
     }
+    if (in.hit_hidden) break;
     if (got != header_read::whole) {
       if (open == 0) break;
       in.at = in.end;
@@ -390,10 +403,20 @@ constexpr std::size_t max_pan_octets = 10;
 constexpr std::size_t max_track2_octets = 32;
 constexpr std::size_t max_track1_octets = 79;
 
-// The bytes at which a card number's header may start; everything else costs one look.
-enum trigger : std::uint8_t { no_trigger, pan_tag, track2_tag, track1_tag, two_octet_tag };
-constexpr std::array<std::uint8_t, 256> triggers = [] {
+// The bytes at which a card number's header may start, and the ASCII digits; every
+// other byte costs one look.
+enum byte_class : std::uint8_t {
+  plain,
+  ascii_digit,
+  pan_tag,
+  track2_tag,
+  track1_tag,
+  two_octet_tag
+};
+constexpr std::array<std::uint8_t, 256> byte_classes = [] {
   std::array<std::uint8_t, 256> t{};
+  for (unsigned b = '0'; b <= '9'; ++b)
+    t[b] = ascii_digit;
   t[0x5A] = pan_tag;
   t[0x57] = track2_tag;
   t[0x56] = track1_tag;
@@ -517,34 +540,65 @@ struct record_scan {
     if (run >= min_number_digits) marks.mark(2 * (end - run), 2 * (run - clear_digits));
   }
 
-  void run() {
-    std::size_t run = 0;  // ASCII digits not hidden, just before i
-    for (std::size_t i = 0; i < record.size(); ++i) {
-      const std::uint8_t b = record[i];
-      // A byte that an earlier number's header already hides starts nothing.
-      const bool hidden = marks.any_ && (marks.nibble(2 * i) || marks.nibble(2 * i + 1));
-      if (is_ascii_digit(b) && !hidden) {
-        ++run;
-        continue;
+  // One byte that may matter: an ASCII digit or a header's first octet.
+  void visit(std::size_t i, std::size_t& run, std::size_t& run_end) {
+    const std::uint8_t kind = byte_classes[record[i]];
+    // A byte that an earlier number's header already hides starts nothing.
+    const bool hidden = marks.any_ && marks.hides_offset(i);
+    if (kind == ascii_digit && !hidden) {
+      if (run == 0 || run_end != i) {
+        ascii_run(run_end, run);
+        run = 0;
       }
-      ascii_run(i, run);
-      run = 0;
-      if (triggers[b] == no_trigger || hidden) continue;
-      switch (triggers[b]) {
-        case pan_tag:
-          pan(i + 1);
-          break;
-        case track2_tag:
-          track2(i + 1, false);
-          break;
-        case track1_tag:
-          track1(i + 1);
-          break;
-        default:
-          if (i + 1 < record.size() && record[i + 1] == 0x6B) track2(i + 2, true);
-      }
+      ++run;
+      run_end = i + 1;
+      return;
     }
-    ascii_run(record.size(), run);
+    ascii_run(run_end, run);
+    run = 0;
+    if (kind == ascii_digit || hidden) return;
+    switch (kind) {
+      case pan_tag:
+        pan(i + 1);
+        break;
+      case track2_tag:
+        track2(i + 1, false);
+        break;
+      case track1_tag:
+        track1(i + 1);
+        break;
+      default:
+        if (i + 1 < record.size() && record[i + 1] == 0x6B) track2(i + 2, true);
+    }
+  }
+
+  // Finds the bytes that may matter sixteen at a time; most bytes of a record are none.
+  void run() {
+    std::size_t run = 0;  // ASCII digits not hidden, ending at run_end
+    std::size_t run_end = 0;
+    const std::size_t size = record.size();
+    std::size_t block = 0;
+    const __m128i zero_digit = _mm_set1_epi8('0');
+    const __m128i nine = _mm_set1_epi8(9);
+    const auto tag = [](int octet) { return _mm_set1_epi8(static_cast<char>(octet)); };
+    const __m128i pan_octet = tag(0x5A);
+    const __m128i track2_octet = tag(0x57);
+    const __m128i track1_octet = tag(0x56);
+    const __m128i two_octet = tag(0x9F);
+    for (; block + 16 <= size; block += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record.data() + block));
+      const __m128i offset = _mm_sub_epi8(v, zero_digit);
+      const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, nine), offset);
+      const __m128i header =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, pan_octet), _mm_cmpeq_epi8(v, track2_octet)),
+                       _mm_or_si128(_mm_cmpeq_epi8(v, track1_octet), _mm_cmpeq_epi8(v, two_octet)));
+      auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digit, header)));
+      for (; bits != 0; bits &= bits - 1)
+        visit(block + static_cast<std::size_t>(std::countr_zero(bits)), run, run_end);
+    }
+    for (std::size_t i = block; i < size; ++i)
+      if (byte_classes[record[i]] != plain) visit(i, run, run_end);
+    ascii_run(run_end, run);
   }
 };
 
@@ -566,32 +620,41 @@ void hidden_nibbles::mark(std::size_t first_nibble, std::size_t count) noexcept 
   any_ = any_ || count > 0;
 }
 
-bool hidden_nibbles::offset_of(const std::uint8_t* at, std::size_t& offset) const noexcept {
-  const std::less_equal<const std::uint8_t*> not_after;
-  if (size_ == 0 || !not_after(base_, at) || not_after(base_ + size_, at)) return false;
-  offset = static_cast<std::size_t>(at - base_);
-  return true;
-}
-
-bool hidden_nibbles::hides_byte(const std::uint8_t* at) const noexcept {
-  return hides_any(at, 1);
+// Calls visit(n) for every hidden nibble n in [from, to), a word at a time: most values
+// of a record with a card number lie far from it, and cost a word or two.
+template <typename Visit>
+bool for_each_hidden(const std::uint64_t* words, std::size_t from, std::size_t to, Visit visit) {
+  bool found = false;
+  for (std::size_t w = from / 64; w * 64 < to; ++w) {
+    std::uint64_t bits = words[w];
+    if (bits == 0) continue;
+    const std::size_t base = w * 64;
+    if (from > base) bits &= ~std::uint64_t{0} << (from - base);
+    if (to < base + 64) bits &= (std::uint64_t{1} << (to - base)) - 1;
+    for (; bits != 0; bits &= bits - 1) {
+      found = true;
+      if (!visit(base + static_cast<std::size_t>(std::countr_zero(bits)))) return true;
+    }
+  }
+  return found;
 }
 
 bool hidden_nibbles::hides_any(const std::uint8_t* first, std::size_t n) const noexcept {
   std::size_t offset = 0;
   if (!any_ || n == 0 || !offset_of(first, offset)) return false;
-  const std::size_t end = 2 * std::min(offset + n, size_);
-  for (std::size_t i = 2 * offset; i < end; ++i)
-    if (nibble(i)) return true;
-  return false;
+  return for_each_hidden(words_.get(), 2 * offset, 2 * std::min(offset + n, size_),
+                         [](std::size_t) { return false; });
 }
 
 void hidden_nibbles::apply(const std::uint8_t* first, std::span<char> hex) const noexcept {
   std::size_t offset = 0;
   if (!any_ || hex.empty() || !offset_of(first, offset)) return;
+  const std::size_t from = 2 * offset;
   const std::size_t count = std::min(hex.size(), 2 * (size_ - offset));
-  for (std::size_t i = 0; i < count; ++i)
-    if (nibble(2 * offset + i)) hex[i] = 'X';
+  for_each_hidden(words_.get(), from, from + count, [&](std::size_t n) {
+    hex[n - from] = 'X';
+    return true;
+  });
 }
 
 const hidden_nibbles& nothing_hidden() {

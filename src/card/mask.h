@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -74,8 +75,11 @@ enum class template_framing : std::uint8_t { console, tree };
 // - One pass: a rule applied to the bytes left after an unreadable length is not applied
 //   again to a part of them it already covered. Returns the octets and characters looked
 //   at, which stays within a small multiple of the value's size.
+// - A header octet that `hidden` hides (the value lying in the scanned record) ends the
+//   walk: hidden digits never decide how the bytes after them are read.
+class hidden_nibbles;
 std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
-                                template_framing framing);
+                                template_framing framing, const hidden_nibbles& hidden);
 
 // The nibbles of one record that print as X wherever they show, found by a scan of
 // every offset of the record's bytes, however they are framed. At every offset, with a
@@ -103,7 +107,10 @@ class hidden_nibbles {
   bool any() const noexcept { return any_; }
   // Whether either nibble of the record byte at `at` is hidden (false for a byte that
   // is not in the scanned record).
-  bool hides_byte(const std::uint8_t* at) const noexcept;
+  bool hides_byte(const std::uint8_t* at) const noexcept {
+    std::size_t offset = 0;
+    return any_ && offset_of(at, offset) && hides_offset(offset);
+  }
   // Whether any nibble of the n record bytes from `first` is hidden.
   bool hides_any(const std::uint8_t* first, std::size_t n) const noexcept;
   // Writes X over the hidden nibbles in `hex`, the printed form (two characters a byte)
@@ -112,8 +119,17 @@ class hidden_nibbles {
 
  private:
   bool nibble(std::size_t n) const noexcept { return (words_[n / 64] >> (n % 64) & 1U) != 0; }
+  // Both nibbles of a byte sit in one word.
+  bool hides_offset(std::size_t offset) const noexcept {
+    return (words_[offset / 32] >> (2 * (offset % 32)) & 3U) != 0;
+  }
   void mark(std::size_t first_nibble, std::size_t count) noexcept;
-  bool offset_of(const std::uint8_t* at, std::size_t& offset) const noexcept;
+  bool offset_of(const std::uint8_t* at, std::size_t& offset) const noexcept {
+    const std::less_equal<const std::uint8_t*> not_after;
+    if (size_ == 0 || !not_after(base_, at) || not_after(base_ + size_, at)) return false;
+    offset = static_cast<std::size_t>(at - base_);
+    return true;
+  }
 
   std::unique_ptr<std::uint64_t[]> words_;
   std::size_t capacity_ = 0;  // bytes
@@ -125,5 +141,10 @@ class hidden_nibbles {
 
 // Marks of nothing: for printers that show bytes of no scanned record.
 const hidden_nibbles& nothing_hidden();
+
+inline std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
+                                       template_framing framing) {
+  return mask_template_value(value, hex, framing, nothing_hidden());
+}
 
 }  // namespace emvtlv

@@ -7,6 +7,20 @@
 #include "tlv/dictionary.h"
 
 namespace emvtlv {
+namespace {
+
+// Whether the record scan hides an octet of the header: tag octets [0, tag_octets),
+// then the length field. Hidden digits read as a header would make what follows
+// depend on them, so such an element counts as unknown.
+bool header_hidden(record_view element, std::uint64_t tag_octets, const hidden_nibbles& hidden) {
+  if (!hidden.any()) return false;
+  const std::uint8_t first = element.at(tag_octets);
+  const std::uint64_t following = (first & 0x80) != 0 && (first & 0x7Fu) <= 2 ? first & 0x7Fu : 0;
+  const std::span<const std::uint8_t> header = element.held(tag_octets + 1 + following);
+  return hidden.hides_any(header.data(), header.size());
+}
+
+}  // namespace
 
 void process_emv(std::span<const std::uint8_t> record, std::int32_t count, output_sink& out) {
   hidden_nibbles hidden(record.size());
@@ -34,7 +48,7 @@ std::uint64_t process_tlv(record_view element, std::int32_t remaining, output_si
                           const hidden_nibbles& hidden) {
   std::uint64_t position = 0;
   const std::uint64_t tag = get_tag(element, position);
-  if (find_tag(tag, out) == 0) {
+  if (header_hidden(element, position, hidden) || find_tag(tag, out) == 0) {
     out.append("unknown tag\n");
     return static_cast<std::uint64_t>(std::max(remaining, std::int32_t{0}));
   }

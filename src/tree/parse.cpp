@@ -24,8 +24,12 @@ std::uint32_t value_end(const tree_node& node) {
 
 // Parses bytes [0, end) of `record` into `nodes`. Every read goes through the view and
 // is first checked against the end of the enclosing value, so none leaves the record.
-parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* nodes) {
+parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* nodes,
+                             const std::uint8_t* bytes, const hidden_nibbles& hidden) {
   parse_outcome out;
+  const auto is_hidden = [&](std::uint32_t at) {
+    return hidden.any() && hidden.hides_byte(bytes + at);
+  };
   std::uint32_t parent = no_parent;
   std::uint32_t limit = end;  // end of the enclosing value
   std::uint32_t depth = 0;
@@ -47,6 +51,15 @@ parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* n
     if (out.count == node_capacity) break;  // cannot happen: see max_tree_nodes
 
     tree_node& node = nodes[out.count++];
+    // Ends the header at `at`, a hidden octet: the node keeps every byte from there.
+    const auto hide_rest = [&](std::uint32_t at) {
+      node.problem = node_problem::header_hidden;
+      node.length_size = static_cast<std::uint8_t>(at - node.offset - node.tag_size);
+      node.value_offset = at;
+      node.value_size = limit - at;
+      out.any_problem = true;
+      pos = limit;
+    };
     node = tree_node{.offset = pos,
                      .parent = parent,
                      .depth = depth,
@@ -59,15 +72,29 @@ parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* n
                      .length_first = 0,
                      .constructed = false,
                      .problem = node_problem::none};
+    if (is_hidden(pos)) {
+      node.tag = 0;
+      hide_rest(pos + 1);
+      continue;
+    }
     ++pos;
 
     // Tag: after a first octet with low bits 1F, every octet with bit 80 set continues.
     bool more = (first & 0x1F) == 0x1F;
+    bool hit = false;
     while (more && pos < limit) {
+      if (is_hidden(pos)) {
+        hit = true;
+        break;
+      }
       const std::uint8_t octet = record.at(pos++);
       node.tag = node.tag << 8 | octet;
       ++node.tag_size;
       more = (octet & 0x80) != 0;
+    }
+    if (hit) {
+      hide_rest(pos);
+      continue;
     }
     if (more) {
       node.problem = node_problem::tag_cut_short;
@@ -81,6 +108,10 @@ parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* n
       node.problem = node_problem::length_cut_short;
       node.value_offset = pos;
       out.any_problem = true;
+      continue;
+    }
+    if (is_hidden(pos)) {
+      hide_rest(pos);
       continue;
     }
     const std::uint8_t length = record.at(pos++);
@@ -105,8 +136,14 @@ parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* n
         pos = limit;
         continue;
       }
-      for (std::uint32_t i = 0; i < octets; ++i)
+      std::uint32_t read = 0;
+      for (; read < octets && !is_hidden(pos); ++read)
         node.declared = node.declared << 8 | record.at(pos++);
+      if (read < octets) {
+        node.declared = 0;
+        hide_rest(pos);
+        continue;
+      }
       node.length_size = static_cast<std::uint8_t>(1 + octets);
     } else {
       node.declared = length;
@@ -191,8 +228,11 @@ tree_result tree_parser::parse(std::span<const std::uint8_t> record) {
   hidden_.scan(record.first(size));
   tree_result result;
   result.hidden = &hidden_;
-  if (size >= 2 && looks_like_status(view.at(size - 2), view.at(size - 1))) {
-    const parse_outcome before = parse_elements(view, size - 2, nodes_.get());
+  // Hidden digits at the end are no status word: they must not decide the parse.
+  if (size >= 2 && looks_like_status(view.at(size - 2), view.at(size - 1)) &&
+      !hidden_.hides_any(record.data() + size - 2, 2)) {
+    const parse_outcome before =
+        parse_elements(view, size - 2, nodes_.get(), record.data(), hidden_);
     if (!before.any_problem) {
       result.nodes = {nodes_.get(), before.count};
       result.has_status = true;
@@ -200,7 +240,7 @@ tree_result tree_parser::parse(std::span<const std::uint8_t> record) {
       return result;
     }
   }
-  const parse_outcome whole = parse_elements(view, size, nodes_.get());
+  const parse_outcome whole = parse_elements(view, size, nodes_.get(), record.data(), hidden_);
   result.nodes = {nodes_.get(), whole.count};
   return result;
 }
@@ -230,6 +270,9 @@ std::string_view describe_problem(const tree_node& node, std::span<char> buffer)
       break;
     case node_problem::tag_cut_short:
       out.put("tag runs past the end");
+      break;
+    case node_problem::header_hidden:
+      out.put("card digits hidden where a header would be");
       break;
   }
   return out.view();

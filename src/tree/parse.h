@@ -12,7 +12,9 @@
 //   (a template still gets its children parsed in them); an indefinite or too long
 //   length field makes the node hold every byte left in its parent as a plain value
 //   and ends the parent's parsing; a tag or length field cut by the parent's end
-//   gives a node with no value.
+//   gives a node with no value. A header octet that the record scan hides ends the
+//   header there: the node holds every byte left in its parent (its tag number and
+//   name are not used), so hidden digits never shape the tree.
 // - Every byte of the record is padding, a header byte of one node (offset up to
 //   value_offset), a value byte of one node that is not constructed, or the status word.
 // - When the last two bytes are 9000 or 61xx to 6Fxx and the bytes before them parse
@@ -40,6 +42,7 @@ enum class node_problem : std::uint8_t {
   length_too_long,    // length octet 85 or more: more than 4 octets after the first
   length_cut_short,   // the length field runs past the end of the parent
   tag_cut_short,      // the tag runs past the end of the parent
+  header_hidden,      // a header octet is a hidden card digit: the node holds the rest
 };
 
 struct tree_node {
@@ -93,6 +96,7 @@ class tree_parser {
 //   length field of 6 octets is too long               (the whole field, 85 gives 6)
 //   length runs past the end
 //   tag runs past the end
+//   card digits hidden where a header would be
 std::string_view describe_problem(const tree_node& node, std::span<char> buffer);
 
 // The meaning of a status word, or an empty view when it has none listed.

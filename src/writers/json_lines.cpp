@@ -156,9 +156,10 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
       out.append("{\"tag\":\"");
       put_node_tag(node, record, *tree.hidden, out);
       out.put('"');
-      const std::string_view name = node.problem == node_problem::tag_cut_short
-                                        ? std::string_view()
-                                        : node_name(node, record);
+      const std::string_view name =
+          node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
+              ? std::string_view()
+              : node_name(node, record);
       if (!name.empty()) {
         out.append(",\"name\":");
         put_json_string(out, name);

@@ -17,16 +17,25 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
   const std::span<char> printed(hex, 2 * value.size());
   const std::string_view shown(hex, printed.size());
   const card_mask rule = card_mask_for(node.tag, node.declared, shown);
+  bool may_show_x = false;
   if (node.problem == node_problem::indefinite_length ||
-      node.problem == node_problem::length_too_long) {
+      node.problem == node_problem::length_too_long ||
+      node.problem == node_problem::header_hidden) {
     // The bytes left after a header we cannot read may still be elements, or, under
     // a card-number tag, the card number itself.
-    mask_template_value(value, printed, template_framing::tree);
+    mask_template_value(value, printed, template_framing::tree, hidden);
+    may_show_x = true;
   }
-  apply_card_mask(rule, printed, node.problem == node_problem::runs_past_end);
-  hide_authentication_data(node.tag, rule, printed);
-  hidden.apply(value.data(), printed);
-  return shown.find('X') != std::string_view::npos;
+  if (rule != card_mask::none || is_hidden_whole(node.tag)) {
+    apply_card_mask(rule, printed, node.problem == node_problem::runs_past_end);
+    hide_authentication_data(node.tag, rule, printed);
+    may_show_x = true;
+  }
+  if (hidden.hides_any(value.data(), value.size())) {
+    hidden.apply(value.data(), printed);
+    may_show_x = true;
+  }
+  return may_show_x && shown.find('X') != std::string_view::npos;
 }
 
 std::string_view node_name(const tree_node& node, std::span<const std::uint8_t>) {

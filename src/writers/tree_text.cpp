@@ -103,9 +103,13 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
     put_indent(out, node.depth);
     put_node_tag(node, record, *tree.hidden, out);
     const std::string_view name =
-        node.problem == node_problem::tag_cut_short ? std::string_view() : node_name(node, record);
+        node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
+            ? std::string_view()
+            : node_name(node, record);
     if (name.empty()) {
-      if (node.problem != node_problem::tag_cut_short) out.append(" (unknown tag)");
+      if (node.problem != node_problem::tag_cut_short &&
+          node.problem != node_problem::header_hidden)
+        out.append(" (unknown tag)");
     } else {
       out.put(' ');
       out.append(name);
