@@ -170,10 +170,10 @@ std::vector<placement> placements() {
       // Known: discretionary data of a track 2 the parse does not place stays in clear.
       {"9F11179F6B8111{P16}D2712201{S10}", "", decoding_only | known_leak},
       {"730A5711{P16}D2712201{S10}", "", decoding_only | known_leak},
-      // Known: a hidden byte 57 starts a track 2 for the scan on one side only; a
-      // misframed 56 whose last digit the record's end cuts in half (the console
-      // reads that nibble as a byte 03) is shown in clear.
-      {"01015A06{P12}0101010A", "", known_leak},
+      // A hidden byte 57 must not start a track 2 for the scan on one side only.
+      {"01015A06{P12}0101010A"},
+      // Known: a misframed 56 whose last digit the record's end cuts in half (the
+      // console reads that nibble as a byte 03) is shown in clear.
       {"5020561E42{A16:10}3", "", known_leak},
       {"9F1F10{T16}", "", decoding_only},
       {"9F2008{T8}", "", decoding_only},
