@@ -3,7 +3,8 @@
 
 record/: one file per record or line found in tests/*.cpp; stream/: a few whole
 sessions made of them; tree/: the tree mode's input lines and records, each as text,
-as raw bytes, and all of them as one input. Files are named by their content, so running it again only adds
+as raw bytes, and all of them as one input; leak/: the leak fuzzer's build steps for
+each way of placing a card number. Files are named by their content, so running it again only adds
 what the tables gained; inputs merged in from fuzzing runs (fuzzer -merge=1) stay.
 """
 import hashlib
@@ -57,6 +58,53 @@ def main():
         if HEX.fullmatch(seed) and len(seed.replace(b" ", b"")) % 2 == 0:
             write(HERE / "corpus" / "tree", bytes.fromhex(seed.replace(b" ", b"").decode()))
     write(HERE / "corpus" / "tree", b"\n".join(sorted(tree)) + b"\n")
+    leak_seeds()
+
+
+# The leak fuzzer reads its input as build steps (leak_fuzz.cpp): a first byte (odd:
+# digit runs anywhere), then steps; the numbers here are what each step reads there.
+RAW, CARD, OPEN, CLOSE, MISFRAME, LINE, CUT, RUN = 0, 2, 4, 5, 6, 7, 8, 9
+DIGITS = [1] * 7  # YYMM SSS
+
+
+def card(kind, digits=4, length_form=0, extra=()):
+    """A card number of 12 + digits digits under plant kind `kind` (0 5A, 1 57,
+    2 9F6B, 3 56, 4 to 7 a text tag, chosen by the first of `extra`)."""
+    return [CARD, digits, 0x17, 0x2A, kind, *extra, length_form]
+
+
+def sad(n):
+    return [n, *([1] * n), *([4] * n)]
+
+
+TRACK2 = [1, *DIGITS, *sad(10)]
+TRACK1 = [3, 0x01, 0x0E, 0x13, 1, *DIGITS, *sad(6)]
+
+
+def leak_seeds():
+    seeds = [
+        card(0), card(0, 7, 1), card(0, 0, 2), card(1, extra=TRACK2), card(2, extra=TRACK2),
+        card(1, extra=[0]), card(3, extra=TRACK1),
+        # 9F11 with a length that runs past, a 5A inside.
+        [MISFRAME, 0, 0, 0x20, *card(0)],
+        [MISFRAME, 0, 0, 0x17, *card(2, 4, 1, TRACK2)],
+        # A template shorter than what it holds.
+        [OPEN, 7, 5, 0x0A, *card(1, extra=TRACK2)],
+        # A card number after a length the console cannot read, in a template.
+        *[[OPEN, 0, 0, MISFRAME, 1, form, 0, 0, 0, 0, *card(0), RAW, 5, 0x5F, 0x24, 3, 0x27, 0x12,
+           CLOSE] for form in (1, 2, 3, 4)],
+        # Nested.
+        [OPEN, 2, 0, OPEN, 3, 1, OPEN, 4, 2, OPEN, 6, 0, *card(0), CLOSE, CLOSE, CLOSE, CLOSE],
+        [OPEN, 5, 0, *card(1, extra=TRACK2), CLOSE, LINE, OPEN, 1, 0, *card(2, extra=TRACK2)],
+        # Cut short by the record's end.
+        [*card(0), CUT, 0], [*card(1, extra=[0]), CUT, 3], [*card(3, extra=TRACK1), CUT, 5],
+        # Digit runs anywhere.
+        [RUN, 0, *([1] * 12), *([2] * 8)],
+    ]
+    for tag in range(7):  # the text tags, the first two hidden whole by the decoding modes
+        seeds.append(card(4, extra=[tag, 1, *(sad(4) if tag < 2 else [])]))
+    for seed in seeds:
+        write(HERE / "corpus" / "leak", bytes([1 if seed[0] == RUN else 0, *seed]))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,296 @@
+// Privacy as a property: each record runs in every mode twice, with two card numbers
+// that share the first six and last four digits and differ in every other one (and,
+// for the decoding modes, with other discretionary data and 9F1F / 9F20 text); any
+// difference in the output is a leak. A row may also name text that must still show,
+// so that hiding too much fails as well.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "child_process.h"
+#include "leak_check.h"
+
+namespace emvtlv {
+namespace {
+
+// The console is not run: it shows discretionary data, or the record is spaced hex,
+// which it reads in shifted pairs.
+constexpr unsigned decoding_only = 1;
+// A known fault of the masking, a leak or text hidden that must show: skipped.
+constexpr unsigned known_leak = 2;
+
+// `record` is hex with placeholders, each {K n[/m][:a-b]}: a digit string of n
+// characters, or its characters a to b (b alone: 0 to b):
+//   P  a card number, BCD, as digits      A  the same card number in ASCII hex
+//   S  discretionary digits, BCD           T  the same in ASCII hex
+//   R  a run of ASCII digits (in hex) whose first m (n - 4 if not given) differ.
+// P and A differ but for the first six and last four digits; S, T and R everywhere
+// (R as said). `visible` is expanded for the first side and must show in every
+// decoding mode.
+struct placement {
+  std::string record;
+  std::string visible = {};
+  unsigned flags = 0;
+};
+
+void PrintTo(const placement& p, std::ostream* os) {
+  *os << p.record;
+}
+
+const fuzz::card_pair& card_of(std::size_t length) {
+  static std::vector<fuzz::card_pair> pairs = [] {
+    std::vector<fuzz::card_pair> made(41);
+    fuzz::random_bits bits{16};
+    for (std::size_t n = 12; n <= 40; ++n)
+      made[n] = fuzz::make_card_pair(n, bits);
+    made[16] = {"4761739001010010", "4761730110160010"};
+    made[12] = {"972039576939", "972039656939"};  // a hidden byte 57 on one side
+    return made;
+  }();
+  return pairs.at(length);
+}
+
+std::string digits_of(char kind, std::size_t n, std::size_t differing, bool second) {
+  if (kind == 'P' || kind == 'A') return second ? card_of(n).b : card_of(n).a;
+  static constexpr std::string_view first = "12456789";
+  static constexpr std::string_view other = "98765421";
+  std::string digits;
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool differs = kind != 'R' || i < differing;
+    digits += (second && differs ? other : first)[i % first.size()];
+  }
+  return digits;
+}
+
+std::string expand(std::string_view text, bool second) {
+  std::string out;
+  while (!text.empty()) {
+    const std::size_t open = text.find('{');
+    out += text.substr(0, open);
+    if (open == std::string_view::npos) break;
+    const std::size_t close = text.find('}', open);
+    const std::string spec(text.substr(open + 1, close - open - 1));
+    text.remove_prefix(close + 1);
+    const char kind = spec[0];
+    std::size_t at = 1;
+    const auto number = [&] {
+      std::size_t used = 0;
+      const std::size_t value = std::stoul(spec.substr(at), &used);
+      at += used;
+      return value;
+    };
+    const std::size_t n = number();
+    std::size_t differing = n - 4;
+    std::size_t from = 0;
+    std::size_t to = n;
+    if (at < spec.size() && spec[at] == '/') {
+      ++at;
+      differing = number();
+    }
+    if (at < spec.size() && spec[at] == ':') {
+      ++at;
+      to = number();
+      if (at < spec.size() && spec[at] == '-') {
+        ++at;
+        from = std::exchange(to, number());
+      }
+    }
+    const std::string digits = digits_of(kind, n, differing, second).substr(from, to - from);
+    out += kind == 'P' || kind == 'S' ? digits : fuzz::ascii_hex(digits);
+  }
+  return out;
+}
+
+std::vector<placement> placements() {
+  std::vector<placement> rows = {
+      // Well formed, flat and nested.
+      {"5A08{P16}5F2403271231", "0010"},
+      {"701A5A08{P16}5F24032712315F2A02097800", "0010"},
+      {"5711{P16}D27122011143804489", "0010D2712201"},
+      {"770D9F6B0A{P16}D271", "0010D271"},
+      {"6F13A511BF0C0E610C700A5A08{P16}", "0010"},
+      {"E1135711{P16}D27122011143804489", "0010D2712201"},
+      {"7015561342{A16}5E"},
+      {"5A0A{P19}F", "{P19:15-19}"},
+      {"5A06{P12}", "{P12:8-12}"},
+      {"70 1A 5A 08 {P16} 5F 24 03 27 12 31 5F 2A 02 09 78 00", "0010", decoding_only},
+      // Misframed: a card element inside another element's value, or after a
+      // template that ends inside it.
+      {"9F11205A08{P16}", "0010"},
+      {"9F11179F6B8111{P16}D27122011143804489", "0010"},
+      {"73141F5711{P16}D27122011143804489", "0010"},
+      {"700A5711{P16}D27122011143804489"},
+      {"5F24025A08{P16}"},
+      // After a length the console cannot read inside a template, and at the top.
+      {"70149F26805A08{P16}5F2403271231", "0010"},
+      {"70149F26845A08{P16}5F2403271231", "0010"},
+      {"70149F26855A08{P16}5F2403271231", "0010"},
+      {"70149F26FF5A08{P16}5F2403271231", "0010"},
+      {"700D9F10805A08{P16}", "0010"},
+      {"9F26805A08{P16}", "0010"},
+      {"9F26FF5A08{P16}", "0010"},
+      // Cut short by the record's end, in a template.
+      {"701A5A08{P16:12}"},
+      {"77129F6B0A{P16:13}"},
+      // Text tags holding a card number in ASCII, as a track 1 image.
+      {"9F1F11{A16}5E"},
+      {"9F2011{A16}5E"},
+      {"5F2011{A16}5E", "{A16:12-16}5E"},
+      {"5011{A16}5E", "{A16:12-16}5E"},
+      {"9F1211{A16}5E", "{A16:12-16}5E"},
+      {"9F0B11{A16}5E", "{A16:12-16}5E"},
+      {"9F4E11{A16}5E", "{A16:12-16}5E"},
+      {"9F1F18{A16}5E32323132323031", "", decoding_only},
+      {"70139F1F11{A16}5E"},
+      // Runs of ASCII digits, Luhn-valid or not: 12 and more hide all but their last
+      // four, 11 hide nothing; a run may go on into the next element's header.
+      {"DF010B{R11/0}", "{R11/0}"},
+      {"9F120B{R11/0}", "{R11/0}"},
+      {"9F120C{R12}", "{R12:8-12}"},
+      {"9F1213{R19}", "{R19:15-19}"},
+      {"9F1014{R20}", "{R20:16-20}"},
+      {"DF010C{A12}", "{A12:8-12}"},
+      {"9F0B13{A19}", "{A19:15-19}"},
+      {"9F1014{A20}", "{A20:16-20}"},
+      {"500C{R12/9}34023535", "{R12/9:9-12}"},
+      // 9F6B of 6 bytes without D is the Card CVM Limit and shows; longer it is track 2.
+      {"9F6B06000000010000", "000000010000"},
+      {"9F6B08{P12}D271", "{P12:8-12}D271"},
+      // Discretionary data, 9F1F and 9F20: the decoding modes hide them whole.
+      {"5711{P16}D2712201{S10}", "0010D2712201", decoding_only},
+      {"9F6B11{P16}D2712201{S10}", "0010D2712201", decoding_only},
+      {"77135711{P16}D2712201{S10}", "0010D2712201", decoding_only},
+      // Known: the decoding modes hide track 1's expiry and service code as well.
+      {"562742{A16}5E444F452F4A5E32373132323031{T8}", "5E444F452F4A5E32373132323031",
+       decoding_only | known_leak},
+      // Known: discretionary data of a track 2 the parse does not place stays in clear.
+      {"9F11179F6B8111{P16}D2712201{S10}", "", decoding_only | known_leak},
+      {"730A5711{P16}D2712201{S10}", "", decoding_only | known_leak},
+      // A hidden byte 57 must not start a track 2 for the scan on one side only.
+      {"01015A06{P12}0101010A"},
+      // Known: a misframed 56 whose last digit the record's end cuts in half (the
+      // console reads that nibble as a byte 03) is shown in clear.
+      {"5020561E42{A16:10}3", "", known_leak},
+      {"9F1F10{T16}", "", decoding_only},
+      {"9F2008{T8}", "", decoding_only},
+      {"70139F1F10{T16}", "", decoding_only},
+  };
+  // Cut short by the record's end at every nibble, at least eight digits in.
+  for (std::size_t k = 8; k <= 16; ++k) {
+    const std::string cut = std::to_string(k);
+    rows.push_back({"5A08{P16:" + cut + "}"});
+    rows.push_back({"5711{P16:" + cut + "}"});
+    rows.push_back({"9F6B11{P16:" + cut + "}"});
+    rows.push_back({"561342{A16:" + cut + "}"});
+    if (k < 16) rows.push_back({"561342{A16:" + cut + "}3"});
+  }
+  rows.push_back({"5711{P16}D27"});
+  return rows;
+}
+
+class Privacy : public ::testing::TestWithParam<placement> {};
+
+TEST_P(Privacy, OutputDoesNotDependOnHiddenDigits) {
+  const placement& row = GetParam();
+  if ((row.flags & known_leak) != 0) GTEST_SKIP() << "known leak: " << row.record;
+  const std::string a = expand(row.record, false) + "\n";
+  const std::string b = expand(row.record, true) + "\n";
+  const std::string visible = expand(row.visible, false);
+  for (const fuzz::leak_mode& mode : fuzz::leak_modes) {
+    if (mode.console && (row.flags & decoding_only) != 0) continue;
+    const std::string out = fuzz::run_leak_mode(mode, a);
+    EXPECT_EQ(out, fuzz::run_leak_mode(mode, b)) << mode.name << "\n" << a << b;
+    if (mode.console) continue;  // its labels and its 5A form are its own
+    EXPECT_NE(out.find(visible), std::string::npos) << mode.name << " hides " << visible;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Placements, Privacy, ::testing::ValuesIn(placements()));
+
+TEST(Privacy, CardPairsAreLuhnValidAndDifferInEveryHiddenDigit) {
+  for (std::size_t n = 12; n <= 40; ++n) {
+    const fuzz::card_pair& pair = card_of(n);
+    ASSERT_EQ(pair.a.size(), n);
+    EXPECT_TRUE(fuzz::luhn_valid(pair.a) && fuzz::luhn_valid(pair.b)) << pair.a << " " << pair.b;
+    EXPECT_EQ(pair.a.substr(0, 6), pair.b.substr(0, 6));
+    EXPECT_EQ(pair.a.substr(n - 4), pair.b.substr(n - 4));
+    for (std::size_t i = 6; i + 4 < n; ++i)
+      EXPECT_NE(pair.a[i], pair.b[i]) << pair.a << " " << pair.b;
+  }
+}
+
+// Nested deeper than 32 levels, the text modes indent no further and show the depth.
+TEST(Privacy, DepthBeyondThirtyTwoIsANumberNotAnIndent) {
+  std::string a = "5A08" + card_of(16).a;
+  std::string b = "5A08" + card_of(16).b;
+  for (int level = 0; level < 40; ++level) {
+    const std::size_t length = a.size() / 2;
+    char header[8];
+    std::snprintf(header, sizeof header, length < 0x80 ? "70%02zX" : "7081%02zX", length);
+    a = header + a;
+    b = header + b;
+  }
+  for (const fuzz::leak_mode& mode : fuzz::leak_modes) {
+    const std::string out = fuzz::run_leak_mode(mode, a + "\n");
+    EXPECT_EQ(out, fuzz::run_leak_mode(mode, b + "\n")) << mode.name;
+    if (mode.console || mode.tree_run.output == tree_mode_options::format::json) continue;
+    EXPECT_NE(out.find("[depth 40] 5A "), std::string::npos) << mode.name;
+    std::size_t widest = 0;
+    for (std::size_t at = 0; at < out.size(); at = out.find('\n', at) + 1)
+      widest = std::max(widest, out.find_first_not_of(' ', at) - at);
+    EXPECT_LE(widest, 2 * 33 + 2) << mode.name;
+  }
+}
+
+// Inputs whose output once grew with the square of their size: four times the input
+// gives about four times the output (not sixteen), in every mode.
+struct big_input {
+  std::string piece;
+  std::size_t pieces_a_line;  // of the full input
+  std::size_t lines;
+  unsigned flags = 0;
+};
+
+void PrintTo(const big_input& big, std::ostream* os) {
+  *os << big.lines << " lines of " << big.pieces_a_line << " " << big.piece;
+}
+
+std::string repeated(const std::string& piece, std::size_t times) {
+  std::string text;
+  for (std::size_t i = 0; i < times; ++i)
+    text += piece;
+  return text;
+}
+
+class OutputSize : public ::testing::TestWithParam<big_input> {};
+
+TEST_P(OutputSize, GrowsInProportionToTheInput) {
+  const big_input& big = GetParam();
+  if ((big.flags & known_leak) != 0) GTEST_SKIP() << "known: " << big.piece;
+  // A quarter of the input: a quarter of each line, or a quarter of the lines.
+  const bool one_line = big.lines == 1;
+  const std::string full = repeated(repeated(big.piece, big.pieces_a_line) + "\n", big.lines);
+  const std::string quarter =
+      repeated(repeated(big.piece, big.pieces_a_line / (one_line ? 4 : 1)) + "\n",
+               big.lines / (one_line ? 1 : 4));
+  for (const char* option : {"-t", "-x", "-j", "-q"}) {
+    test::run_options options;
+    options.args = {option};
+    const test::run_result small = test::run_program(EMVTLV_PROGRAM, quarter, options);
+    const test::run_result large = test::run_program(EMVTLV_PROGRAM, full, options);
+    EXPECT_EQ(small.exit_status, 0) << option;
+    EXPECT_EQ(large.exit_status, 0) << option;
+    EXPECT_LT(large.out.size(), 5 * small.out.size()) << option;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Quadratic, OutputSize,
+                         ::testing::Values(big_input{"E182FFFF", 16384, 1},
+                                           big_input{"5780", 32768, 8}));
+
+}  // namespace
+}  // namespace emvtlv
