@@ -164,17 +164,17 @@ std::vector<placement> placements() {
       {"5711{P16}D2712201{S10}", "0010D2712201", decoding_only},
       {"9F6B11{P16}D2712201{S10}", "0010D2712201", decoding_only},
       {"77135711{P16}D2712201{S10}", "0010D2712201", decoding_only},
-      // Known: the decoding modes hide track 1's expiry and service code as well.
-      {"562742{A16}5E444F452F4A5E32373132323031{T8}", "5E444F452F4A5E32373132323031",
-       decoding_only | known_leak},
-      // Known: discretionary data of a track 2 the parse does not place stays in clear.
-      {"9F11179F6B8111{P16}D2712201{S10}", "", decoding_only | known_leak},
-      {"730A5711{P16}D2712201{S10}", "", decoding_only | known_leak},
+      // Track 1's expiry, service code and digit discretionary data make one run of 12
+      // or more ASCII digits, which the scan hides but for its last four: the name shows.
+      {"562742{A16}5E444F452F4A5E32373132323031{T8}", "5E444F452F4A5E", decoding_only},
+      // A track 2 the parse does not place: its discretionary data is hidden too.
+      {"9F11179F6B8111{P16}D2712201{S10}", "D2712201", decoding_only},
+      {"730A5711{P16}D2712201{S10}", "", decoding_only},
       // A hidden byte 57 must not start a track 2 for the scan on one side only.
       {"01015A06{P12}0101010A"},
-      // Known: a misframed 56 whose last digit the record's end cuts in half (the
-      // console reads that nibble as a byte 03) is shown in clear.
-      {"5020561E42{A16:10}3", "", known_leak},
+      // A misframed 56 whose last digit the record's end cuts in half (the console
+      // reads that nibble as a byte 03).
+      {"5020561E42{A16:10}3", ""},
       {"9F1F10{T16}", "", decoding_only},
       {"9F2008{T8}", "", decoding_only},
       {"70139F1F10{T16}", "", decoding_only},

@@ -521,8 +521,16 @@ struct record_scan {
     if (digits < nibbles) {
       if (nibble(first + digits) == 0xD && digits >= min_number_digits &&
           digits <= max_number_digits &&
-          luhn_valid(digits, [&](std::size_t i) { return nibble(first + i); }))
+          luhn_valid(digits, [&](std::size_t i) { return nibble(first + i); })) {
         marks.mark(first, digits - clear_digits);
+        if (marks.card_codes_) {
+          // The discretionary data, up to the value's end or the record's, less an F pad.
+          const std::size_t data = digits + 1 + expiry_and_service_code;
+          std::size_t end = nibbles;
+          if (end > data && held == length && nibble(first + end - 1) == 0xF) --end;
+          if (end > data) marks.mark(first + data, end - data);
+        }
+      }
       return;
     }
     if (held < length && digits >= min_cut_digits) marks.mark(first, digits);
@@ -537,14 +545,34 @@ struct record_scan {
     std::size_t digits = 0;
     while (first + digits < end && is_ascii_digit(record[first + digits]))
       ++digits;
+    if (held < length && ends_in_half_digit(first + digits, end)) {
+      if (digits >= min_cut_digits) marks.mark(2 * first, 2 * (digits + 1));
+      return;
+    }
     if (first + digits < end) {
       if (record[first + digits] == '^' && digits >= min_number_digits &&
           digits <= max_number_digits &&
-          luhn_valid(digits, [&](std::size_t i) { return record[first + i] - unsigned{'0'}; }))
+          luhn_valid(digits, [&](std::size_t i) { return record[first + i] - unsigned{'0'}; })) {
         marks.mark(2 * first, 2 * (digits - clear_digits));
+        if (marks.card_codes_) {
+          // The discretionary data: after the name's closing '^', the expiry and the
+          // service code, to the value's end or the record's.
+          std::size_t caret = first + digits + 1;
+          while (caret < end && record[caret] != '^')
+            ++caret;
+          const std::size_t data = caret + 1 + expiry_and_service_code;
+          if (data < end) marks.mark(2 * data, 2 * (end - data));
+        }
+      }
       return;
     }
     if (held < length && digits >= min_cut_digits) marks.mark(2 * first, 2 * digits);
+  }
+
+  // The console reads a line's last lone hex digit as a byte below 10: a track 1 cut
+  // there ends in half a digit, and is cut short all the same.
+  bool ends_in_half_digit(std::size_t at, std::size_t end) const {
+    return at + 1 == end && end == record.size() && record[at] < 0x10;
   }
 
   void ascii_run(std::size_t end, std::size_t run) {
@@ -613,8 +641,10 @@ struct record_scan {
   }
 };
 
-hidden_nibbles::hidden_nibbles(std::size_t max_bytes)
-    : words_(std::make_unique<std::uint64_t[]>(words_for(max_bytes) + 1)), capacity_(max_bytes) {}
+hidden_nibbles::hidden_nibbles(std::size_t max_bytes, bool card_codes)
+    : words_(std::make_unique<std::uint64_t[]>(words_for(max_bytes) + 1)),
+      capacity_(max_bytes),
+      card_codes_(card_codes) {}
 
 void hidden_nibbles::scan(std::span<const std::uint8_t> record) {
   // Only the words the last record touched can be set.

@@ -97,8 +97,11 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
 // table look-up a byte.
 class hidden_nibbles {
  public:
-  // Storage for records of up to `max_bytes` bytes, made once.
-  explicit hidden_nibbles(std::size_t max_bytes);
+  // Storage for records of up to `max_bytes` bytes, made once. With `card_codes` (the
+  // decoding modes), a track the scan finds also hides its discretionary data, as a
+  // track the parse places does: after track 2's expiry and service code, and after
+  // track 1's second '^', its expiry and service code.
+  explicit hidden_nibbles(std::size_t max_bytes, bool card_codes = false);
 
   // Scans the record (its first max_bytes bytes) and keeps the marks until the next
   // scan. The record must stay where it is while the marks are used.
@@ -133,6 +136,7 @@ class hidden_nibbles {
 
   std::unique_ptr<std::uint64_t[]> words_;
   std::size_t capacity_ = 0;  // bytes
+  bool card_codes_ = false;
   const std::uint8_t* base_ = nullptr;
   std::size_t size_ = 0;
   bool any_ = false;

@@ -220,7 +220,7 @@ struct text_writer {
 
 tree_parser::tree_parser()
     : nodes_(std::make_unique_for_overwrite<tree_node[]>(node_capacity)),
-      hidden_(max_tree_record_bytes) {}
+      hidden_(max_tree_record_bytes, true) {}
 
 tree_result tree_parser::parse(std::span<const std::uint8_t> record) {
   const auto size = static_cast<std::uint32_t>(std::min(record.size(), max_tree_record_bytes));

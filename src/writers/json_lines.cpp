@@ -117,12 +117,15 @@ void finish_explain(json_explain& state) {
 }
 
 // Stable ids of the node problems, by node_problem (none has none).
-constexpr std::array<std::string_view, 6> node_problem_ids = {"",
-                                                              "value_runs_past_end",
-                                                              "indefinite_length",
-                                                              "length_field_too_long",
-                                                              "length_runs_past_end",
-                                                              "tag_runs_past_end"};
+constexpr std::array<std::string_view, 7> node_problem_ids = {
+    "",
+    "value_runs_past_end",
+    "indefinite_length",
+    "length_field_too_long",
+    "length_runs_past_end",
+    "tag_runs_past_end",
+    "card_digits_where_a_header_would_be"};
+static_assert(node_problem_ids.size() == static_cast<std::size_t>(node_problem::header_hidden) + 1);
 
 void put_problem(const tree_node& node, output_sink& out) {
   std::array<char, 96> buffer{};
