@@ -192,6 +192,45 @@ INSTANTIATE_TEST_SUITE_P(
                     true,
                     "",
                     1},
+        // Trace mode takes -r, --tag and --strict like the other decoding modes.
+        option_case{"TraceRecords",
+                    {"-a", "-r", "00B2010C00", "-r", "6A83"},
+                    "READ RECORD: SFI 1, record 1\n  status: 6A83 (record not found)\n"
+                    "summary of session 1, lines 1-2:\n  application: none selected, not said\n  "
+                    "AIP: not seen\n"
+                    "  records the AFL lists: no AFL seen\n  offline data authentication: no CDA "
+                    "requested\n"
+                    "  CVM: no VERIFY; CVM Results the terminal sent: none\n"
+                    "  outcome: no GENERATE AC\n  problems: 0\n",
+                    false,
+                    "",
+                    0},
+        option_case{"TraceTag",
+                    {"-a", "--tag", "9F27", "-r", "80AE800000", "-r", "77069F27018090009000"},
+                    "GENERATE AC: ARQC requested\n  answer:\n"
+                    "    9F27 Cryptogram Information Data (CID): 80\n  status: 9000 (success)\n"
+                    "summary of session 1, lines 1-2:\n  application: none selected, not said\n  "
+                    "AIP: not seen\n"
+                    "  records the AFL lists: no AFL seen\n  offline data authentication: no CDA "
+                    "requested\n"
+                    "  CVM: no VERIFY; CVM Results the terminal sent: none\n"
+                    "  GENERATE AC 1: ARQC requested, ARQC returned\n  outcome: online requested\n"
+                    "  problems: 0\n",
+                    false,
+                    "",
+                    0},
+        option_case{"TraceStrictProblem",
+                    {"-a", "--strict", "-r", "00B2010C00", "-r", "70035A08479000"},
+                    "READ RECORD: SFI 1, record 1\n",
+                    true,
+                    "",
+                    1},
+        option_case{"TraceStrictClean",
+                    {"-a", "--strict", "-r", "00B2010C00", "-r", "6A83"},
+                    "READ RECORD: SFI 1, record 1\n",
+                    true,
+                    "",
+                    0},
         option_case{"BadTag",
                     {"-p", "--tag", "5A,9F2"},
                     "",

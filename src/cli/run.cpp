@@ -119,10 +119,11 @@ int run_tree_modes(const options& chosen) {
 
 int run_trace(const options& chosen) {
   // A log is read whole, never prompted for.
-  if (chosen.files.empty()) return run_trace_mode(stdin_source(), stdout_target(), chosen.tree);
-  file_list files{.names = chosen.files, .errors = stderr_target()};
-  const int status = run_trace_mode(file_list_source(files), stdout_target(), chosen.tree);
-  return status != 0 || files.failed ? 1 : 0;
+  tree_mode_options tree = chosen.tree;
+  tree.tags = chosen.tags;
+  return run_on_input(chosen, true, [&](input_source in, output_target out) {
+    return run_trace_mode(in, out, tree);
+  });
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "trace/session.h"
 #include "trace/text_lines.h"
 #include "tree/parse.h"
+#include "tree/tag_filter.h"
 #include "writers/json_lines.h"
 #include "writers/node_value.h"
 #include "writers/tree_text.h"
@@ -65,6 +66,7 @@ struct trace_mode_state {
   std::array<std::uint8_t, max_apdu> answer;
   std::array<std::uint8_t, split_room(max_apdu)> rebuilt;
   session_state session;
+  tag_filter filter;  // --tag
 };
 
 trace_mode_buffers::trace_mode_buffers() : state(std::make_unique<trace_mode_state>()) {}
@@ -100,6 +102,8 @@ class trace_run {
 
   void take_line(const text_line& line);
   void finish();
+  // Whether any session had a problem (for --strict).
+  bool any_problem() const { return problems_seen_ > 0; }
 
  private:
   void take_command(std::span<const std::uint8_t> bytes, std::uint64_t number);
@@ -111,6 +115,9 @@ class trace_run {
   void emit_orphan_answer(std::span<const std::uint8_t> bytes, std::uint64_t number);
   void end_session();
   void note(std::uint64_t line, std::string_view text);
+  void count_problem(std::uint64_t line, std::string_view text);
+  void count_node_problems(const tree_result& tree, std::span<const std::uint8_t> bytes,
+                           std::uint64_t line);
 
   // Text output.
   void prefix(std::uint64_t line);
@@ -138,7 +145,32 @@ class trace_run {
   std::uint64_t last_line_ = 0;  // of the input so far
   problem_list problems_;
   bool json_data_open_ = false;
+  std::uint64_t problems_seen_ = 0;
 };
+
+void trace_run::count_problem(std::uint64_t line, std::string_view text) {
+  ++problems_seen_;
+  s_.session.add_problem(line, text);
+}
+
+// The problems of the elements shown, as the summary lists them: "50: value runs past
+// the end: 10 bytes declared, 8 left" (the tag as printed, hidden digits as X).
+void trace_run::count_node_problems(const tree_result& tree, std::span<const std::uint8_t> bytes,
+                                    std::uint64_t line) {
+  for (const tree_node& node : tree.nodes) {
+    if (node.problem == node_problem::none) continue;
+    std::array<char, 160> text{};
+    const std::size_t tag_size = std::min<std::size_t>(node.tag_size, 8);
+    encode_hex_unchecked(bytes.data() + node.offset, tag_size, text.data());
+    tree.hidden->apply(bytes.data() + node.offset, std::span<char>(text.data(), 2 * tag_size));
+    std::size_t size = 2 * tag_size;
+    text[size++] = ':';
+    text[size++] = ' ';
+    const std::string_view message =
+        describe_problem(node, std::span<char>(text.data() + size, text.size() - size));
+    count_problem(line, std::string_view(text.data(), size + message.size()));
+  }
+}
 
 void trace_run::note(std::uint64_t line, std::string_view text) {
   if (problems_.count < problems_.items.size()) {
@@ -148,7 +180,7 @@ void trace_run::note(std::uint64_t line, std::string_view text) {
     if (p.size > 0) std::memcpy(p.text.data(), text.data(), p.size);
   }
   ++problems_.count;
-  s_.session.add_problem(line, text);
+  count_problem(line, text);
 }
 
 void trace_run::prefix(std::uint64_t line) {
@@ -195,9 +227,11 @@ void trace_run::put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t
   record.what = hex_line::kind::record;
   record.number = line;
   record.bytes = bytes;
+  count_node_problems(tree, bytes, line);
   const explain_context known = session_facts();
   tree_text_options text{false, options_.explain};
   text.known = &known;
+  if (!options_.tags.empty()) text.marks = s_.filter.mark(tree, options_.tags).data();
   write_tree_text(record, tree, text, s_.scratch);
   put_indented(line, indent);
 }
@@ -208,9 +242,11 @@ void trace_run::put_json_elements(std::span<const std::uint8_t> bytes, std::uint
   record.what = hex_line::kind::record;
   record.number = line;
   record.bytes = bytes;
+  count_node_problems(tree, bytes, line);
   const explain_context known = session_facts();
   json_options json{options_.explain};
   json.known = &known;
+  if (!options_.tags.empty()) json.marks = s_.filter.mark(tree, options_.tags).data();
   write_json_line(record, tree, json, s_.scratch);
   // The writer gives {"line":N,"elements":[...]}\n for a record with no status word:
   // the elements array is what stands between the first comma and the closing brace.
@@ -248,7 +284,7 @@ void trace_run::take_line(const text_line& line) {
       put_number(s_.sink, line.number);
       s_.sink.append(": line longer than 131072 characters\n");
     }
-    s_.session.add_problem(line.number, "line longer than 131072 characters");
+    count_problem(line.number, "line longer than 131072 characters");
     return;
   }
   const apdu_line apdu = read_apdu_line(line.text, s_.line_bytes);
@@ -269,7 +305,7 @@ void trace_run::take_line(const text_line& line) {
       s_.sink.append(apdu.message);
       s_.sink.put('\n');
     }
-    s_.session.add_problem(line.number, apdu.message);
+    count_problem(line.number, apdu.message);
     if (apdu.label == line_label::none) expect_command_ = !expect_command_;
     return;
   }
@@ -1182,7 +1218,8 @@ int run_trace_mode(input_source in, output_target out, const tree_mode_options& 
     if (got != text_line_reader::status::line) {
       run.finish();
       const bool written = drain(state.sink, out);
-      return got == text_line_reader::status::end_of_input && written ? 0 : 1;
+      if (got != text_line_reader::status::end_of_input || !written) return 1;
+      return options.strict && run.any_problem() ? 1 : 0;
     }
     run.take_line(line);
     if (state.sink.size() >= output_block_size && !drain(state.sink, out)) return 1;
