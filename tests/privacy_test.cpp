@@ -178,6 +178,9 @@ std::vector<placement> placements() {
       {"9F1F10{T16}", "", decoding_only},
       {"9F2008{T8}", "", decoding_only},
       {"70139F1F10{T16}", "", decoding_only},
+      // Card codes the parse does not place: a 9F1F or 9F20 inside another value.
+      {"9F11139F1F10{T16}", "", decoding_only},
+      {"9F110B9F2008{T8}", "", decoding_only},
   };
   // Cut short by the record's end at every nibble, at least eight digits in.
   for (std::size_t k = 8; k <= 16; ++k) {

@@ -575,6 +575,22 @@ struct record_scan {
     return at + 1 == end && end == record.size() && record[at] < 0x10;
   }
 
+  // 9F1F or 9F20 wherever it stands (the decoding modes), whole and of its own form
+  // (9F1F printable ASCII, 9F20 digits with an F pad): the whole value is hidden, as it
+  // is where the parse places it. The form keeps chance bytes from hiding headers.
+  void card_code_text(std::size_t at, bool digits) {
+    std::size_t length = 0, value = 0;
+    if (!read_length(at, length, value) || length == 0 || length > record.size() - value) return;
+    for (std::size_t i = value; i < value + length; ++i) {
+      const std::uint8_t b = record[i];
+      const bool fits =
+          digits ? ((b >> 4U) <= 9 || b == 0xFF) && ((b & 0xFU) <= 9 || (b & 0xFU) == 0xF)
+                 : b >= 0x20 && b <= 0x7E;
+      if (!fits) return;
+    }
+    marks.mark(2 * value, 2 * length);
+  }
+
   void ascii_run(std::size_t end, std::size_t run) {
     if (run >= min_number_digits) marks.mark(2 * (end - run), 2 * (run - clear_digits));
   }
@@ -607,7 +623,10 @@ struct record_scan {
         track1(i + 1);
         break;
       default:
-        if (i + 1 < record.size() && record[i + 1] == 0x6B) track2(i + 2, true);
+        if (i + 1 >= record.size()) break;
+        if (record[i + 1] == 0x6B) track2(i + 2, true);
+        if (marks.card_codes_ && (record[i + 1] == 0x1F || record[i + 1] == 0x20))
+          card_code_text(i + 2, record[i + 1] == 0x20);
     }
   }
 
