@@ -479,6 +479,15 @@ struct record_scan {
     length = following == 0 ? first : record[at + 1];
     if (following == 2) length = length << 8 | record[at + 2];
     value = at + 1 + following;
+    return clear(at, value);
+  }
+
+  // Whether no byte of [from, to) is hidden yet: a rule reads no hidden byte, as a
+  // length or as a value, so the hidden digits decide nothing it does.
+  bool clear(std::size_t from, std::size_t to) const {
+    if (!marks.any_) return true;
+    for (std::size_t i = from; i < to && i < record.size(); ++i)
+      if (marks.hides_offset(i)) return false;
     return true;
   }
 
@@ -487,6 +496,7 @@ struct record_scan {
     if (!read_length(at, length, value) || length < min_pan_octets || length > max_pan_octets)
       return;
     const std::size_t held = std::min(length, record.size() - value);
+    if (!clear(value, value + held)) return;
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     std::size_t digits = 0;
@@ -507,6 +517,7 @@ struct record_scan {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track2_octets) return;
     const std::size_t held = std::min(length, record.size() - value);
+    if (!clear(value, value + held)) return;
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     if (maybe_cvm_limit && length == card_cvm_limit_octets) {
@@ -540,6 +551,7 @@ struct record_scan {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track1_octets) return;
     const std::size_t held = std::min(length, record.size() - value);
+    if (!clear(value, value + held)) return;
     const std::size_t end = value + held;
     const std::size_t first = value < end && record[value] == 'B' ? value + 1 : value;
     std::size_t digits = 0;
@@ -580,6 +592,7 @@ struct record_scan {
   // is where the parse places it. The form keeps chance bytes from hiding headers.
   void card_code_text(std::size_t at, bool digits) {
     std::size_t length = 0, value = 0;
+    // Bytes a run hid may stand in the value: they are ASCII digits, of either form.
     if (!read_length(at, length, value) || length == 0 || length > record.size() - value) return;
     for (std::size_t i = value; i < value + length; ++i) {
       const std::uint8_t b = record[i];
@@ -595,12 +608,13 @@ struct record_scan {
     if (run >= min_number_digits) marks.mark(2 * (end - run), 2 * (run - clear_digits));
   }
 
-  // One byte that may matter: an ASCII digit or a header's first octet.
-  void visit(std::size_t i, std::size_t& run, std::size_t& run_end) {
+  // One byte that may matter: an ASCII digit (the first pass) or a header's first
+  // octet (the second). The runs go first, so that no header's marks cut a run short,
+  // and a header then reads nothing a run hid.
+  void visit(std::size_t i, std::size_t& run, std::size_t& run_end, bool headers) {
     const std::uint8_t kind = byte_classes[record[i]];
-    // A byte that an earlier number's header already hides starts nothing.
-    const bool hidden = marks.any_ && marks.hides_offset(i);
-    if (kind == ascii_digit && !hidden) {
+    if (!headers) {
+      if (kind != ascii_digit) return;
       if (run == 0 || run_end != i) {
         ascii_run(run_end, run);
         run = 0;
@@ -609,9 +623,8 @@ struct record_scan {
       run_end = i + 1;
       return;
     }
-    ascii_run(run_end, run);
-    run = 0;
-    if (kind == ascii_digit || hidden) return;
+    // A byte already hidden starts nothing.
+    if (kind == ascii_digit || (marks.any_ && marks.hides_offset(i))) return;
     switch (kind) {
       case pan_tag:
         pan(i + 1);
@@ -630,9 +643,14 @@ struct record_scan {
     }
   }
 
-  // Finds the bytes that may matter sixteen at a time; most bytes of a record are none.
   void run() {
-    std::size_t run = 0;  // ASCII digits not hidden, ending at run_end
+    scan_pass(false);
+    scan_pass(true);
+  }
+
+  // Finds the bytes that may matter sixteen at a time; most bytes of a record are none.
+  void scan_pass(bool headers) {
+    std::size_t run = 0;  // ASCII digits, ending at run_end
     std::size_t run_end = 0;
     const std::size_t size = record.size();
     std::size_t block = 0;
@@ -650,12 +668,12 @@ struct record_scan {
       const __m128i header =
           _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, pan_octet), _mm_cmpeq_epi8(v, track2_octet)),
                        _mm_or_si128(_mm_cmpeq_epi8(v, track1_octet), _mm_cmpeq_epi8(v, two_octet)));
-      auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digit, header)));
+      auto bits = static_cast<unsigned>(_mm_movemask_epi8(headers ? header : digit));
       for (; bits != 0; bits &= bits - 1)
-        visit(block + static_cast<std::size_t>(std::countr_zero(bits)), run, run_end);
+        visit(block + static_cast<std::size_t>(std::countr_zero(bits)), run, run_end, headers);
     }
     for (std::size_t i = block; i < size; ++i)
-      if (byte_classes[record[i]] != plain) visit(i, run, run_end);
+      if (byte_classes[record[i]] != plain) visit(i, run, run_end, headers);
     ascii_run(run_end, run);
   }
 };
