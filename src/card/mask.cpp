@@ -496,7 +496,6 @@ struct record_scan {
     if (!read_length(at, length, value) || length < min_pan_octets || length > max_pan_octets)
       return;
     const std::size_t held = std::min(length, record.size() - value);
-    if (!clear(value, value + held)) return;
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     std::size_t digits = 0;
@@ -517,7 +516,6 @@ struct record_scan {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track2_octets) return;
     const std::size_t held = std::min(length, record.size() - value);
-    if (!clear(value, value + held)) return;
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     if (maybe_cvm_limit && length == card_cvm_limit_octets) {
@@ -551,7 +549,6 @@ struct record_scan {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track1_octets) return;
     const std::size_t held = std::min(length, record.size() - value);
-    if (!clear(value, value + held)) return;
     const std::size_t end = value + held;
     const std::size_t first = value < end && record[value] == 'B' ? value + 1 : value;
     std::size_t digits = 0;
@@ -587,20 +584,25 @@ struct record_scan {
     return at + 1 == end && end == record.size() && record[at] < 0x10;
   }
 
-  // 9F1F or 9F20 wherever it stands (the decoding modes), whole and of its own form
-  // (9F1F printable ASCII, 9F20 digits with an F pad): the whole value is hidden, as it
-  // is where the parse places it. The form keeps chance bytes from hiding headers.
-  void card_code_text(std::size_t at, bool digits) {
+  // 9F1F or 9F20 wherever it stands (the decoding modes), whole or cut short by the
+  // record's end, and of a card code's form (printable ASCII, or digits with an F pad): the whole
+  // value is hidden, as it is where the parse places it. The form keeps chance bytes from hiding
+  // headers.
+  void card_code_text(std::size_t at) {
     std::size_t length = 0, value = 0;
     // Bytes a run hid may stand in the value: they are ASCII digits, of either form.
-    if (!read_length(at, length, value) || length == 0 || length > record.size() - value) return;
-    for (std::size_t i = value; i < value + length; ++i) {
+    if (!read_length(at, length, value) || length == 0) return;
+    length = std::min(length, record.size() - value);  // cut short: as far as it goes
+    bool text = true;
+    bool digits = true;
+    for (std::size_t i = value; i < value + length && (text || digits); ++i) {
       const std::uint8_t b = record[i];
-      const bool fits =
-          digits ? ((b >> 4U) <= 9 || b == 0xFF) && ((b & 0xFU) <= 9 || (b & 0xFU) == 0xF)
-                 : b >= 0x20 && b <= 0x7E;
-      if (!fits) return;
+      text = text && b >= 0x20 && b <= 0x7E;
+      const unsigned high = b >> 4U;
+      const unsigned low = b & 0xFU;
+      digits = digits && (high <= 9 || b == 0xFF) && (low <= 9 || low == 0xF);
     }
+    if (!text && !digits) return;
     marks.mark(2 * value, 2 * length);
   }
 
@@ -639,7 +641,7 @@ struct record_scan {
         if (i + 1 >= record.size()) break;
         if (record[i + 1] == 0x6B) track2(i + 2, true);
         if (marks.card_codes_ && (record[i + 1] == 0x1F || record[i + 1] == 0x20))
-          card_code_text(i + 2, record[i + 1] == 0x20);
+          card_code_text(i + 2);
     }
   }
 

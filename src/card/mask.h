@@ -100,8 +100,8 @@ class hidden_nibbles {
   // Storage for records of up to `max_bytes` bytes, made once. With `card_codes` (the
   // decoding modes), a track the scan finds also hides its discretionary data, as a
   // track the parse places does: after track 2's expiry and service code, and after
-  // track 1's second '^', its expiry and service code; and a 9F1F (printable ASCII) or
-  // 9F20 (digits) found whole anywhere hides its whole value.
+  // track 1's second '^', its expiry and service code; and a 9F1F or 9F20 found whole
+  // anywhere, as printable ASCII or as digits, hides its whole value.
   explicit hidden_nibbles(std::size_t max_bytes, bool card_codes = false);
 
   // Scans the record (its first max_bytes bytes) and keeps the marks until the next
