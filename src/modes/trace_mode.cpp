@@ -67,6 +67,9 @@ struct trace_mode_state {
   std::array<std::uint8_t, split_room(max_apdu)> rebuilt;
   session_state session;
   tag_filter filter;  // --tag
+  // The scan of the command being printed, header and data together: a card number
+  // may start in the header and run on into the data.
+  hidden_nibbles command_marks{max_apdu, true};
 };
 
 trace_mode_buffers::trace_mode_buffers() : state(std::make_unique<trace_mode_state>()) {}
@@ -566,6 +569,7 @@ void trace_run::put_plain_data(std::span<const std::uint8_t> data, std::uint64_t
   char* hex = s_.sink.extend(2 * data.size());
   encode_hex_unchecked(data.data(), data.size(), hex);
   mask_template_value(data, std::span<char>(hex, 2 * data.size()), template_framing::tree);
+  s_.command_marks.apply(data.data(), std::span<char>(hex, 2 * data.size()));
   if (json_) {
     s_.sink.put('"');
     if (!note_text.empty()) {
@@ -626,6 +630,7 @@ void trace_run::put_split(std::span<const std::uint8_t> list, std::string_view l
     char* hex = s_.sink.extend(2 * rest.size());
     encode_hex_unchecked(rest.data(), rest.size(), hex);
     mask_template_value(rest, std::span<char>(hex, 2 * rest.size()), template_framing::tree);
+    s_.command_marks.apply(rest.data(), std::span<char>(hex, 2 * rest.size()));
     s_.sink.put(json_ ? '"' : '\n');
   }
 }
@@ -634,6 +639,7 @@ void trace_run::put_data(const apdu_command& c, command_id id) {
   const std::uint64_t line = x_.command_line;
   const session_state& session = s_.session;
   const std::span<const std::uint8_t> data = c.data;
+  s_.command_marks.scan({s_.command.data(), x_.command_size});
   // Opens the JSON "data" object; every branch below writes its members.
   const auto open = [&] {
     if (json_) s_.sink.append(",\"data\":{");
