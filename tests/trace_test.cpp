@@ -715,6 +715,30 @@ TEST(TracePrivacy, ACardNumbersHiddenDigitsNeverChangeTheOutput) {
   }
 }
 
+// Card records where commands are due: read as commands, their data still hides the
+// digits, wherever the number starts (header or data) and however it is framed.
+TEST(TracePrivacy, CardRecordsReadAsCommandsHideTheSameDigits) {
+  const std::string_view records[] = {"5A08@5F2403271231\n", "701A5A08@5F24032712315F2A02097800\n",
+                                      "5711@D27122011143804489\n", "9F11205A08@\n",
+                                      "6A83\n9F1F10#5E\n"};
+  for (const std::string_view record : records) {
+    for (const bool json : {false, true}) {
+      tree_mode_options options;
+      if (json) options.output = tree_mode_options::format::json;
+      std::string outputs[2];
+      const std::pair<const char*, const char*> numbers[2] = {
+          {"4761739001010010", "34373631373339303031303130303130"},
+          {"4761730110160010", "34373631373330313130313630303130"}};
+      for (int i = 0; i < 2; ++i) {
+        const std::string text = replace_all(
+            replace_all(std::string(record), "@", numbers[i].first), "#", numbers[i].second);
+        outputs[i] = run_trace(text, options);
+      }
+      EXPECT_EQ(outputs[0], outputs[1]) << record;
+    }
+  }
+}
+
 // A PIN block where a lost line left the alternation expecting an answer still hides.
 TEST(TracePrivacy, AVerifyWhereAnAnswerWasDueIsStillAPinBlock) {
   const std::string out = run_trace("00B2010C00\n0020008008241234FFFFFFFFFF\n63C2\n");
