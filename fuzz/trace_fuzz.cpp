@@ -6,6 +6,7 @@
 //   changed but for its first byte (the control nibble and PIN length, which show),
 //   the output is the same. Those commands are found with the mode's own line reader
 //   and written back as "> HEX", in both runs alike.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -47,7 +48,7 @@ std::string run_mode(std::string_view input, const tree_mode_options& options, r
 }
 
 // The input twice, its PIN commands written back as "> HEX": once as they are, once
-// with their PIN data changed.
+// with their PIN data changed (the bytes Lc counts, past the first).
 struct pin_variants {
   std::string same;
   std::string changed;
@@ -72,7 +73,10 @@ pin_variants with_pins_changed(std::string_view input) {
     std::string hex(2 * b.size(), ' ');
     encode_hex_unchecked(b.data(), b.size(), hex.data());
     out.same += "> " + hex + "\n";
-    for (std::size_t i = 6; i < b.size(); ++i) {
+    // Only the data field after its first byte (the control nibble and the PIN length,
+    // which may show): never Le.
+    const std::size_t data_end = std::min<std::size_t>(b.size(), 5 + std::size_t{b[4]});
+    for (std::size_t i = 6; i < data_end; ++i) {
       const auto other = static_cast<std::uint8_t>(b[i] ^ 0x5A);
       hex[2 * i] = hex_pairs[2 * std::size_t{other}];
       hex[2 * i + 1] = hex_pairs[2 * std::size_t{other} + 1];
