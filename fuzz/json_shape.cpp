@@ -83,7 +83,7 @@ bool check_node(const json& node, std::size_t depth, const std::string& where,
       "problem_id", "elements", "value",  "masked", "explain"};
   if (!node.is_object()) return fail(why, where, "node is not an object");
   if (!only_keys(node, keys, where, why)) return false;
-  if (!node.contains("tag") || !is_hex_string(node["tag"], false, 1))
+  if (!node.contains("tag") || !is_hex_string(node["tag"], true, 1))
     return fail(why, where, "tag missing or not upper-case hex");
   if (node.contains("name") && !is_text(node["name"], false))
     return fail(why, where, "name not a non-empty string");
