@@ -132,6 +132,7 @@ class trace_run {
 
   void put_reading(const apdu_command& c, command_id id, text_buffer& reading);
   void put_data(const apdu_command& c, command_id id);
+  void put_pin_block(std::uint64_t line, std::string_view label, std::string_view shown);
   void put_split(std::span<const std::uint8_t> list, std::string_view list_name,
                  std::span<const std::uint8_t> data, std::uint64_t line);
   void put_plain_data(std::span<const std::uint8_t> data, std::uint64_t line,
@@ -635,6 +636,19 @@ void trace_run::put_split(std::span<const std::uint8_t> list, std::string_view l
   }
 }
 
+// What may be shown of a PIN block: JSON's "pin_block", or a text line under `label`.
+void trace_run::put_pin_block(std::uint64_t line, std::string_view label, std::string_view shown) {
+  if (json_) {
+    s_.sink.append("\"pin_block\":");
+    put_json_string(s_.sink, shown);
+    return;
+  }
+  prefix(line);
+  s_.sink.append(label);
+  s_.sink.append(shown);
+  s_.sink.put('\n');
+}
+
 void trace_run::put_data(const apdu_command& c, command_id id) {
   const std::uint64_t line = x_.command_line;
   const session_state& session = s_.session;
@@ -671,15 +685,7 @@ void trace_run::put_data(const apdu_command& c, command_id id) {
           shown.put(data.size() == 1 ? " byte, hidden" : " bytes, hidden");
         }
       }
-      if (json_) {
-        s_.sink.append("\"pin_block\":");
-        put_json_string(s_.sink, shown.view());
-      } else {
-        prefix(line);
-        s_.sink.append("  PIN block: ");
-        s_.sink.append(shown.view());
-        s_.sink.put('\n');
-      }
+      put_pin_block(line, "  PIN block: ", shown.view());
       break;
     }
     case command_id::pin_change_unblock: {
@@ -689,15 +695,7 @@ void trace_run::put_data(const apdu_command& c, command_id id) {
       shown.put("enciphered PIN data and MAC, ");
       shown.put_number(data.size());
       shown.put(" bytes, hidden");
-      if (json_) {
-        s_.sink.append("\"pin_block\":");
-        put_json_string(s_.sink, shown.view());
-      } else {
-        prefix(line);
-        s_.sink.append("  data: ");
-        s_.sink.append(shown.view());
-        s_.sink.put('\n');
-      }
+      put_pin_block(line, "  data: ", shown.view());
       break;
     }
     case command_id::get_processing_options: {
