@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstddef>
+#include <cstring>
 #include <functional>
 
 namespace emvtlv {
@@ -155,6 +156,10 @@ struct cursor {
   const hidden_nibbles* hidden;
   std::span<const char> shown;  // the value as printed so far: X where a rule hid it
   bool hit_hidden = false;
+  // Whether the scan hides any of the value's bytes, and whether its printed form may
+  // hold an X: most values have neither, and their octets then need no look.
+  bool check_hidden = false;
+  bool check_shown = false;
 
   bool shown_hidden(std::size_t octet) const {
     return 2 * octet + 1 < shown.size() && (shown[2 * octet] == 'X' || shown[2 * octet + 1] == 'X');
@@ -165,7 +170,7 @@ struct cursor {
   // decide how the rest is read.
   bool next(std::uint8_t& octet) {
     if (at >= end) return false;
-    if ((hidden->any() && hidden->hides_byte(&value[at])) || shown_hidden(at)) {
+    if ((check_hidden && hidden->hides_byte(&value[at])) || (check_shown && shown_hidden(at))) {
       hit_hidden = true;
       return false;
     }
@@ -352,6 +357,9 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
   std::array<std::size_t, max_open_templates> outer_ends;
   std::size_t open = 0;
   cursor in{value, 0, value.size(), &hidden, hex};
+  in.check_hidden = hidden.hides_any(value.data(), value.size());
+  const std::size_t printed = std::min(hex.size(), 2 * value.size());
+  in.check_shown = printed > 0 && std::memchr(hex.data(), 'X', printed) != nullptr;
   std::size_t octets_read = 0;
   for (;;) {
     if (in.at >= in.end) {
@@ -372,6 +380,7 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
       // Every byte left in the template is this element's value, masked under its own
       // tag's rule; the walk still reads them on as elements.
       masker.rest(header.tag, in.at, in.end);
+      in.check_shown = true;
       continue;
     }
     if (in.hit_hidden) {
@@ -414,27 +423,6 @@ constexpr std::size_t max_pan_octets = 10;
 constexpr std::size_t max_track2_octets = 32;
 constexpr std::size_t max_track1_octets = 79;
 
-// The bytes at which a card number's header may start, and the ASCII digits; every
-// other byte costs one look.
-enum byte_class : std::uint8_t {
-  plain,
-  ascii_digit,
-  pan_tag,
-  track2_tag,
-  track1_tag,
-  two_octet_tag
-};
-constexpr std::array<std::uint8_t, 256> byte_classes = [] {
-  std::array<std::uint8_t, 256> t{};
-  for (unsigned b = '0'; b <= '9'; ++b)
-    t[b] = ascii_digit;
-  t[0x5A] = pan_tag;
-  t[0x57] = track2_tag;
-  t[0x56] = track1_tag;
-  t[0x9F] = two_octet_tag;  // 9F6B
-  return t;
-}();
-
 bool is_ascii_digit(std::uint8_t b) {
   return static_cast<unsigned>(b - '0') < 10U;
 }
@@ -458,6 +446,62 @@ bool luhn_valid(std::size_t count, Digit digit) {
   return sum % 10 == 0;
 }
 
+// Luhn over packed BCD digits, a byte at a time: with an even count every byte's high
+// digit is doubled, with an odd one its low digit (the last, lone high digit never).
+constexpr unsigned luhn_doubled(unsigned d) {
+  return 2 * d > 9 ? 2 * d - 9 : 2 * d;
+}
+constexpr std::array<std::array<std::uint8_t, 256>, 2> luhn_bytes = [] {
+  std::array<std::array<std::uint8_t, 256>, 2> t{};
+  for (unsigned b = 0; b < 256; ++b) {
+    const unsigned high = std::min(b >> 4U, 9U);
+    const unsigned low = std::min(b & 0xFU, 9U);
+    t[0][b] = static_cast<std::uint8_t>(luhn_doubled(high) + low);
+    t[1][b] = static_cast<std::uint8_t>(high + luhn_doubled(low));
+  }
+  return t;
+}();
+
+bool luhn_valid_bcd(const std::uint8_t* bytes, std::size_t digits) {
+  const std::size_t whole = digits / 2;
+  const std::array<std::uint8_t, 256>& table = luhn_bytes[digits % 2];
+  unsigned sum = 0;
+  for (std::size_t k = 0; k < whole; ++k)
+    sum += table[bytes[k]];
+  if (digits % 2 == 1) sum += bytes[whole] >> 4U;
+  return sum % 10 == 0;
+}
+
+// Bit i set where byte i of the 64 at `p` is an ASCII digit, and where it may start a
+// card number's header (5A, 57, 56, 9F).
+struct byte_kinds {
+  std::uint64_t digits;
+  std::uint64_t headers;
+};
+
+byte_kinds classify_64(const std::uint8_t* p) {
+  const __m128i zero_digit = _mm_set1_epi8('0');
+  const __m128i nine = _mm_set1_epi8(9);
+  const auto tag = [](int octet) { return _mm_set1_epi8(static_cast<char>(octet)); };
+  const __m128i pan_octet = tag(0x5A);
+  const __m128i track2_octet = tag(0x57);
+  const __m128i track1_octet = tag(0x56);
+  const __m128i two_octet = tag(0x9F);
+  byte_kinds kinds{0, 0};
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    const __m128i offset = _mm_sub_epi8(v, zero_digit);
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, nine), offset);
+    const __m128i header =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, pan_octet), _mm_cmpeq_epi8(v, track2_octet)),
+                     _mm_or_si128(_mm_cmpeq_epi8(v, track1_octet), _mm_cmpeq_epi8(v, two_octet)));
+    kinds.digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(digit))} << (16 * i);
+    kinds.headers |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(header))}
+                     << (16 * i);
+  }
+  return kinds;
+}
+
 }  // namespace
 
 // One scan of one record: reads only below size, marks into the nibble map.
@@ -468,6 +512,16 @@ struct record_scan {
   unsigned nibble(std::size_t n) const {
     const std::uint8_t b = record[n / 2];
     return n % 2 == 0 ? b >> 4U : b & 0xFU;
+  }
+
+  // The decimal digits (nibbles 0 to 9) the `held` bytes from `value` start with.
+  std::size_t leading_digits(std::size_t value, std::size_t held) const {
+    for (std::size_t k = 0; k < held; ++k) {
+      const std::uint8_t b = record[value + k];
+      if ((b >> 4U) > 9) return 2 * k;
+      if ((b & 0xFU) > 9) return 2 * k + 1;
+    }
+    return 2 * held;
   }
 
   // A length of one octet, 81 L or 82 LL LL, wholly inside the record.
@@ -498,17 +552,14 @@ struct record_scan {
     const std::size_t held = std::min(length, record.size() - value);
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
-    std::size_t digits = 0;
-    while (digits < nibbles && nibble(first + digits) <= 9)
-      ++digits;
+    const std::size_t digits = leading_digits(value, held);
     if (held < length) {
       if (digits == nibbles && digits >= min_cut_digits) marks.mark(first, digits);
       return;
     }
     for (std::size_t i = digits; i < nibbles; ++i)
       if (nibble(first + i) != 0xF) return;
-    if (digits >= min_number_digits &&
-        luhn_valid(digits, [&](std::size_t i) { return nibble(first + i); }))
+    if (digits >= min_number_digits && luhn_valid_bcd(&record[value], digits))
       marks.mark(first, digits - clear_digits);
   }
 
@@ -524,13 +575,10 @@ struct record_scan {
         separator = separator || nibble(first + i) == 0xD;
       if (!separator) return;
     }
-    std::size_t digits = 0;
-    while (digits < nibbles && nibble(first + digits) <= 9)
-      ++digits;
+    const std::size_t digits = leading_digits(value, held);
     if (digits < nibbles) {
       if (nibble(first + digits) == 0xD && digits >= min_number_digits &&
-          digits <= max_number_digits &&
-          luhn_valid(digits, [&](std::size_t i) { return nibble(first + i); })) {
+          digits <= max_number_digits && luhn_valid_bcd(&record[value], digits)) {
         marks.mark(first, digits - clear_digits);
         if (marks.card_codes_) {
           // The discretionary data, up to the value's end or the record's, less an F pad.
@@ -610,34 +658,20 @@ struct record_scan {
     if (run >= min_number_digits) marks.mark(2 * (end - run), 2 * (run - clear_digits));
   }
 
-  // One byte that may matter: an ASCII digit (the first pass) or a header's first
-  // octet (the second). The runs go first, so that no header's marks cut a run short,
-  // and a header then reads nothing a run hid.
-  void visit(std::size_t i, std::size_t& run, std::size_t& run_end, bool headers) {
-    const std::uint8_t kind = byte_classes[record[i]];
-    if (!headers) {
-      if (kind != ascii_digit) return;
-      if (run == 0 || run_end != i) {
-        ascii_run(run_end, run);
-        run = 0;
-      }
-      ++run;
-      run_end = i + 1;
-      return;
-    }
-    // A byte already hidden starts nothing.
-    if (kind == ascii_digit || (marks.any_ && marks.hides_offset(i))) return;
-    switch (kind) {
-      case pan_tag:
+  // A byte that may start a card number's header, not hidden by the runs or by an
+  // earlier header.
+  void visit_header(std::size_t i) {
+    switch (record[i]) {
+      case 0x5A:
         pan(i + 1);
         break;
-      case track2_tag:
+      case 0x57:
         track2(i + 1, false);
         break;
-      case track1_tag:
+      case 0x56:
         track1(i + 1);
         break;
-      default:
+      default:  // 9F
         if (i + 1 >= record.size()) break;
         if (record[i + 1] == 0x6B) track2(i + 2, true);
         if (marks.card_codes_ && (record[i + 1] == 0x1F || record[i + 1] == 0x20))
@@ -645,43 +679,60 @@ struct record_scan {
     }
   }
 
-  void run() {
-    scan_pass(false);
-    scan_pass(true);
+  // The ASCII digits of 64 bytes from `base` (bit i for byte base + i), taken on from
+  // the run [run_end - run, run_end) before them: every run that ends here is marked.
+  void digit_runs(std::uint64_t digits, std::size_t base, std::size_t& run, std::size_t& run_end) {
+    if (run > 0 && run_end == base) {
+      const auto n = static_cast<unsigned>(std::countr_one(digits));
+      run += n;
+      run_end = base + n;
+      if (n == 64) return;
+      digits &= ~std::uint64_t{0} << n;
+    }
+    while (digits != 0) {
+      const auto start = static_cast<unsigned>(std::countr_zero(digits));
+      const auto n = static_cast<unsigned>(std::countr_one(digits >> start));
+      ascii_run(run_end, run);
+      run = n;
+      run_end = base + start + n;
+      if (start + n == 64) return;
+      digits &= ~std::uint64_t{0} << (start + n);
+    }
   }
 
-  // Finds the bytes that may matter sixteen at a time; most bytes of a record are none.
-  void scan_pass(bool headers) {
+  // One look at every byte, 64 at a time, for both kinds that may matter. The runs go
+  // first, so that no header's marks cut a run short, and a header then reads nothing a
+  // run hid; headers go in order, each reading the marks of those before it.
+  void run() {
+    const std::size_t size = record.size();
+    std::uint64_t* const headers = marks.header_words_.get();
     std::size_t run = 0;  // ASCII digits, ending at run_end
     std::size_t run_end = 0;
-    const std::size_t size = record.size();
-    std::size_t block = 0;
-    const __m128i zero_digit = _mm_set1_epi8('0');
-    const __m128i nine = _mm_set1_epi8(9);
-    const auto tag = [](int octet) { return _mm_set1_epi8(static_cast<char>(octet)); };
-    const __m128i pan_octet = tag(0x5A);
-    const __m128i track2_octet = tag(0x57);
-    const __m128i track1_octet = tag(0x56);
-    const __m128i two_octet = tag(0x9F);
-    for (; block + 16 <= size; block += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record.data() + block));
-      const __m128i offset = _mm_sub_epi8(v, zero_digit);
-      const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, nine), offset);
-      const __m128i header =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, pan_octet), _mm_cmpeq_epi8(v, track2_octet)),
-                       _mm_or_si128(_mm_cmpeq_epi8(v, track1_octet), _mm_cmpeq_epi8(v, two_octet)));
-      auto bits = static_cast<unsigned>(_mm_movemask_epi8(headers ? header : digit));
-      for (; bits != 0; bits &= bits - 1)
-        visit(block + static_cast<std::size_t>(std::countr_zero(bits)), run, run_end, headers);
+    for (std::size_t base = 0; base < size; base += 64) {
+      byte_kinds kinds{};
+      if (base + 64 <= size) {
+        kinds = classify_64(record.data() + base);
+      } else {
+        // The tail is copied out, so nothing past the record is read.
+        std::array<std::uint8_t, 64> tail{};
+        std::memcpy(tail.data(), record.data() + base, size - base);
+        kinds = classify_64(tail.data());
+      }
+      headers[base / 64] = kinds.headers;
+      if (kinds.digits != 0 || run > 0) digit_runs(kinds.digits, base, run, run_end);
     }
-    for (std::size_t i = block; i < size; ++i)
-      if (byte_classes[record[i]] != plain) visit(i, run, run_end, headers);
     ascii_run(run_end, run);
+    for (std::size_t base = 0; base < size; base += 64)
+      for (std::uint64_t bits = headers[base / 64]; bits != 0; bits &= bits - 1) {
+        const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(bits));
+        if (!(marks.any_ && marks.hides_offset(i))) visit_header(i);
+      }
   }
 };
 
 hidden_nibbles::hidden_nibbles(std::size_t max_bytes, bool card_codes)
     : words_(std::make_unique<std::uint64_t[]>(words_for(max_bytes) + 1)),
+      header_words_(std::make_unique<std::uint64_t[]>(max_bytes / 64 + 1)),
       capacity_(max_bytes),
       card_codes_(card_codes) {}
 
@@ -695,8 +746,15 @@ void hidden_nibbles::scan(std::span<const std::uint8_t> record) {
 }
 
 void hidden_nibbles::mark(std::size_t first_nibble, std::size_t count) noexcept {
-  for (std::size_t n = first_nibble; n < first_nibble + count && n < 2 * size_; ++n)
-    words_[n / 64] |= std::uint64_t{1} << (n % 64);
+  const std::size_t end = std::min(first_nibble + count, 2 * size_);
+  // A word at a time: the bits of [n, end) that fall in n's word.
+  for (std::size_t n = first_nibble; n < end;) {
+    const std::size_t bit = n % 64;
+    const std::size_t span = std::min<std::size_t>(64 - bit, end - n);
+    const std::uint64_t ones = span == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << span) - 1;
+    words_[n / 64] |= ones << bit;
+    n += span;
+  }
   any_ = any_ || count > 0;
 }
 

@@ -115,6 +115,11 @@ class hidden_nibbles {
     std::size_t offset = 0;
     return any_ && offset_of(at, offset) && hides_offset(offset);
   }
+  // Whether either nibble of the scanned record's byte at `offset` is hidden (false past
+  // its end): for a parser walking the very bytes it had scanned.
+  bool hides_record_offset(std::size_t offset) const noexcept {
+    return any_ && offset < size_ && hides_offset(offset);
+  }
   // Whether any nibble of the n record bytes from `first` is hidden.
   bool hides_any(const std::uint8_t* first, std::size_t n) const noexcept;
   // Writes X over the hidden nibbles in `hex`, the printed form (two characters a byte)
@@ -136,7 +141,8 @@ class hidden_nibbles {
   }
 
   std::unique_ptr<std::uint64_t[]> words_;
-  std::size_t capacity_ = 0;  // bytes
+  std::unique_ptr<std::uint64_t[]> header_words_;  // the scan's own: bytes that may start one
+  std::size_t capacity_ = 0;                       // bytes
   bool card_codes_ = false;
   const std::uint8_t* base_ = nullptr;
   std::size_t size_ = 0;
