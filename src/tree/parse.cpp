@@ -25,11 +25,10 @@ std::uint32_t value_end(const tree_node& node) {
 // Parses bytes [0, end) of `record` into `nodes`. Every read goes through the view and
 // is first checked against the end of the enclosing value, so none leaves the record.
 parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* nodes,
-                             const std::uint8_t* bytes, const hidden_nibbles& hidden) {
+                             const hidden_nibbles& hidden) {
   parse_outcome out;
-  const auto is_hidden = [&](std::uint32_t at) {
-    return hidden.any() && hidden.hides_byte(bytes + at);
-  };
+  // The marks are those of this very record, scanned from its first byte.
+  const auto is_hidden = [&](std::uint32_t at) { return hidden.hides_record_offset(at); };
   std::uint32_t parent = no_parent;
   std::uint32_t limit = end;  // end of the enclosing value
   std::uint32_t depth = 0;
@@ -231,8 +230,7 @@ tree_result tree_parser::parse(std::span<const std::uint8_t> record) {
   // Hidden digits at the end are no status word: they must not decide the parse.
   if (size >= 2 && looks_like_status(view.at(size - 2), view.at(size - 1)) &&
       !hidden_.hides_any(record.data() + size - 2, 2)) {
-    const parse_outcome before =
-        parse_elements(view, size - 2, nodes_.get(), record.data(), hidden_);
+    const parse_outcome before = parse_elements(view, size - 2, nodes_.get(), hidden_);
     if (!before.any_problem) {
       result.nodes = {nodes_.get(), before.count};
       result.has_status = true;
@@ -240,7 +238,7 @@ tree_result tree_parser::parse(std::span<const std::uint8_t> record) {
       return result;
     }
   }
-  const parse_outcome whole = parse_elements(view, size, nodes_.get(), record.data(), hidden_);
+  const parse_outcome whole = parse_elements(view, size, nodes_.get(), hidden_);
   result.nodes = {nodes_.get(), whole.count};
   return result;
 }
@@ -251,8 +249,7 @@ tree_result tree_parser::parse_data(std::span<const std::uint8_t> data) {
   hidden_.scan(data.first(size));
   tree_result result;
   result.hidden = &hidden_;
-  result.nodes = {nodes_.get(),
-                  parse_elements(view, size, nodes_.get(), data.data(), hidden_).count};
+  result.nodes = {nodes_.get(), parse_elements(view, size, nodes_.get(), hidden_).count};
   return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 
 #include "card/mask.h"
 #include "common/hex.h"
@@ -76,8 +77,10 @@ void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record,
                   const hidden_nibbles& hidden, output_sink& out) {
   const std::span<const std::uint8_t> tag = record.subspan(node.offset, node.tag_size);
   char* const hex = out.extend(2 * tag.size());
-  encode_hex_unchecked(tag.data(), tag.size(), hex);
-  hidden.apply(tag.data(), {hex, 2 * tag.size()});
+  // Nearly every tag is one or two octets: straight from the pairs table.
+  for (std::size_t i = 0; i < tag.size(); ++i)
+    std::memcpy(hex + 2 * i, &hex_pairs[2 * std::size_t{tag[i]}], 2);
+  if (hidden.any()) hidden.apply(tag.data(), {hex, 2 * tag.size()});
 }
 
 }  // namespace emvtlv
