@@ -7,6 +7,7 @@
 
 #include "cli/options.h"
 #include "cli/run.h"
+#include "io/descriptors.h"
 
 int main(int argc, char* argv[]) {
   using namespace emvtlv;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/console.h"
+#include "io/descriptors.h"
 
 namespace emvtlv::test {
 

@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <span>
 
-#include "console/console.h"
+#include "io/descriptors.h"
 
 namespace emvtlv::cli {
 

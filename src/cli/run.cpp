@@ -8,6 +8,8 @@
 #include <string>
 
 #include "cli/file_input.h"
+#include "console/console.h"
+#include "io/descriptors.h"
 #include "modes/trace_mode.h"
 
 namespace emvtlv::cli {

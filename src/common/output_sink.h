@@ -42,8 +42,8 @@ class output_sink {
   // Keeps the storage, so a sink reused for every record allocates only while it grows.
   void clear() noexcept { end_ = storage_.get(); }
 
-  // Where spilled text goes (shaped as the console's output_target); `write` returns
-  // false when the output is gone. Setting it clears a failure from before.
+  // Where spilled text goes (shaped as io/descriptors.h's output_target); `write`
+  // returns false when the output is gone. Setting it clears a failure from before.
   struct spill_target {
     void* context = nullptr;
     bool (*write)(void* context, const char* data, std::size_t size) = nullptr;

@@ -11,14 +11,16 @@
 //   waits for input; output is otherwise written in large blocks.
 // - End of input with nothing read: one newline, status 0. A read error: one newline,
 //   status 1. Output that can no longer be written: status 1 at once.
-// - A descriptor set to non-blocking (by whoever started us) is waited on with poll
-//   when it is not ready; output and status are then those of a blocking one.
+// - Input and output are io/descriptors.h's source and target: waiting on a
+//   non-blocking descriptor and retrying an interrupted call are done there.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "io/descriptors.h"
 
 namespace emvtlv {
 
@@ -43,29 +45,6 @@ std::int32_t decode_record(const std::array<char, line_buffer_size>& line,
 // when the text is not plain hex pairs; returns the byte count.
 std::int32_t decode_line(std::string_view text, std::array<char, line_buffer_size>& line,
                          std::array<std::uint8_t, record_buffer_size>& record);
-
-// Where the console reads from and writes to. read returns the bytes read, 0 at end
-// of input, or a negative number on an error; write returns false when the output
-// is gone. Plain function pointers, so tests and fuzzers can run the console in memory.
-struct input_source {
-  void* context;
-  std::ptrdiff_t (*read)(void* context, char* buffer, std::size_t capacity);
-};
-struct output_target {
-  void* context;
-  bool (*write)(void* context, const char* data, std::size_t size);
-};
-
-// Standard input, output and error, by file descriptor.
-input_source stdin_source();
-output_target stdout_target();
-output_target stderr_target();
-
-// One read(2) of `fd`, retried when interrupted and, when the descriptor is
-// non-blocking and has nothing yet, after waiting for it; otherwise as read(2).
-std::ptrdiff_t read_descriptor(int fd, char* buffer, std::size_t capacity);
-// Writes all `size` bytes, waiting as read_descriptor does; false on a real error.
-bool write_descriptor(int fd, const char* data, std::size_t size);
 
 // What the command line changes; the default is the classic console, byte for byte.
 struct console_options {

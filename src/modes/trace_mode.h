@@ -19,7 +19,7 @@
 #include <memory>
 
 #include "common/output_sink.h"
-#include "console/console.h"
+#include "io/descriptors.h"
 #include "modes/tree_mode.h"
 
 namespace emvtlv {

@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "common/output_sink.h"
-#include "console/console.h"
+#include "io/descriptors.h"
 #include "tree/hex_lines.h"
 #include "tree/parse.h"
 #include "tree/tag_filter.h"

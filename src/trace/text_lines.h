@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "console/console.h"
+#include "io/descriptors.h"
 
 namespace emvtlv::trace {
 

@@ -26,7 +26,7 @@
 #include <span>
 #include <string_view>
 
-#include "console/console.h"
+#include "io/descriptors.h"
 
 namespace emvtlv {
 
