@@ -27,6 +27,17 @@ constexpr std::array<card_tag, 4> card_tags = {{
     {0x9F6B, card_mask::track2},  // unless it is Visa's Card CVM Limit, see below
 }};
 
+// The last octets of the card tags, and of the tags hidden whole, for a one-look "no".
+template <std::size_t n, typename Row, typename Tag>
+constexpr std::array<bool, 256> last_octets(const std::array<Row, n>& rows, Tag tag_of) {
+  std::array<bool, 256> ends{};
+  for (const Row& row : rows)
+    ends[tag_of(row) & 0xFF] = true;
+  return ends;
+}
+constexpr std::array<bool, 256> is_card_tag_end =
+    last_octets(card_tags, [](const card_tag& c) { return c.tag; });
+
 constexpr std::uint64_t card_cvm_limit_tag = 0x9F6B;
 constexpr std::uint64_t card_cvm_limit_octets = 6;
 
@@ -123,6 +134,8 @@ std::size_t apply_rule(card_mask rule, std::span<char> hex) {
 
 // Sensitive authentication data: tags whose whole value is a card code or a PIN block.
 constexpr std::array<std::uint64_t, 3> hidden_whole_tags = {0x99, 0x9F1F, 0x9F20};
+constexpr std::array<bool, 256> is_hidden_whole_end =
+    last_octets(hidden_whole_tags, [](std::uint64_t tag) { return tag; });
 
 // The service code ends 7 digits after the Track 2 separator (expiry YYMM, 3 digits).
 constexpr std::size_t expiry_and_service_code = 7;
@@ -224,6 +237,8 @@ constexpr std::size_t max_open_templates = 128;
 }  // namespace
 
 card_mask card_mask_for(std::uint64_t tag, std::uint64_t declared_length, std::string_view hex) {
+  // Every element printed asks: most tags end in none of the card tags' last octets.
+  if (!is_card_tag_end[tag & 0xFF]) return card_mask::none;
   const auto row = std::find_if(card_tags.begin(), card_tags.end(),
                                 [&](const card_tag& c) { return c.tag == tag; });
   if (row == card_tags.end()) return card_mask::none;
@@ -240,6 +255,7 @@ void apply_card_mask(card_mask rule, std::span<char> hex, bool cut_short) {
 }
 
 bool is_hidden_whole(std::uint64_t tag) {
+  if (!is_hidden_whole_end[tag & 0xFF]) return false;
   return std::find(hidden_whole_tags.begin(), hidden_whole_tags.end(), tag) !=
          hidden_whole_tags.end();
 }
@@ -473,28 +489,38 @@ bool luhn_valid_bcd(const std::uint8_t* bytes, std::size_t digits) {
 }
 
 // Bit i set where byte i of the 64 at `p` is an ASCII digit, and where it may start a
-// card number's header (5A, 57, 56, 9F).
+// card number's header: 5A, 57, 56, or 9F before 6B (and, with card codes, before 1F or
+// 20). Reads p[0] to p[64]: one byte past the 64, for the octet after a 9F.
 struct byte_kinds {
   std::uint64_t digits;
   std::uint64_t headers;
 };
 
-byte_kinds classify_64(const std::uint8_t* p) {
+byte_kinds classify_64(const std::uint8_t* p, bool card_codes) {
   const __m128i zero_digit = _mm_set1_epi8('0');
   const __m128i nine = _mm_set1_epi8(9);
-  const auto tag = [](int octet) { return _mm_set1_epi8(static_cast<char>(octet)); };
-  const __m128i pan_octet = tag(0x5A);
-  const __m128i track2_octet = tag(0x57);
-  const __m128i track1_octet = tag(0x56);
-  const __m128i two_octet = tag(0x9F);
+  const auto octet = [](int value) { return _mm_set1_epi8(static_cast<char>(value)); };
+  const __m128i pan_octet = octet(0x5A);
+  const __m128i track2_octet = octet(0x57);
+  const __m128i track1_octet = octet(0x56);
+  const __m128i two_octet = octet(0x9F);
+  const __m128i cvm_limit_octet = octet(0x6B);
+  // Without card codes these compare with a byte that never follows: 9F 6B already did.
+  const __m128i code_octet = octet(card_codes ? 0x1F : 0x6B);
+  const __m128i code2_octet = octet(card_codes ? 0x20 : 0x6B);
   byte_kinds kinds{0, 0};
   for (int i = 0; i < 4; ++i) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i + 1));
     const __m128i offset = _mm_sub_epi8(v, zero_digit);
     const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(offset, nine), offset);
+    const __m128i second = _mm_or_si128(
+        _mm_cmpeq_epi8(next, cvm_limit_octet),
+        _mm_or_si128(_mm_cmpeq_epi8(next, code_octet), _mm_cmpeq_epi8(next, code2_octet)));
     const __m128i header =
         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, pan_octet), _mm_cmpeq_epi8(v, track2_octet)),
-                     _mm_or_si128(_mm_cmpeq_epi8(v, track1_octet), _mm_cmpeq_epi8(v, two_octet)));
+                     _mm_or_si128(_mm_cmpeq_epi8(v, track1_octet),
+                                  _mm_and_si128(_mm_cmpeq_epi8(v, two_octet), second)));
     kinds.digits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(digit))} << (16 * i);
     kinds.headers |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(header))}
                      << (16 * i);
@@ -710,13 +736,13 @@ struct record_scan {
     std::size_t run_end = 0;
     for (std::size_t base = 0; base < size; base += 64) {
       byte_kinds kinds{};
-      if (base + 64 <= size) {
-        kinds = classify_64(record.data() + base);
+      if (base + 64 < size) {
+        kinds = classify_64(record.data() + base, marks.card_codes_);
       } else {
         // The tail is copied out, so nothing past the record is read.
-        std::array<std::uint8_t, 64> tail{};
+        std::array<std::uint8_t, 65> tail{};
         std::memcpy(tail.data(), record.data() + base, size - base);
-        kinds = classify_64(tail.data());
+        kinds = classify_64(tail.data(), marks.card_codes_);
       }
       headers[base / 64] = kinds.headers;
       if (kinds.digits != 0 || run > 0) digit_runs(kinds.digits, base, run, run_end);
