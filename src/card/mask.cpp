@@ -173,6 +173,7 @@ struct cursor {
   // hold an X: most values have neither, and their octets then need no look.
   bool check_hidden = false;
   bool check_shown = false;
+  std::size_t record_offset = 0;  // of value[0] in the scanned record, with check_hidden
 
   bool shown_hidden(std::size_t octet) const {
     return 2 * octet + 1 < shown.size() && (shown[2 * octet] == 'X' || shown[2 * octet + 1] == 'X');
@@ -183,7 +184,8 @@ struct cursor {
   // decide how the rest is read.
   bool next(std::uint8_t& octet) {
     if (at >= end) return false;
-    if ((check_hidden && hidden->hides_byte(&value[at])) || (check_shown && shown_hidden(at))) {
+    if ((check_hidden && hidden->hides_record_offset(record_offset + at)) ||
+        (check_shown && shown_hidden(at))) {
       hit_hidden = true;
       return false;
     }
@@ -311,6 +313,10 @@ struct template_masker {
   // A value placed by its header: masked once, it overlaps no other.
   void element(std::uint64_t tag, std::uint64_t declared, std::size_t from, std::size_t to,
                bool cut_short) {
+    if (!is_card_tag_end[tag & 0xFF] && !(hide_sad && is_hidden_whole_end[tag & 0xFF])) {
+      looked_at += chars(from, to).size();
+      return;
+    }
     const std::span<char> shown = chars(from, to);
     const card_mask rule = card_mask_for(tag, declared, {shown.data(), shown.size()});
     looked_at += shown.size();
@@ -373,7 +379,8 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
   std::array<std::size_t, max_open_templates> outer_ends;
   std::size_t open = 0;
   cursor in{value, 0, value.size(), &hidden, hex};
-  in.check_hidden = hidden.hides_any(value.data(), value.size());
+  in.check_hidden = hidden.hides_any(value.data(), value.size()) &&
+                    hidden.record_offset(value.data(), in.record_offset);
   const std::size_t printed = std::min(hex.size(), 2 * value.size());
   in.check_shown = printed > 0 && std::memchr(hex.data(), 'X', printed) != nullptr;
   std::size_t octets_read = 0;

@@ -120,6 +120,10 @@ class hidden_nibbles {
   bool hides_record_offset(std::size_t offset) const noexcept {
     return any_ && offset < size_ && hides_offset(offset);
   }
+  // Where `at` lies in the scanned record; false for a byte outside it.
+  bool record_offset(const std::uint8_t* at, std::size_t& offset) const noexcept {
+    return offset_of(at, offset);
+  }
   // Whether any nibble of the n record bytes from `first` is hidden.
   bool hides_any(const std::uint8_t* first, std::size_t n) const noexcept;
   // Writes X over the hidden nibbles in `hex`, the printed form (two characters a byte)

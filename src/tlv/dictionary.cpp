@@ -1,5 +1,7 @@
 #include "tlv/dictionary.h"
 
+#include "common/copy.h"
+
 namespace emvtlv {
 
 constexpr std::array<std::int32_t, tag_count> tags = {
@@ -176,7 +178,8 @@ int find_tag(std::uint64_t key, output_sink& out) {
     if (row >= 0) slot = index.two_octet[static_cast<std::size_t>(row)][key & 0xFF];
   }
   if (slot == 0) return 0;
-  out.append(labels[slot - 1]);
+  const std::string_view label = labels[slot - 1];
+  copy_short(out.extend(label.size()), label.data(), label.size());
   return 1;
 }
 
