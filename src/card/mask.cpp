@@ -1,6 +1,11 @@
 #include "card/mask.h"
 
+#include "common/cpu.h"
+
 #include <emmintrin.h>
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 #include <algorithm>
 
 #include <array>
@@ -535,6 +540,44 @@ byte_kinds classify_64(const std::uint8_t* p, bool card_codes) {
   return kinds;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// classify_64 in two 32-byte steps, for processors with AVX2.
+[[gnu::target("avx2")]] byte_kinds classify_64_avx2(const std::uint8_t* p, bool card_codes) {
+  const __m256i code_octet = _mm256_set1_epi8(static_cast<char>(card_codes ? 0x1F : 0x6B));
+  const __m256i code2_octet = _mm256_set1_epi8(static_cast<char>(card_codes ? 0x20 : 0x6B));
+  byte_kinds kinds{0, 0};
+  for (int i = 0; i < 2; ++i) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i + 1));
+    const __m256i offset = _mm256_sub_epi8(v, _mm256_set1_epi8(static_cast<char>('0')));
+    const __m256i digit =
+        _mm256_cmpeq_epi8(_mm256_min_epu8(offset, _mm256_set1_epi8(static_cast<char>(9))), offset);
+    const __m256i second = _mm256_or_si256(
+        _mm256_cmpeq_epi8(next, _mm256_set1_epi8(static_cast<char>(0x6B))),
+        _mm256_or_si256(_mm256_cmpeq_epi8(next, code_octet), _mm256_cmpeq_epi8(next, code2_octet)));
+    const __m256i header = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x5A))),
+                        _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x57)))),
+        _mm256_or_si256(
+            _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x56))),
+            _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x9F))),
+                             second)));
+    kinds.digits |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(digit))}
+                    << (32 * i);
+    kinds.headers |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(header))}
+                     << (32 * i);
+  }
+  return kinds;
+}
+#endif
+
+byte_kinds classify(const std::uint8_t* p, bool card_codes) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (cpu_has_avx2()) return classify_64_avx2(p, card_codes);
+#endif
+  return classify_64(p, card_codes);
+}
+
 }  // namespace
 
 // One scan of one record: reads only below size, marks into the nibble map.
@@ -744,12 +787,12 @@ struct record_scan {
     for (std::size_t base = 0; base < size; base += 64) {
       byte_kinds kinds{};
       if (base + 64 < size) {
-        kinds = classify_64(record.data() + base, marks.card_codes_);
+        kinds = classify(record.data() + base, marks.card_codes_);
       } else {
         // The tail is copied out, so nothing past the record is read.
         std::array<std::uint8_t, 65> tail{};
         std::memcpy(tail.data(), record.data() + base, size - base);
-        kinds = classify_64(tail.data(), marks.card_codes_);
+        kinds = classify(tail.data(), marks.card_codes_);
       }
       headers[base / 64] = kinds.headers;
       if (kinds.digits != 0 || run > 0) digit_runs(kinds.digits, base, run, run_end);
