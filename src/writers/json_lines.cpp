@@ -1,12 +1,152 @@
 #include "writers/json_lines.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "common/copy.h"
 #include "common/hex.h"
 #include "writers/node_value.h"
 
 namespace emvtlv {
 namespace {
+
+using namespace std::literals;
+
+// The bytes a JSON string cannot hold as they are, each with its high bit set in the
+// result, exactly per byte (no carry crosses a byte): below 20, quote, backslash, 7F (written
+// as \u007F) and from 80 (checked as UTF-8).
+template <class Word>
+constexpr Word escape_bits(Word w) {
+  constexpr Word ones = static_cast<Word>(~Word{0}) / 0xFF;
+  constexpr Word high = ones * 0x80;
+  const Word low = w & ~high;
+  const Word printable = low + ones * 0x60;                    // high bit: low >= 20
+  const Word not_quote = (low ^ (ones * 0x22)) + ones * 0x7F;  // high bit: low != 22
+  const Word not_backslash = (low ^ (ones * 0x5C)) + ones * 0x7F;
+  const Word del = low + ones;  // high bit: low == 7F
+  return static_cast<Word>((~(printable & not_quote & not_backslash) | del | w) & high);
+}
+
+// Index of the first byte of `bits` (from escape_bits) that is set, in memory order.
+template <class Word>
+std::size_t first_set_byte(Word bits) {
+  if constexpr (std::endian::native == std::endian::little)
+    return static_cast<std::size_t>(std::countr_zero(bits)) / 8;
+  else
+    return static_cast<std::size_t>(std::countl_zero(bits)) / 8;
+}
+
+template <class Word>
+Word load(const char* at) {
+  Word w;
+  std::memcpy(&w, at, sizeof w);
+  return w;
+}
+
+// How many bytes at the start of the n at `s` go into a JSON string as they are. Reads
+// only those n bytes: a short tail is read as a word that overlaps bytes already found
+// plain, which cannot change the answer.
+std::size_t plain_length(const char* s, std::size_t n) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  if (n >= 16) {
+    const auto bad = [](const char* at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+      const __m128i in_range = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
+                                             _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+      const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                           _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+      return static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(special, in_range))) ^
+             0xFFFFU;
+    };
+    for (; i + 16 <= n; i += 16)
+      if (const unsigned m = bad(s + i); m != 0)
+        return i + static_cast<std::size_t>(std::countr_zero(m));
+    if (i < n) {
+      i = n - 16;
+      if (const unsigned m = bad(s + i); m != 0)
+        return i + static_cast<std::size_t>(std::countr_zero(m));
+    }
+    return n;
+  }
+#endif
+  for (; i + 8 <= n; i += 8)
+    if (const auto bits = escape_bits(load<std::uint64_t>(s + i)); bits != 0)
+      return i + first_set_byte(bits);
+  if (i == n) return n;
+  if (n >= 8) {
+    i = n - 8;
+    const auto bits = escape_bits(load<std::uint64_t>(s + i));
+    return bits != 0 ? i + first_set_byte(bits) : n;
+  }
+  if (n >= 4) {
+    if (const auto bits = escape_bits(load<std::uint32_t>(s)); bits != 0)
+      return first_set_byte(bits);
+    const auto bits = escape_bits(load<std::uint32_t>(s + n - 4));
+    return bits != 0 ? n - 4 + first_set_byte(bits) : n;
+  }
+  for (; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') return i;
+  }
+  return n;
+}
+
+std::size_t plain_length(std::string_view text) {
+  return plain_length(text.data(), text.size());
+}
+
+// "00" to "99", for two decimal digits at a time.
+constexpr std::array<char, 200> digit_pairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// 10^(k), but 0 for k = 0, so that 0 counts one digit.
+constexpr std::array<std::uint64_t, 20> powers_of_ten = [] {
+  std::array<std::uint64_t, 20> powers{};
+  std::uint64_t p = 1;
+  for (std::size_t k = 1; k < powers.size(); ++k)
+    powers[k] = p *= 10;
+  return powers;
+}();
+
+// Decimal digits of n: from its bit width (1233 / 4096 is just above log10 2).
+std::size_t decimal_size(std::uint64_t n) {
+  const auto guess = static_cast<std::size_t>(std::bit_width(n | 1) * 1233) >> 12;
+  return guess + 1 - (n < powers_of_ten[guess] ? 1 : 0);
+}
+
+// n in decimal, its `size` digits (decimal_size) written from `at`.
+template <class Unsigned>
+void put_digits(char* at, Unsigned n, std::size_t size) {
+  char* end = at + size;
+  while (n >= 100) {
+    end -= 2;
+    std::memcpy(end, &digit_pairs[2 * static_cast<std::size_t>(n % 100)], 2);
+    n /= 100;
+  }
+  if (n >= 10)
+    std::memcpy(end - 2, &digit_pairs[2 * static_cast<std::size_t>(n)], 2);
+  else
+    end[-1] = static_cast<char>('0' + n);
+}
+
+inline void put_decimal(char* at, std::uint64_t n, std::size_t size) {
+  if (n <= 0xFFFFFFFF)
+    put_digits(at, static_cast<std::uint32_t>(n), size);
+  else
+    put_digits(at, n, size);
+}
 
 // Length of the well-formed UTF-8 sequence at the start of `text`, or 0.
 std::size_t utf8_sequence(std::string_view text) {
@@ -35,6 +175,108 @@ std::size_t utf8_sequence(std::string_view text) {
   return length;
 }
 
+// The characters of `text` as a JSON string holds them, no quotes: plain runs in one piece.
+void put_escaped(output_sink& out, std::string_view text) {
+  std::size_t i = 0;
+  while (true) {
+    const std::size_t run = plain_length(text.data() + i, text.size() - i);
+    out.append(text.substr(i, run));
+    i += run;
+    if (i == text.size()) return;
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out.put('\\');
+      out.put(static_cast<char>(c));
+      ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      out.append("\\u00");
+      put_hex_byte(out, c);
+      ++i;
+    } else if (const std::size_t n = utf8_sequence(text.substr(i)); n > 0) {
+      out.append(text.substr(i, n));
+      i += n;
+    } else {
+      out.append("\\uFFFD");
+      ++i;
+    }
+  }
+}
+
+// One piece of JSON text is described once, as a function of a writer, and gone over
+// twice: json_measure sizes it and sees whether its strings need escaping; then, when
+// none does (nearly always), json_raw writes it all into space made for it at once,
+// else json_escaping writes it part by part into the sink.
+struct json_measure {
+  std::size_t size = 0;
+  bool plain = true;
+  void text(std::string_view s) { size += s.size(); }  // written as it is
+  void string(std::string_view s) {                    // a string's characters, escaped
+    size += s.size();
+    plain = plain && plain_length(s) == s.size();
+  }
+  void number(std::uint64_t n) { size += decimal_size(n); }
+  void tag(const tree_node& node, std::span<const std::uint8_t>, const hidden_nibbles&) {
+    size += 2 * std::size_t{node.tag_size};
+  }
+};
+
+struct json_raw {
+  char* at;
+  void text(std::string_view s) {
+    copy_short(at, s.data(), s.size());
+    at += s.size();
+  }
+  void string(std::string_view s) { text(s); }
+  void number(std::uint64_t n) {
+    const std::size_t size = decimal_size(n);
+    put_decimal(at, n, size);
+    at += size;
+  }
+  // As put_node_tag writes it: the hidden nibbles masked where they are written.
+  void tag(const tree_node& node, std::span<const std::uint8_t> record,
+           const hidden_nibbles& hidden) {
+    const std::span<const std::uint8_t> tag = record.subspan(node.offset, node.tag_size);
+    char* const hex = at;
+    for (const std::uint8_t byte : tag) {
+      std::memcpy(at, &hex_pairs[2 * std::size_t{byte}], 2);
+      at += 2;
+    }
+    if (hidden.any()) hidden.apply(tag.data(), {hex, 2 * tag.size()});
+  }
+};
+
+struct json_escaping {
+  output_sink& out;
+  void text(std::string_view s) { out.append(s); }
+  void string(std::string_view s) { put_escaped(out, s); }
+  void number(std::uint64_t n) {
+    const std::size_t size = decimal_size(n);
+    put_decimal(out.extend(size), n, size);
+  }
+  void tag(const tree_node& node, std::span<const std::uint8_t> record,
+           const hidden_nibbles& hidden) {
+    put_node_tag(node, record, hidden, out);
+  }
+};
+
+template <class Body>
+void put_json(output_sink& out, const Body& body) {
+  json_measure measure;
+  body(measure);
+  if (measure.plain) {
+    json_raw raw{out.extend(measure.size)};
+    body(raw);
+  } else {
+    json_escaping escaping{out};
+    body(escaping);
+  }
+}
+
+// A few characters chosen at run time, without a library call.
+void put_short(output_sink& out, std::string_view text) {
+  copy_short(out.extend(text.size()), text.data(), text.size());
+}
+
 // The explanation items of one node: level-(n+1) items nest in an "items" array
 // under the level-n item before them. After the first item one object always stands
 // open, awaiting either its "items" or its closing brace.
@@ -44,68 +286,84 @@ struct json_explain {
   bool any = false;
 };
 
-// `,"KEY":"TEXT"` when `text` is not empty.
-void put_json_field(output_sink& out, std::string_view key, std::string_view text) {
+// `KEY"TEXT"` when `text` is not empty; `key` holds the opening quote.
+template <class Writer>
+[[gnu::always_inline]] inline void put_field(Writer& w, std::string_view key,
+                                             std::string_view text) {
   if (text.empty()) return;
-  out.append(key);
-  put_json_string(out, text);
-}
-
-void put_json_number(output_sink& out, std::string_view key, std::uint64_t n) {
-  out.append(key);
-  put_number(out, n);
+  w.text(key);
+  w.string(text);
+  w.text("\"");
 }
 
 // The typed facts beside the text, each only when the item has it.
-void put_json_facts(output_sink& out, explain_kind kind, const explain_facts& facts) {
-  put_json_field(out, kind == explain_kind::problem ? ",\"problem_id\":" : ",\"id\":", facts.id);
+template <class Writer>
+[[gnu::always_inline]] inline void put_facts(Writer& w, explain_kind kind,
+                                             const explain_facts& facts) {
+  put_field(w, kind == explain_kind::problem ? ",\"problem_id\":\""sv : ",\"id\":\""sv, facts.id);
   if (facts.byte != 0) {
-    put_json_number(out, ",\"byte\":", facts.byte);
-    put_json_number(out, ",\"bit\":", facts.bit);
+    w.text(",\"byte\":");
+    w.number(facts.byte);
+    w.text(",\"bit\":");
+    w.number(facts.bit);
   }
-  if (facts.has_number) put_json_number(out, ",\"number\":", facts.number);
-  if (facts.exponent >= 0)
-    put_json_number(out, ",\"exponent\":", static_cast<std::uint64_t>(facts.exponent));
+  if (facts.has_number) {
+    w.text(",\"number\":");
+    w.number(facts.number);
+  }
+  if (facts.exponent >= 0) {
+    w.text(",\"exponent\":");
+    w.number(static_cast<std::uint64_t>(facts.exponent));
+  }
   if (facts.first_record != 0) {
-    put_json_number(out, ",\"first_record\":", facts.first_record);
-    put_json_number(out, ",\"last_record\":", facts.last_record);
+    w.text(",\"first_record\":");
+    w.number(facts.first_record);
+    w.text(",\"last_record\":");
+    w.number(facts.last_record);
   }
-  put_json_field(out, ",\"amount\":", facts.amount);
-  put_json_field(out, ",\"currency\":", facts.currency);
-  put_json_field(out, ",\"date\":", facts.date);
-  put_json_field(out, ",\"code\":", facts.code);
-  put_json_field(out, ",\"cryptogram\":", facts.cryptogram);
+  put_field(w, ",\"amount\":\"", facts.amount);
+  put_field(w, ",\"currency\":\"", facts.currency);
+  put_field(w, ",\"date\":\"", facts.date);
+  put_field(w, ",\"code\":\"", facts.code);
+  put_field(w, ",\"cryptogram\":\"", facts.cryptogram);
 }
+
+// Each kind's opening, written whole.
+constexpr std::array<std::string_view, 7> kind_openings = {
+    "{\"kind\":\"meaning\"", "{\"kind\":\"bit\"",     "{\"kind\":\"rfu\"", "{\"kind\":\"field\"",
+    "{\"kind\":\"entry\"",   "{\"kind\":\"problem\"", "{\"kind\":\"none\""};
 
 void put_json_item(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
                    std::string_view text, const explain_facts& facts) {
   auto& state = *static_cast<json_explain*>(context);
-  output_sink& out = *state.out;
-  constexpr std::array<std::string_view, 7> kinds = {"meaning", "bit",     "rfu", "field",
-                                                     "entry",   "problem", "none"};
+  // Levels step one at a time, so a jump nests under the item before it.
+  const bool nests = state.any && level > state.depth;
+  const std::uint32_t closed = state.any && !nests ? state.depth - std::min(level, state.depth) : 0;
+  put_json(*state.out, [&](auto& w) {
+    if (!state.any) {
+      w.text(",\"explain\":[");
+    } else if (nests) {
+      w.text(",\"items\":[");
+    } else {
+      w.text("}");
+      for (std::uint32_t i = 0; i < closed; ++i)
+        w.text("]}");
+      w.text(",");
+    }
+    w.text(kind_openings[static_cast<std::size_t>(kind) % kind_openings.size()]);
+    put_field(w, ",\"label\":\"", label);
+    w.text(",\"text\":\"");
+    w.string(text);
+    w.text("\"");
+    put_facts(w, kind, facts);
+  });
   if (!state.any) {
-    out.append(",\"explain\":[");
     state.any = true;
-  } else if (level > state.depth) {
-    // Levels step one at a time, so a jump nests under the item before it.
-    out.append(",\"items\":[");
+  } else if (nests) {
     ++state.depth;
   } else {
-    out.put('}');
-    for (; state.depth > level; --state.depth)
-      out.append("]}");
-    out.put(',');
+    state.depth -= closed;
   }
-  out.append("{\"kind\":\"");
-  out.append(kinds[static_cast<std::size_t>(kind) % kinds.size()]);
-  out.put('"');
-  if (!label.empty()) {
-    out.append(",\"label\":");
-    put_json_string(out, label);
-  }
-  out.append(",\"text\":");
-  put_json_string(out, text);
-  put_json_facts(out, kind, facts);
 }
 
 void finish_explain(json_explain& state) {
@@ -136,135 +394,135 @@ void put_problem(const tree_node& node, output_sink& out) {
   out.put('"');
 }
 
+// The elements of a record, templates opened.
+void put_elements(const tree_result& tree, std::span<const std::uint8_t> record,
+                  const json_options& options, output_sink& out) {
+  // Between two nodes the text so far is whole, and may be passed on.
+  const explain_context context = context_of(tree, record, options.known);
+  const hidden_nibbles& hidden = *tree.hidden;
+  std::uint32_t depth = 0;  // open "elements" arrays below the top
+  bool first = true;
+  for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
+    const tree_node& node = tree.nodes[i];
+    if (options.marks != nullptr && options.marks[i] == node_mark::dropped) continue;
+    out.spill_if_over(spill_bound);
+    for (; depth > node.depth; --depth) {
+      out.append("]}");
+      first = false;  // the template just closed was an element of this level
+    }
+    const std::string_view name =
+        node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
+            ? std::string_view()
+            : node_name(node, record, context);
+    const bool value = shows_value(node);
+    put_json(out, [&](auto& w) {
+      constexpr std::string_view opening = ",{\"tag\":\"";
+      w.text(first ? opening.substr(1) : opening);
+      w.tag(node, record, hidden);
+      if (!name.empty()) {
+        w.text("\",\"name\":\"");
+        w.string(name);
+      }
+      w.text("\",\"length\":");
+      w.number(node.declared);
+      w.text(",\"offset\":");
+      w.number(node.offset);
+      // A problem goes between the offset and the value, apart: it is rare.
+      if (node.problem == node_problem::none)
+        w.text(value ? ",\"value\":\""sv : ",\"elements\":["sv);
+    });
+    first = false;
+    if (node.problem != node_problem::none) {
+      put_problem(node, out);
+      put_short(out, value ? ",\"value\":\""sv : ",\"elements\":["sv);
+    }
+    if (value) {
+      // "masked" promises an X in the value, which put_node_value's answer says: a
+      // card number too short to hide any digit, or one cut to its last four, is
+      // printed whole and not flagged.
+      const bool masked = put_node_value(node, record, hidden, out);
+      if (options.explain && node.problem == node_problem::none) {
+        put_short(out, masked ? "\",\"masked\":true"sv : "\""sv);
+        json_explain state{&out};
+        explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
+                      context, explain_output{&state, put_json_item});
+        finish_explain(state);
+        out.put('}');
+      } else {
+        put_short(out, masked ? "\",\"masked\":true}"sv : "\"}"sv);
+      }
+    } else {
+      // A template: its children follow in the node list, one level deeper.
+      ++depth;
+      first = true;
+    }
+  }
+  for (; depth > 0; --depth)
+    out.append("]}");
+}
+
 }  // namespace
 
 void put_json_string(output_sink& out, std::string_view text) {
-  out.put('"');
-  std::size_t i = 0;
-  while (i < text.size()) {
-    // Plain runs go out in one piece.
-    std::size_t run = i;
-    while (run < text.size()) {
-      const auto c = static_cast<unsigned char>(text[run]);
-      if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') break;
-      ++run;
-    }
-    out.append(text.substr(i, run - i));
-    i = run;
-    if (i == text.size()) break;
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out.put('\\');
-      out.put(static_cast<char>(c));
-      ++i;
-    } else if (c < 0x20 || c == 0x7F) {
-      out.append("\\u00");
-      put_hex_byte(out, c);
-      ++i;
-    } else if (const std::size_t n = utf8_sequence(text.substr(i)); n > 0) {
-      out.append(text.substr(i, n));
-      i += n;
-    } else {
-      out.append("\\uFFFD");
-      ++i;
-    }
+  const std::size_t plain = plain_length(text);
+  if (plain == text.size()) {
+    char* const at = out.extend(text.size() + 2);
+    at[0] = '"';
+    copy_short(at + 1, text.data(), text.size());
+    at[text.size() + 1] = '"';
+    return;
   }
+  out.put('"');
+  out.append(text.substr(0, plain));
+  put_escaped(out, text.substr(plain));
   out.put('"');
 }
 
 void write_json_line(const hex_line& line, const tree_result& tree, const json_options& options,
                      output_sink& out) {
-  out.append("{\"line\":");
-  put_number(out, line.number);
   if (line.what == hex_line::kind::bad) {
-    out.append(",\"error\":{\"message\":");
-    put_json_string(out, line.message);
-    if (!line.problem_id.empty()) {
-      out.append(",\"problem_id\":\"");
-      out.append(line.problem_id);
-      out.put('"');
-    }
-    if (line.column > 0) {
-      out.append(",\"column\":");
-      put_number(out, line.column);
-    }
-    out.append("}}\n");
+    put_json(out, [&](auto& w) {
+      w.text("{\"line\":");
+      w.number(line.number);
+      w.text(",\"error\":{\"message\":\"");
+      w.string(line.message);
+      w.text("\"");
+      if (!line.problem_id.empty()) {
+        w.text(",\"problem_id\":\"");
+        w.text(line.problem_id);
+        w.text("\"");
+      }
+      if (line.column > 0) {
+        w.text(",\"column\":");
+        w.number(line.column);
+      }
+      w.text("}}\n");
+    });
     return;
   }
-  out.append(",\"elements\":[");
-  if (line.what == hex_line::kind::record) {
-    const std::span<const std::uint8_t> record = line.bytes;
-    // Between two nodes the text so far is whole, and may be passed on.
-    const explain_context context = context_of(tree, record, options.known);
-    std::uint32_t depth = 0;  // open "elements" arrays below the top
-    bool first = true;
-    for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
-      const tree_node& node = tree.nodes[i];
-      if (options.marks != nullptr && options.marks[i] == node_mark::dropped) continue;
-      out.spill_if_over(spill_bound);
-      for (; depth > node.depth; --depth) {
-        out.append("]}");
-        first = false;  // the template just closed was an element of this level
-      }
-      if (!first) out.put(',');
-      first = false;
-      out.append("{\"tag\":\"");
-      put_node_tag(node, record, *tree.hidden, out);
-      out.put('"');
-      const std::string_view name =
-          node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
-              ? std::string_view()
-              : node_name(node, record, context);
-      if (!name.empty()) {
-        out.append(",\"name\":");
-        put_json_string(out, name);
-      }
-      out.append(",\"length\":");
-      put_number(out, node.declared);
-      out.append(",\"offset\":");
-      put_number(out, node.offset);
-      if (node.problem != node_problem::none) put_problem(node, out);
-      if (shows_value(node)) {
-        out.append(",\"value\":\"");
-        // "masked" promises an X in the value: a card number too short to hide any
-        // digit, or one cut to its last four, is printed whole and not flagged.
-        const std::size_t value_start = out.size();
-        const bool masked = put_node_value(node, record, *tree.hidden, out) &&
-                            out.view().substr(value_start).find('X') != std::string_view::npos;
-        out.put('"');
-        if (masked) out.append(",\"masked\":true");
-        if (options.explain && node.problem == node_problem::none) {
-          json_explain state{&out};
-          explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
-                        context, explain_output{&state, put_json_item});
-          finish_explain(state);
-        }
-        out.put('}');
-      } else {
-        // A template: its children follow in the node list, one level deeper.
-        out.append(",\"elements\":[");
-        ++depth;
-        first = true;
-      }
+  put_json(out, [&](auto& w) {
+    w.text("{\"line\":");
+    w.number(line.number);
+    w.text(",\"elements\":[");
+  });
+  const bool record = line.what == hex_line::kind::record;
+  if (record) put_elements(tree, line.bytes, options, out);
+  const bool status = tree.has_status && record;
+  const std::string_view meaning = status ? status_meaning(tree.status) : std::string_view();
+  put_json(out, [&](auto& w) {
+    w.text("]");
+    if (status) {
+      const std::size_t high = 2 * std::size_t{static_cast<std::uint8_t>(tree.status >> 8)};
+      const std::size_t low = 2 * std::size_t{static_cast<std::uint8_t>(tree.status & 0xFF)};
+      const std::array<char, 4> hex = {hex_pairs[high], hex_pairs[high + 1], hex_pairs[low],
+                                       hex_pairs[low + 1]};
+      w.text(",\"status\":\"");
+      w.text({hex.data(), hex.size()});
+      put_field(w, "\",\"status_meaning\":\"", meaning);
+      if (meaning.empty()) w.text("\"");
     }
-    while (depth > 0) {
-      out.append("]}");
-      --depth;
-    }
-  }
-  out.put(']');
-  if (tree.has_status && line.what == hex_line::kind::record) {
-    out.append(",\"status\":\"");
-    put_hex_byte(out, static_cast<std::uint8_t>(tree.status >> 8));
-    put_hex_byte(out, static_cast<std::uint8_t>(tree.status & 0xFF));
-    out.put('"');
-    const std::string_view meaning = status_meaning(tree.status);
-    if (!meaning.empty()) {
-      out.append(",\"status_meaning\":");
-      put_json_string(out, meaning);
-    }
-  }
-  out.append("}\n");
+    w.text("}\n");
+  });
 }
 
 }  // namespace emvtlv
