@@ -48,28 +48,80 @@ Word load(const char* at) {
   return w;
 }
 
-// How many bytes at the start of the n at `s` go into a JSON string as they are. Reads
-// only those n bytes: a short tail is read as a word that overlaps bytes already found
-// plain, which cannot change the answer.
+#if defined(__SSE2__)
+// 0xFF in each of the 16 bytes that goes into a JSON string as it is.
+inline __m128i plain_mask(__m128i v) {
+  // Adding 60 moves 20 to 7E to -128 to -34, and every other byte above -34.
+  const __m128i printable =
+      _mm_cmpgt_epi8(_mm_set1_epi8(-33), _mm_add_epi8(v, _mm_set1_epi8(0x60)));
+  const __m128i special =
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+  return _mm_andnot_si128(special, printable);
+}
+
+inline __m128i load16(const char* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+inline __m128i plain_mask(const char* at) {
+  return plain_mask(load16(at));
+}
+
+inline __m128i load8(const char* at) {
+  return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at));
+}
+
+// 8 to 16 bytes as one vector: the first 8 and the last 8, which may overlap.
+inline __m128i load8_8(const char* at, std::size_t n) {
+  return _mm_unpacklo_epi64(load8(at), load8(at + n - 8));
+}
+#endif
+
+// Whether the n bytes at `s` go into a JSON string as they are. Reads only those n
+// bytes: a tail shorter than a word is read as a word that overlaps bytes before it.
+inline bool is_plain(const char* s, std::size_t n) {
+#if defined(__SSE2__)
+  if (n >= 16) {
+    __m128i all = plain_mask(s + n - 16);
+    for (std::size_t i = 0; i + 16 < n; i += 16)
+      all = _mm_and_si128(all, plain_mask(s + i));
+    return _mm_movemask_epi8(all) == 0xFFFF;
+  }
+  if (n >= 8) return _mm_movemask_epi8(plain_mask(load8_8(s, n))) == 0xFFFF;
+#endif
+  if (n >= 8) {
+    std::uint64_t bits = escape_bits(load<std::uint64_t>(s + n - 8));
+    for (std::size_t i = 0; i + 8 < n; i += 8)
+      bits |= escape_bits(load<std::uint64_t>(s + i));
+    return bits == 0;
+  }
+  if (n >= 4)
+    return (escape_bits(load<std::uint32_t>(s)) | escape_bits(load<std::uint32_t>(s + n - 4))) == 0;
+  if (n == 0) return true;
+  // Bytes 0, n / 2 and n - 1 cover one to three; the fourth is a plain 'a'.
+  const auto byte = [&](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(s[i])}; };
+  return escape_bits(byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16 | 0x61000000U) == 0;
+}
+
+inline bool is_plain(std::string_view text) {
+  return is_plain(text.data(), text.size());
+}
+
+// How many bytes at the start of the n at `s` go into a JSON string as they are; reads
+// as is_plain does.
 std::size_t plain_length(const char* s, std::size_t n) {
   std::size_t i = 0;
 #if defined(__SSE2__)
   if (n >= 16) {
-    const auto bad = [](const char* at) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-      const __m128i in_range = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
-                                             _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
-      const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
-                                           _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
-      return static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(special, in_range))) ^
-             0xFFFFU;
+    const auto found = [](const char* at) {
+      return static_cast<unsigned>(_mm_movemask_epi8(plain_mask(at))) ^ 0xFFFFU;
     };
     for (; i + 16 <= n; i += 16)
-      if (const unsigned m = bad(s + i); m != 0)
+      if (const unsigned m = found(s + i); m != 0)
         return i + static_cast<std::size_t>(std::countr_zero(m));
     if (i < n) {
       i = n - 16;
-      if (const unsigned m = bad(s + i); m != 0)
+      if (const unsigned m = found(s + i); m != 0)
         return i + static_cast<std::size_t>(std::countr_zero(m));
     }
     return n;
@@ -101,6 +153,53 @@ std::size_t plain_length(std::string_view text) {
   return plain_length(text.data(), text.size());
 }
 
+// Copies the n bytes at `src` to `dst` (no overlap) and says whether they are plain,
+// in one pass; reads and writes only those n bytes, as is_plain does.
+inline bool copy_plain(char* dst, const char* src, std::size_t n) {
+#if defined(__SSE2__)
+  if (n >= 16) {
+    const __m128i last = load16(src + n - 16);
+    __m128i all = plain_mask(last);
+    for (std::size_t i = 0; i + 16 < n; i += 16) {
+      const __m128i v = load16(src + i);
+      all = _mm_and_si128(all, plain_mask(v));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16), last);
+    return _mm_movemask_epi8(all) == 0xFFFF;
+  }
+  if (n >= 8) {
+    const __m128i v = load8_8(src, n);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), v);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + n - 8), _mm_unpackhi_epi64(v, v));
+    return _mm_movemask_epi8(plain_mask(v)) == 0xFFFF;
+  }
+#endif
+  if (n >= 8) {
+    const auto last = load<std::uint64_t>(src + n - 8);
+    std::uint64_t bits = escape_bits(last);
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
+      const auto w = load<std::uint64_t>(src + i);
+      bits |= escape_bits(w);
+      std::memcpy(dst + i, &w, 8);
+    }
+    std::memcpy(dst + n - 8, &last, 8);
+    return bits == 0;
+  }
+  if (n >= 4) {
+    const auto first = load<std::uint32_t>(src);
+    const auto last = load<std::uint32_t>(src + n - 4);
+    std::memcpy(dst, &first, 4);
+    std::memcpy(dst + n - 4, &last, 4);
+    return (escape_bits(first) | escape_bits(last)) == 0;
+  }
+  if (n == 0) return true;
+  dst[0] = src[0];
+  dst[n / 2] = src[n / 2];
+  dst[n - 1] = src[n - 1];
+  return is_plain(src, n);
+}
+
 // "00" to "99", for two decimal digits at a time.
 constexpr std::array<char, 200> digit_pairs = [] {
   std::array<char, 200> pairs{};
@@ -120,8 +219,12 @@ constexpr std::array<std::uint64_t, 20> powers_of_ten = [] {
   return powers;
 }();
 
-// Decimal digits of n: from its bit width (1233 / 4096 is just above log10 2).
-std::size_t decimal_size(std::uint64_t n) {
+// Decimal digits of n: lengths and offsets are short; else from its bit width (1233 /
+// 4096 is just above log10 2).
+inline std::size_t decimal_size(std::uint64_t n) {
+  if (n < 10) return 1;
+  if (n < 100) return 2;
+  if (n < 1000) return 3;
   const auto guess = static_cast<std::size_t>(std::bit_width(n | 1) * 1233) >> 12;
   return guess + 1 - (n < powers_of_ten[guess] ? 1 : 0);
 }
@@ -141,11 +244,21 @@ void put_digits(char* at, Unsigned n, std::size_t size) {
     end[-1] = static_cast<char>('0' + n);
 }
 
-inline void put_decimal(char* at, std::uint64_t n, std::size_t size) {
-  if (n <= 0xFFFFFFFF)
-    put_digits(at, static_cast<std::uint32_t>(n), size);
+// A number to write, its digits counted once for both passes of put_json.
+struct decimal {
+  std::uint64_t value;
+  std::size_t size;
+};
+
+inline decimal as_decimal(std::uint64_t n) {
+  return {n, decimal_size(n)};
+}
+
+inline void put_decimal(char* at, decimal n) {
+  if (n.value <= 0xFFFFFFFF)
+    put_digits(at, static_cast<std::uint32_t>(n.value), n.size);
   else
-    put_digits(at, n, size);
+    put_digits(at, n.value, n.size);
 }
 
 // Length of the well-formed UTF-8 sequence at the start of `text`, or 0.
@@ -209,12 +322,13 @@ void put_escaped(output_sink& out, std::string_view text) {
 struct json_measure {
   std::size_t size = 0;
   bool plain = true;
+  void put(char) { ++size; }
   void text(std::string_view s) { size += s.size(); }  // written as it is
   void string(std::string_view s) {                    // a string's characters, escaped
     size += s.size();
-    plain = plain && plain_length(s) == s.size();
+    plain = plain && is_plain(s);
   }
-  void number(std::uint64_t n) { size += decimal_size(n); }
+  void number(decimal n) { size += n.size; }
   void tag(const tree_node& node, std::span<const std::uint8_t>, const hidden_nibbles&) {
     size += 2 * std::size_t{node.tag_size};
   }
@@ -222,15 +336,15 @@ struct json_measure {
 
 struct json_raw {
   char* at;
+  void put(char c) { *at++ = c; }
   void text(std::string_view s) {
     copy_short(at, s.data(), s.size());
     at += s.size();
   }
   void string(std::string_view s) { text(s); }
-  void number(std::uint64_t n) {
-    const std::size_t size = decimal_size(n);
-    put_decimal(at, n, size);
-    at += size;
+  void number(decimal n) {
+    put_decimal(at, n);
+    at += n.size;
   }
   // As put_node_tag writes it: the hidden nibbles masked where they are written.
   void tag(const tree_node& node, std::span<const std::uint8_t> record,
@@ -245,22 +359,56 @@ struct json_raw {
   }
 };
 
+// One pass into a buffer of the caller's, big enough for what it is given, checking
+// strings as it copies them; `plain` false means the buffer is to be dropped.
+struct json_buffer {
+  char* at;
+  bool plain = true;
+  void put(char c) { *at++ = c; }
+  void text(std::string_view s) {
+    copy_short(at, s.data(), s.size());
+    at += s.size();
+  }
+  void string(std::string_view s) {
+    plain = copy_plain(at, s.data(), s.size()) && plain;
+    at += s.size();
+  }
+  void number(decimal n) {
+    put_decimal(at, n);
+    at += n.size;
+  }
+  // A tag with hidden nibbles is left to json_escaping, which masks them where it
+  // writes them: no card digit is ever in clear in this buffer.
+  void tag(const tree_node& node, std::span<const std::uint8_t> record,
+           const hidden_nibbles& hidden) {
+    const std::span<const std::uint8_t> tag = record.subspan(node.offset, node.tag_size);
+    if (hidden.any() && hidden.hides_any(tag.data(), tag.size())) {
+      plain = false;
+      return;
+    }
+    for (const std::uint8_t byte : tag) {
+      std::memcpy(at, &hex_pairs[2 * std::size_t{byte}], 2);
+      at += 2;
+    }
+  }
+};
+
 struct json_escaping {
   output_sink& out;
+  void put(char c) { out.put(c); }
   void text(std::string_view s) { out.append(s); }
   void string(std::string_view s) { put_escaped(out, s); }
-  void number(std::uint64_t n) {
-    const std::size_t size = decimal_size(n);
-    put_decimal(out.extend(size), n, size);
-  }
+  void number(decimal n) { put_decimal(out.extend(n.size), n); }
   void tag(const tree_node& node, std::span<const std::uint8_t> record,
            const hidden_nibbles& hidden) {
     put_node_tag(node, record, hidden, out);
   }
 };
 
+// The bodies are inlined (always_inline on each), so the write position stays in a
+// register and the sizes of the fixed text fold into constants.
 template <class Body>
-void put_json(output_sink& out, const Body& body) {
+[[gnu::always_inline]] inline void put_json(output_sink& out, const Body& body) {
   json_measure measure;
   body(measure);
   if (measure.plain) {
@@ -272,9 +420,26 @@ void put_json(output_sink& out, const Body& body) {
   }
 }
 
-// A few characters chosen at run time, without a library call.
-void put_short(output_sink& out, std::string_view text) {
-  copy_short(out.extend(text.size()), text.data(), text.size());
+// As put_json, in one pass through a buffer on the stack when `bound` (what the body
+// writes at most, its strings as they are) fits, and all is plain: then the text goes
+// to the sink in one copy.
+template <class Body>
+[[gnu::always_inline]] inline void put_json_buffered(output_sink& out, std::size_t bound,
+                                                     const Body& body) {
+  constexpr std::size_t room = 512;
+  if (bound <= room) {
+    std::array<char, room> buffer;  // NOLINT: written before it is read
+    json_buffer buffered{buffer.data()};
+    body(buffered);
+    if (buffered.plain) {
+      const auto size = static_cast<std::size_t>(buffered.at - buffer.data());
+      copy_short(out.extend(size), buffer.data(), size);
+      return;
+    }
+  }
+  // Escaped, or too long for the buffer: piece by piece, as rare as either is.
+  json_escaping escaping{out};
+  body(escaping);
 }
 
 // The explanation items of one node: level-(n+1) items nest in an "items" array
@@ -303,23 +468,23 @@ template <class Writer>
   put_field(w, kind == explain_kind::problem ? ",\"problem_id\":\""sv : ",\"id\":\""sv, facts.id);
   if (facts.byte != 0) {
     w.text(",\"byte\":");
-    w.number(facts.byte);
+    w.number(as_decimal(facts.byte));
     w.text(",\"bit\":");
-    w.number(facts.bit);
+    w.number(as_decimal(facts.bit));
   }
   if (facts.has_number) {
     w.text(",\"number\":");
-    w.number(facts.number);
+    w.number(as_decimal(facts.number));
   }
   if (facts.exponent >= 0) {
     w.text(",\"exponent\":");
-    w.number(static_cast<std::uint64_t>(facts.exponent));
+    w.number(as_decimal(static_cast<std::uint64_t>(facts.exponent)));
   }
   if (facts.first_record != 0) {
     w.text(",\"first_record\":");
-    w.number(facts.first_record);
+    w.number(as_decimal(facts.first_record));
     w.text(",\"last_record\":");
-    w.number(facts.last_record);
+    w.number(as_decimal(facts.last_record));
   }
   put_field(w, ",\"amount\":\"", facts.amount);
   put_field(w, ",\"currency\":\"", facts.currency);
@@ -339,24 +504,29 @@ void put_json_item(void* context, explain_kind kind, std::uint32_t level, std::s
   // Levels step one at a time, so a jump nests under the item before it.
   const bool nests = state.any && level > state.depth;
   const std::uint32_t closed = state.any && !nests ? state.depth - std::min(level, state.depth) : 0;
-  put_json(*state.out, [&](auto& w) {
-    if (!state.any) {
-      w.text(",\"explain\":[");
-    } else if (nests) {
-      w.text(",\"items\":[");
-    } else {
-      w.text("}");
-      for (std::uint32_t i = 0; i < closed; ++i)
-        w.text("]}");
-      w.text(",");
-    }
-    w.text(kind_openings[static_cast<std::size_t>(kind) % kind_openings.size()]);
-    put_field(w, ",\"label\":\"", label);
-    w.text(",\"text\":\"");
-    w.string(text);
-    w.text("\"");
-    put_facts(w, kind, facts);
-  });
+  // The fixed text of an item is under 256 characters.
+  const std::size_t bound = 256 + 2 * std::size_t{closed} + label.size() + text.size() +
+                            facts.id.size() + facts.amount.size() + facts.currency.size() +
+                            facts.date.size() + facts.code.size() + facts.cryptogram.size();
+  put_json_buffered(
+      *state.out, bound, [&](auto& w) __attribute__((always_inline)) {
+        if (!state.any) {
+          w.text(",\"explain\":[");
+        } else if (nests) {
+          w.text(",\"items\":[");
+        } else {
+          w.text("}");
+          for (std::uint32_t i = 0; i < closed; ++i)
+            w.text("]}");
+          w.text(",");
+        }
+        w.text(kind_openings[std::min(static_cast<std::size_t>(kind), kind_openings.size() - 1)]);
+        put_field(w, ",\"label\":\"", label);
+        w.text(",\"text\":\"");
+        w.string(text);
+        w.text("\"");
+        put_facts(w, kind, facts);
+      });
   if (!state.any) {
     state.any = true;
   } else if (nests) {
@@ -415,26 +585,35 @@ void put_elements(const tree_result& tree, std::span<const std::uint8_t> record,
             ? std::string_view()
             : node_name(node, record, context);
     const bool value = shows_value(node);
-    put_json(out, [&](auto& w) {
-      constexpr std::string_view opening = ",{\"tag\":\"";
-      w.text(first ? opening.substr(1) : opening);
-      w.tag(node, record, hidden);
-      if (!name.empty()) {
-        w.text("\",\"name\":\"");
-        w.string(name);
-      }
-      w.text("\",\"length\":");
-      w.number(node.declared);
-      w.text(",\"offset\":");
-      w.number(node.offset);
-      // A problem goes between the offset and the value, apart: it is rare.
-      if (node.problem == node_problem::none)
-        w.text(value ? ",\"value\":\""sv : ",\"elements\":["sv);
-    });
+    const decimal length = as_decimal(node.declared);
+    const decimal offset = as_decimal(node.offset);
+    put_json(
+        out, [&](auto& w) __attribute__((always_inline)) {
+          if (!first) w.put(',');
+          w.text("{\"tag\":\"");
+          w.tag(node, record, hidden);
+          if (!name.empty()) {
+            w.text("\",\"name\":\"");
+            w.string(name);
+          }
+          w.text("\",\"length\":");
+          w.number(length);
+          w.text(",\"offset\":");
+          w.number(offset);
+          // A problem goes between the offset and the value, apart: it is rare.
+          if (node.problem != node_problem::none) return;
+          if (value)
+            w.text(",\"value\":\"");
+          else
+            w.text(",\"elements\":[");
+        });
     first = false;
     if (node.problem != node_problem::none) {
       put_problem(node, out);
-      put_short(out, value ? ",\"value\":\""sv : ",\"elements\":["sv);
+      if (value)
+        out.append(",\"value\":\"");
+      else
+        out.append(",\"elements\":[");
     }
     if (value) {
       // "masked" promises an X in the value, which put_node_value's answer says: a
@@ -442,14 +621,20 @@ void put_elements(const tree_result& tree, std::span<const std::uint8_t> record,
       // printed whole and not flagged.
       const bool masked = put_node_value(node, record, hidden, out);
       if (options.explain && node.problem == node_problem::none) {
-        put_short(out, masked ? "\",\"masked\":true"sv : "\""sv);
+        if (masked)
+          out.append("\",\"masked\":true");
+        else
+          out.put('"');
         json_explain state{&out};
         explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
                       context, explain_output{&state, put_json_item});
         finish_explain(state);
         out.put('}');
       } else {
-        put_short(out, masked ? "\",\"masked\":true}"sv : "\"}"sv);
+        if (masked)
+          out.append("\",\"masked\":true}");
+        else
+          out.append("\"}");
       }
     } else {
       // A template: its children follow in the node list, one level deeper.
@@ -480,49 +665,53 @@ void put_json_string(output_sink& out, std::string_view text) {
 
 void write_json_line(const hex_line& line, const tree_result& tree, const json_options& options,
                      output_sink& out) {
+  const decimal number = as_decimal(line.number);
   if (line.what == hex_line::kind::bad) {
-    put_json(out, [&](auto& w) {
-      w.text("{\"line\":");
-      w.number(line.number);
-      w.text(",\"error\":{\"message\":\"");
-      w.string(line.message);
-      w.text("\"");
-      if (!line.problem_id.empty()) {
-        w.text(",\"problem_id\":\"");
-        w.text(line.problem_id);
-        w.text("\"");
-      }
-      if (line.column > 0) {
-        w.text(",\"column\":");
-        w.number(line.column);
-      }
-      w.text("}}\n");
-    });
+    put_json(
+        out, [&](auto& w) __attribute__((always_inline)) {
+          w.text("{\"line\":");
+          w.number(number);
+          w.text(",\"error\":{\"message\":\"");
+          w.string(line.message);
+          w.text("\"");
+          if (!line.problem_id.empty()) {
+            w.text(",\"problem_id\":\"");
+            w.text(line.problem_id);
+            w.text("\"");
+          }
+          if (line.column > 0) {
+            w.text(",\"column\":");
+            w.number(as_decimal(line.column));
+          }
+          w.text("}}\n");
+        });
     return;
   }
-  put_json(out, [&](auto& w) {
-    w.text("{\"line\":");
-    w.number(line.number);
-    w.text(",\"elements\":[");
-  });
+  put_json(
+      out, [&](auto& w) __attribute__((always_inline)) {
+        w.text("{\"line\":");
+        w.number(number);
+        w.text(",\"elements\":[");
+      });
   const bool record = line.what == hex_line::kind::record;
   if (record) put_elements(tree, line.bytes, options, out);
   const bool status = tree.has_status && record;
   const std::string_view meaning = status ? status_meaning(tree.status) : std::string_view();
-  put_json(out, [&](auto& w) {
-    w.text("]");
-    if (status) {
-      const std::size_t high = 2 * std::size_t{static_cast<std::uint8_t>(tree.status >> 8)};
-      const std::size_t low = 2 * std::size_t{static_cast<std::uint8_t>(tree.status & 0xFF)};
-      const std::array<char, 4> hex = {hex_pairs[high], hex_pairs[high + 1], hex_pairs[low],
-                                       hex_pairs[low + 1]};
-      w.text(",\"status\":\"");
-      w.text({hex.data(), hex.size()});
-      put_field(w, "\",\"status_meaning\":\"", meaning);
-      if (meaning.empty()) w.text("\"");
-    }
-    w.text("}\n");
-  });
+  put_json(
+      out, [&](auto& w) __attribute__((always_inline)) {
+        w.text("]");
+        if (status) {
+          const std::size_t high = 2 * std::size_t{static_cast<std::uint8_t>(tree.status >> 8)};
+          const std::size_t low = 2 * std::size_t{static_cast<std::uint8_t>(tree.status & 0xFF)};
+          const std::array<char, 4> hex = {hex_pairs[high], hex_pairs[high + 1], hex_pairs[low],
+                                           hex_pairs[low + 1]};
+          w.text(",\"status\":\"");
+          w.text({hex.data(), hex.size()});
+          put_field(w, "\",\"status_meaning\":\"", meaning);
+          if (meaning.empty()) w.text("\"");
+        }
+        w.text("}\n");
+      });
 }
 
 }  // namespace emvtlv
