@@ -77,6 +77,13 @@ inline __m128i load8_8(const char* at, std::size_t n) {
 }
 #endif
 
+// One to three bytes as a word: bytes 0, n / 2 and n - 1 cover them all; the fourth is
+// a plain 'a'.
+inline std::uint32_t tiny_word(const char* s, std::size_t n) {
+  const auto byte = [&](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(s[i])}; };
+  return byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16 | 0x61000000U;
+}
+
 // Whether the n bytes at `s` go into a JSON string as they are. Reads only those n
 // bytes: a tail shorter than a word is read as a word that overlaps bytes before it.
 inline bool is_plain(const char* s, std::size_t n) {
@@ -97,10 +104,7 @@ inline bool is_plain(const char* s, std::size_t n) {
   }
   if (n >= 4)
     return (escape_bits(load<std::uint32_t>(s)) | escape_bits(load<std::uint32_t>(s + n - 4))) == 0;
-  if (n == 0) return true;
-  // Bytes 0, n / 2 and n - 1 cover one to three; the fourth is a plain 'a'.
-  const auto byte = [&](std::size_t i) { return std::uint32_t{static_cast<unsigned char>(s[i])}; };
-  return escape_bits(byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16 | 0x61000000U) == 0;
+  return n == 0 || escape_bits(tiny_word(s, n)) == 0;
 }
 
 inline bool is_plain(std::string_view text) {
@@ -197,7 +201,7 @@ inline bool copy_plain(char* dst, const char* src, std::size_t n) {
   dst[0] = src[0];
   dst[n / 2] = src[n / 2];
   dst[n - 1] = src[n - 1];
-  return is_plain(src, n);
+  return escape_bits(tiny_word(src, n)) == 0;
 }
 
 // "00" to "99", for two decimal digits at a time.
