@@ -364,7 +364,8 @@ struct json_raw {
 };
 
 // One pass into a buffer of the caller's, big enough for what it is given, checking
-// strings as it copies them; `plain` false means the buffer is to be dropped.
+// strings as it copies them; `plain` false means the buffer is to be dropped. (No
+// tags: an explanation item has none.)
 struct json_buffer {
   char* at;
   bool plain = true;
@@ -380,20 +381,6 @@ struct json_buffer {
   void number(decimal n) {
     put_decimal(at, n);
     at += n.size;
-  }
-  // A tag with hidden nibbles is left to json_escaping, which masks them where it
-  // writes them: no card digit is ever in clear in this buffer.
-  void tag(const tree_node& node, std::span<const std::uint8_t> record,
-           const hidden_nibbles& hidden) {
-    const std::span<const std::uint8_t> tag = record.subspan(node.offset, node.tag_size);
-    if (hidden.any() && hidden.hides_any(tag.data(), tag.size())) {
-      plain = false;
-      return;
-    }
-    for (const std::uint8_t byte : tag) {
-      std::memcpy(at, &hex_pairs[2 * std::size_t{byte}], 2);
-      at += 2;
-    }
   }
 };
 
@@ -432,7 +419,7 @@ template <class Body>
                                                      const Body& body) {
   constexpr std::size_t room = 512;
   if (bound <= room) {
-    std::array<char, room> buffer;  // NOLINT: written before it is read
+    std::array<char, room> buffer;  // not cleared: only what the body wrote is read
     json_buffer buffered{buffer.data()};
     body(buffered);
     if (buffered.plain) {
