@@ -236,6 +236,10 @@ inline std::size_t decimal_size(std::uint64_t n) {
 // n in decimal, its `size` digits (decimal_size) written from `at`.
 template <class Unsigned>
 void put_digits(char* at, Unsigned n, std::size_t size) {
+  if (size == 1) {
+    *at = static_cast<char>('0' + n);
+    return;
+  }
   char* end = at + size;
   while (n >= 100) {
     end -= 2;
@@ -355,9 +359,17 @@ struct json_raw {
            const hidden_nibbles& hidden) {
     const std::span<const std::uint8_t> tag = record.subspan(node.offset, node.tag_size);
     char* const hex = at;
-    for (const std::uint8_t byte : tag) {
-      std::memcpy(at, &hex_pairs[2 * std::size_t{byte}], 2);
+    const auto pair = [&](std::size_t i) { return &hex_pairs[2 * std::size_t{tag[i]}]; };
+    if (tag.size() == 1) {  // most tags have one or two octets
+      std::memcpy(at, pair(0), 2);
       at += 2;
+    } else if (tag.size() == 2) {
+      std::memcpy(at, pair(0), 2);
+      std::memcpy(at + 2, pair(1), 2);
+      at += 4;
+    } else {
+      for (std::size_t i = 0; i < tag.size(); ++i, at += 2)
+        std::memcpy(at, pair(i), 2);
     }
     if (hidden.any()) hidden.apply(tag.data(), {hex, 2 * tag.size()});
   }
@@ -489,8 +501,11 @@ constexpr std::array<std::string_view, 7> kind_openings = {
     "{\"kind\":\"meaning\"", "{\"kind\":\"bit\"",     "{\"kind\":\"rfu\"", "{\"kind\":\"field\"",
     "{\"kind\":\"entry\"",   "{\"kind\":\"problem\"", "{\"kind\":\"none\""};
 
-void put_json_item(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
-                   std::string_view text, const explain_facts& facts) {
+// Called for every item: flatten keeps the copies inline, which the compiler would
+// otherwise call out of line from this large a function.
+[[gnu::flatten]] void put_json_item(void* context, explain_kind kind, std::uint32_t level,
+                                    std::string_view label, std::string_view text,
+                                    const explain_facts& facts) {
   auto& state = *static_cast<json_explain*>(context);
   // Levels step one at a time, so a jump nests under the item before it.
   const bool nests = state.any && level > state.depth;
