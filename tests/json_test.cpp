@@ -434,6 +434,82 @@ const escape_case escape_cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(rows, json_string_test, testing::ValuesIn(escape_cases));
 
+// put_json_string reads its text a word at a time: a byte that needs escaping, at every
+// place in texts of every length a word covers, must come out as the byte-at-a-time
+// reading writes it.
+std::string escaped_one_by_one(std::string_view text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto at = [&](std::size_t k) {
+      return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+    };
+    std::size_t n = 0;  // a well-formed UTF-8 sequence of n bytes
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = at(1) >= 0x80 && at(1) <= 0xBF ? 2 : 0;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      const unsigned char low = c == 0xE0 ? 0xA0 : 0x80;
+      const unsigned char high = c == 0xED ? 0x9F : 0xBF;
+      n = at(1) >= low && at(1) <= high && at(2) >= 0x80 && at(2) <= 0xBF ? 3 : 0;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      const unsigned char low = c == 0xF0 ? 0x90 : 0x80;
+      const unsigned char high = c == 0xF4 ? 0x8F : 0xBF;
+      n = at(1) >= low && at(1) <= high && at(2) >= 0x80 && at(2) <= 0xBF && at(3) >= 0x80 &&
+                  at(3) <= 0xBF
+              ? 4
+              : 0;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      constexpr char digits[] = "0123456789ABCDEF";
+      out += "\\u00";
+      out += digits[c >> 4];
+      out += digits[c & 0xF];
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (n > 0) {
+      out.append(text.substr(i, n));
+      i += n;
+      continue;
+    } else {
+      out += "\\uFFFD";
+    }
+    ++i;
+  }
+  return out + "\"";
+}
+
+TEST(json_string, every_byte_at_every_place_as_one_by_one) {
+  const std::string odd = "\"\\\x00\x01\x1F\x7F\x80\xBF\xC3\xE2\xED\xF0\xF4\xFF"s;
+  for (std::size_t size = 1; size <= 70; ++size) {
+    for (std::size_t place = 0; place < size; ++place) {
+      for (const char c : odd) {
+        std::string text(size, 'a');
+        text[place] = c;
+        // Inside a string_view of its own storage only, so a read past it shows.
+        const auto storage = std::make_unique<char[]>(size);
+        std::memcpy(storage.get(), text.data(), size);
+        output_sink out;
+        put_json_string(out, {storage.get(), size});
+        ASSERT_EQ(out.view(), escaped_one_by_one(text)) << size << " " << place;
+      }
+      // And a well-formed sequence there, cut by the end or not.
+      std::string text(size, 'b');
+      text.replace(place, std::min<std::size_t>(3, size - place), "\xE2\x82\xAC", 0,
+                   std::min<std::size_t>(3, size - place));
+      output_sink out;
+      put_json_string(out, text);
+      ASSERT_EQ(out.view(), escaped_one_by_one(text)) << size << " " << place;
+    }
+    output_sink out;
+    const std::string plain(size, '~');
+    put_json_string(out, plain);
+    ASSERT_EQ(out.view(), "\"" + plain + "\"");
+  }
+}
+
 // json_line_matches_shape, the fuzzers' check: accepts what the writer writes and
 // refuses each way of breaking the schema.
 struct shape_case {
