@@ -573,8 +573,11 @@ void put_problem(const tree_node& node, output_sink& out) {
 // The elements of a record, templates opened.
 void put_elements(const tree_result& tree, std::span<const std::uint8_t> record,
                   const json_options& options, output_sink& out) {
+  // Without explanations only the kernel-named tags read the context.
+  const explain_context context = options.explain || names_need_context(tree)
+                                      ? context_of(tree, record, options.known)
+                                      : explain_context{};
   // Between two nodes the text so far is whole, and may be passed on.
-  const explain_context context = context_of(tree, record, options.known);
   const hidden_nibbles& hidden = *tree.hidden;
   std::uint32_t depth = 0;  // open "elements" arrays below the top
   bool first = true;

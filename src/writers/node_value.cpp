@@ -1,5 +1,6 @@
 #include "writers/node_value.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -45,14 +46,17 @@ std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> 
   // Tags longer than the dictionary's longest cannot be listed; their number is cut.
   if (node.tag_size > 4) return {};
   // Only 9F5D to 9F7C read by kernel: the common tags skip the call.
-  if (node.tag >= 0x9F5D && node.tag <= 0x9F7C && !node.constructed &&
-      node.problem == node_problem::none) {
+  if (named_by_kernel(node)) {
     const std::string_view reading =
         kernel_reading_name(node.tag, record.subspan(node.value_offset, node.value_size), context);
     if (!reading.empty()) return reading;
   }
   const emv_element* element = find_emv_element(node.tag);
   return element == nullptr ? std::string_view() : element->name;
+}
+
+bool names_need_context(const tree_result& tree) {
+  return std::any_of(tree.nodes.begin(), tree.nodes.end(), named_by_kernel);
 }
 
 explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record,

@@ -35,6 +35,17 @@ inline bool shows_value(const tree_node& node) {
 std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> record,
                            const explain_context& context);
 
+// Whether the node's name depends on the kernel (9F5D to 9F7C, a whole primitive
+// value), so that node_name reads the record's context for it.
+inline bool named_by_kernel(const tree_node& node) {
+  return node.tag >= 0x9F5D && node.tag <= 0x9F7C && !node.constructed &&
+         node.problem == node_problem::none;
+}
+
+// Whether any node is named by kernel: a writer that explains nothing needs the
+// record's context only then.
+bool names_need_context(const tree_result& tree);
+
 // Facts from the whole record that change how values read and are named (the AID and
 // its kernel, currencies and exponents, the code table): one pass over the nodes.
 // `known`, when given, holds what is known from outside the record; the record's own
