@@ -43,6 +43,13 @@ constexpr std::array<bool, 256> last_octets(const std::array<Row, n>& rows, Tag 
 constexpr std::array<bool, 256> is_card_tag_end =
     last_octets(card_tags, [](const card_tag& c) { return c.tag; });
 
+constexpr bool is_maskable(std::uint64_t tag) {
+  return std::find(maskable_tags.begin(), maskable_tags.end(), tag) != maskable_tags.end();
+}
+static_assert(std::all_of(card_tags.begin(), card_tags.end(),
+                          [](const card_tag& c) { return is_maskable(c.tag); }),
+              "may_be_masked must answer yes for every card tag");
+
 constexpr std::uint64_t card_cvm_limit_tag = 0x9F6B;
 constexpr std::uint64_t card_cvm_limit_octets = 6;
 
@@ -141,6 +148,8 @@ std::size_t apply_rule(card_mask rule, std::span<char> hex) {
 constexpr std::array<std::uint64_t, 3> hidden_whole_tags = {0x99, 0x9F1F, 0x9F20};
 constexpr std::array<bool, 256> is_hidden_whole_end =
     last_octets(hidden_whole_tags, [](std::uint64_t tag) { return tag; });
+static_assert(std::all_of(hidden_whole_tags.begin(), hidden_whole_tags.end(), is_maskable),
+              "may_be_masked must answer yes for every tag hidden whole");
 
 // The service code ends 7 digits after the Track 2 separator (expiry YYMM, 3 digits).
 constexpr std::size_t expiry_and_service_code = 7;

@@ -25,6 +25,7 @@
 //   given.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,20 @@
 namespace emvtlv {
 
 enum class card_mask : std::uint8_t { none, pan, track2, track1 };
+
+// Every tag an element rule or the hiding of card codes may apply to, and a table of
+// their last octets: one look answers "no rule" for nearly every element printed.
+inline constexpr std::array<std::uint64_t, 7> maskable_tags = {0x5A,   0x57, 0x56,  0x9F6B,
+                                                               0x9F1F, 0x9F20, 0x99};
+inline constexpr std::array<bool, 256> maskable_tag_ends = [] {
+  std::array<bool, 256> ends{};
+  for (const std::uint64_t tag : maskable_tags)
+    ends[tag & 0xFF] = true;
+  return ends;
+}();
+inline bool may_be_masked(std::uint64_t tag) noexcept {
+  return maskable_tag_ends[tag & 0xFF];
+}
 
 // Which rule a primitive element's value falls under. `tag` is the tag octets as one
 // big-endian number; `hex` is its value as printed.

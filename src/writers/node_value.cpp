@@ -18,13 +18,15 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
   encode_hex_unchecked(value.data(), value.size(), hex);
   const std::span<char> printed(hex, 2 * value.size());
   const std::string_view shown(hex, printed.size());
-  const card_mask rule = card_mask_for(node.tag, node.declared, shown);
   bool may_show_x = false;
   // The node's own rule first: what it hides starts no element below.
-  if (rule != card_mask::none || is_hidden_whole(node.tag)) {
-    apply_card_mask(rule, printed, node.problem == node_problem::runs_past_end);
-    hide_authentication_data(node.tag, rule, printed);
-    may_show_x = true;
+  if (may_be_masked(node.tag)) {
+    const card_mask rule = card_mask_for(node.tag, node.declared, shown);
+    if (rule != card_mask::none || is_hidden_whole(node.tag)) {
+      apply_card_mask(rule, printed, node.problem == node_problem::runs_past_end);
+      hide_authentication_data(node.tag, rule, printed);
+      may_show_x = true;
+    }
   }
   if (node.problem == node_problem::indefinite_length ||
       node.problem == node_problem::length_too_long ||
@@ -34,7 +36,7 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
     mask_template_value(value, printed, template_framing::tree, hidden);
     may_show_x = true;
   }
-  if (hidden.hides_any(value.data(), value.size())) {
+  if (hidden.any() && hidden.hides_any(value.data(), value.size())) {
     hidden.apply(value.data(), printed);
     may_show_x = true;
   }
