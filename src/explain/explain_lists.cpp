@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "emv/elements.h"
@@ -160,7 +161,7 @@ std::size_t tag_octets(bytes v, std::size_t pos) {
   return max_tag_octets + 1;
 }
 
-// Fields "tag" and "name" of the tag `tag` (1 to max_tag_octets octets).
+// The dictionary name of the tag `tag` (1 to max_tag_octets octets).
 std::string_view tag_name(bytes tag) {
   std::uint64_t number = 0;
   for (const std::uint8_t b : tag)
@@ -169,26 +170,52 @@ std::string_view tag_name(bytes tag) {
   return element != nullptr ? element->name : "unknown tag";
 }
 
+// ", N byte" or ", N bytes" for every one-octet length, so a DOL entry's text is its
+// name and one of these.
+struct length_text {
+  std::array<char, 11> chars;  // ", 255 bytes" at most
+  std::uint8_t size;
+};
+constexpr auto length_texts = [] {
+  std::array<length_text, 256> all{};
+  for (std::size_t n = 0; n < all.size(); ++n) {
+    length_text& t = all[n];
+    std::size_t at = 0;
+    t.chars[at++] = ',';
+    t.chars[at++] = ' ';
+    if (n >= 100) t.chars[at++] = static_cast<char>('0' + n / 100);
+    if (n >= 10) t.chars[at++] = static_cast<char>('0' + n / 10 % 10);
+    t.chars[at++] = static_cast<char>('0' + n % 10);
+    for (const char c : std::string_view(n == 1 ? " byte" : " bytes"))
+      t.chars[at++] = c;
+    t.size = static_cast<std::uint8_t>(at);
+  }
+  return all;
+}();
+
 // One line an entry, the tag as its label: DOLs run to dozens of entries a record, and
-// "9F37: Unpredictable Number, 4 bytes" says all there is to say.
-void emit_tag_entry(explain_output out, bytes tag, int length) {
-  item_text<2 * max_tag_octets> hex;
-  hex.append_hex(tag);
+// "9F37: Unpredictable Number, 4 bytes" says all there is to say. `facts` is the list's,
+// shared by its entries: only the number changes.
+void emit_tag_entry(explain_output out, bytes tag, int length, explain_facts& facts) {
+  std::array<char, 2 * max_tag_octets> hex;
+  for (std::size_t i = 0; i < tag.size(); ++i)
+    std::memcpy(hex.data() + 2 * i, &hex_pairs[2 * std::size_t{tag[i]}], 2);
   item_text<160> text;
   text.append(tag_name(tag));
-  explain_facts facts;
   if (length >= 0) {
-    text.append(", ").append_uint(static_cast<std::uint64_t>(length));
-    text.append(length == 1 ? " byte" : " bytes");
-    facts.has_number = true;
+    const length_text& suffix = length_texts[static_cast<std::size_t>(length)];
+    text.append(std::string_view(suffix.chars.data(), suffix.size));
     facts.number = static_cast<std::uint64_t>(length);
   }
-  emit(out, explain_kind::entry, hex.view(), text.view(), 0, facts);
+  emit(out, explain_kind::entry, std::string_view(hex.data(), 2 * tag.size()), text.view(), 0,
+       facts);
 }
 
 // Walks a list of tags, each followed by a one-octet length when `with_lengths`.
 // An entry that cannot be read ends the list, with a problem saying why.
 void explain_tags(bytes v, bool with_lengths, explain_output out) {
+  explain_facts facts;
+  facts.has_number = with_lengths;
   std::size_t pos = 0;
   for (std::size_t index = 1; pos < v.size(); ++index) {
     const std::size_t n = tag_octets(v, pos);
@@ -204,7 +231,7 @@ void explain_tags(bytes v, bool with_lengths, explain_output out) {
     }
     const bytes tag = v.subspan(pos, n);
     if (!with_lengths) {
-      emit_tag_entry(out, tag, -1);
+      emit_tag_entry(out, tag, -1, facts);
       pos += n;
       continue;
     }
@@ -213,7 +240,7 @@ void explain_tags(bytes v, bool with_lengths, explain_output out) {
       emit_problem(out, "length_missing", "length missing", 1);
       return;
     }
-    emit_tag_entry(out, tag, v[pos + n]);
+    emit_tag_entry(out, tag, v[pos + n], facts);
     pos += n + 1;
   }
 }
