@@ -74,7 +74,31 @@ constexpr bool sorted_by_tag() {
     if (explained_tags[i - 1].tag >= explained_tags[i].tag) return false;
   return true;
 }
-static_assert(sorted_by_tag(), "explained_tags must stay sorted for the binary search");
+static_assert(sorted_by_tag(), "explained_tags must stay sorted");
+
+// Every explained tag is one octet or 5Fxx or 9Fxx: a page of 256 slots each, holding
+// the row's index + 1 (0: not explained), so finding a tag's row is one load.
+constexpr std::size_t page_of(std::uint64_t tag) {
+  if (tag <= 0xFF) return 0;
+  if ((tag >> 8) == 0x5F) return 1;
+  if ((tag >> 8) == 0x9F) return 2;
+  return 3;  // no page
+}
+constexpr auto explained_slots = [] {
+  std::array<std::uint8_t, 3 * 256> slots{};
+  for (std::size_t i = 0; i < explained_tags.size(); ++i)
+    slots[256 * page_of(explained_tags[i].tag) + (explained_tags[i].tag & 0xFF)] =
+        static_cast<std::uint8_t>(i + 1);
+  return slots;
+}();
+static_assert(explained_tags.size() < 255);
+
+const explained_tag* find_explained(std::uint64_t tag) {
+  const std::size_t page = page_of(tag);
+  if (page > 2) return nullptr;
+  const std::uint8_t slot = explained_slots[256 * page + (tag & 0xFF)];
+  return slot == 0 ? nullptr : &explained_tags[slot - 1U];
+}
 
 bool holds_track2_separator(explain::bytes v) {
   return std::any_of(v.begin(), v.end(),
@@ -278,10 +302,7 @@ bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::
     return true;
   }
 
-  const auto it =
-      std::lower_bound(explained_tags.begin(), explained_tags.end(), tag,
-                       [](const explained_tag& e, std::uint64_t t) { return e.tag < t; });
-  if (it != explained_tags.end() && it->tag == tag) {
+  if (const explained_tag* it = find_explained(tag)) {
     // Track 2 shows the hidden digits as X; no other coding's explanation could.
     const bool hidden_digits =
         context.hidden != nullptr && context.hidden->hides_any(value.data(), value.size());
