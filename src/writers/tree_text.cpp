@@ -14,13 +14,44 @@ namespace {
 // so a line costs the same however deep it stands.
 constexpr std::uint64_t max_indent_levels = 32;
 
+// The indentation of every line, and an explanation item's "- " after it, as one run
+// to copy from: n spaces are the table's first n characters, the spaces and "- " of an
+// item indented n its n + 2 characters before the padding. Items reach two levels below
+// their element's line. The padding lets a short head be copied as one 16-byte move.
+constexpr std::size_t max_item_indent = 2 * (max_indent_levels + 1 + 2);
+constexpr std::size_t head_move = 16;
+constexpr auto item_prefixes = [] {
+  std::array<char, max_item_indent + 2 + head_move> chars{};
+  for (std::size_t i = 0; i < max_item_indent; ++i)
+    chars[i] = ' ';
+  chars[max_item_indent] = '-';
+  chars[max_item_indent + 1] = ' ';
+  return chars;
+}();
+
 void put_indent(output_sink& out, std::uint64_t levels) {
-  const std::uint64_t shown = std::min(levels, max_indent_levels);
-  std::memset(out.extend(2 * shown), ' ', 2 * shown);
+  const std::size_t shown = 2 * std::min(levels, max_indent_levels);
+  copy_short(out.extend(shown), item_prefixes.data(), shown);
   if (levels <= max_indent_levels) return;
   out.append("[depth ");
   put_number(out, levels);
   out.append("] ");
+}
+
+// copy_short without its loop for the lengths item texts have, up to 64: whole
+// 16-byte moves, the last ones overlapping, so nothing is written past dst + n.
+void copy_item_text(char* dst, const char* src, std::size_t n) {
+  if (n < 16 || n > 64) {
+    copy_short(dst, src, n);
+    return;
+  }
+  if (n > 32) {
+    std::memcpy(dst, src, 16);
+    std::memcpy(dst + 16, src + 16, 16);
+    std::memcpy(dst + n - 32, src + n - 32, 16);
+  }
+  std::memcpy(dst + n - 16, src + n - 16, 16);
+  std::memcpy(dst, src, 16);
 }
 
 struct line_start {
@@ -33,10 +64,12 @@ struct line_start {
   }
 };
 
+// What every item line of one element shares, worked out once for the element.
 struct explain_lines {
   output_sink* out;
-  line_start start;
-  std::uint64_t depth;
+  std::size_t indent;  // of the element's own items (level 0)
+  bool line_numbers;
+  std::uint64_t line_number;
 };
 
 // The text says what the typed facts say: they are for the JSON.
@@ -44,29 +77,34 @@ void put_explain_item(void* context, explain_kind, std::uint32_t level, std::str
                       std::string_view text, const explain_facts&) {
   const auto& lines = *static_cast<const explain_lines*>(context);
   output_sink& out = *lines.out;
-  lines.start.put(out);
+  if (lines.line_numbers) {
+    put_number(out, lines.line_number);
+    out.put(':');
+  }
   // One reservation for the whole line: explain mode writes many short lines.
-  const std::size_t indent = 2 * (std::min(lines.depth, max_indent_levels) + 1 + level);
+  const std::size_t indent = lines.indent + 2 * std::size_t{level};
+  const std::size_t head = indent + 2;
   const std::size_t labelled = label.empty() ? 0 : label.size() + 2;
-  const std::size_t size = indent + 2 + labelled + text.size() + 1;
+  const std::size_t size = head + labelled + text.size() + 1;
   char* at = out.extend(size);
-  // A fixed-size fill is a few stores; what it writes past the indent is overwritten.
-  constexpr std::string_view spaces = "                                ";
-  if (indent <= spaces.size() && size >= spaces.size()) {
-    std::memcpy(at, spaces.data(), spaces.size());
+  if (head <= head_move && size >= head_move) [[likely]] {
+    // What the move writes past the head, the label and text overwrite.
+    std::memcpy(at, item_prefixes.data() + (max_item_indent - indent), head_move);
+  } else if (indent <= max_item_indent) {
+    copy_short(at, item_prefixes.data() + (max_item_indent - indent), head);
   } else {
     std::memset(at, ' ', indent);
+    at[indent] = '-';
+    at[indent + 1] = ' ';
   }
-  at += indent;
-  *at++ = '-';
-  *at++ = ' ';
+  at += head;
   if (!label.empty()) {
     copy_short(at, label.data(), label.size());
     at += label.size();
-    *at++ = ':';
-    *at++ = ' ';
+    std::memcpy(at, ": ", 2);
+    at += 2;
   }
-  copy_short(at, text.data(), text.size());
+  copy_item_text(at, text.data(), text.size());
   at[text.size()] = '\n';
 }
 
@@ -124,27 +162,32 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
         node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
             ? std::string_view()
             : node_name(node, record, context);
+    const bool shows = shows_value(node);
+    const bool header_whole = node.problem != node_problem::tag_cut_short &&
+                              node.problem != node_problem::length_cut_short;
+    const bool with_value = shows && header_whole;
     if (name.empty()) {
       if (node.problem != node_problem::tag_cut_short &&
           node.problem != node_problem::header_hidden)
         out.append(" (unknown tag)");
+      if (with_value) out.put(':');
     } else {
-      out.put(' ');
-      out.append(name);
+      // " NAME:" in one piece, the colon only before a value.
+      const std::size_t size = name.size() + 1 + (with_value ? 1 : 0);
+      char* at = out.extend(size);
+      at[0] = ' ';
+      copy_short(at + 1, name.data(), name.size());
+      if (with_value) at[size - 1] = ':';
     }
-    const bool header_whole = node.problem != node_problem::tag_cut_short &&
-                              node.problem != node_problem::length_cut_short;
-    if (shows_value(node) && header_whole) {
-      out.put(':');
-      if (node.value_size > 0) {
-        out.put(' ');
-        put_node_value(node, record, *tree.hidden, out);
-      }
+    if (with_value && node.value_size > 0) {
+      out.put(' ');
+      put_node_value(node, record, *tree.hidden, out);
     }
     if (node.problem != node_problem::none) put_problem(node, out);
     out.put('\n');
-    if (options.explain && shows_value(node) && node.problem == node_problem::none) {
-      explain_lines lines{&out, start, depth};
+    if (options.explain && shows && node.problem == node_problem::none) {
+      explain_lines lines{&out, 2 * (std::min<std::size_t>(depth, max_indent_levels) + 1),
+                          options.line_numbers, line.number};
       explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
                     context, explain_output{&lines, put_explain_item});
     }
