@@ -30,6 +30,7 @@ constexpr auto item_prefixes = [] {
 }();
 
 void put_indent(output_sink& out, std::uint64_t levels) {
+  if (levels == 0) return;  // most lines: top-level elements
   const std::size_t shown = 2 * std::min(levels, max_indent_levels);
   copy_short(out.extend(shown), item_prefixes.data(), shown);
   if (levels <= max_indent_levels) return;
@@ -146,7 +147,10 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
 
   const std::span<const std::uint8_t> record = line.bytes;
   const explain_context context = context_of(tree, record, options.known);
+  const hidden_nibbles& hidden = *tree.hidden;
   const node_mark* const marks = options.marks;
+  const bool line_numbers = options.line_numbers;
+  const bool explain = options.explain;
   std::uint32_t top = 0;  // with marks: the depth of the kept template or element above
   for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
     const tree_node& node = tree.nodes[i];
@@ -155,39 +159,34 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
       if (node.parent == no_parent || marks[node.parent] != node_mark::kept) top = node.depth;
     }
     const std::uint32_t depth = node.depth - top;
-    start.put(out);
+    if (line_numbers) start.put(out);
     put_indent(out, depth);
-    put_node_tag(node, record, *tree.hidden, out);
-    const std::string_view name =
-        node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
-            ? std::string_view()
-            : node_name(node, record, context);
+    put_node_tag(node, record, hidden, out);
+    const bool tag_whole =
+        node.problem != node_problem::tag_cut_short && node.problem != node_problem::header_hidden;
+    const std::string_view name = tag_whole ? node_name(node, record, context) : std::string_view();
     const bool shows = shows_value(node);
-    const bool header_whole = node.problem != node_problem::tag_cut_short &&
-                              node.problem != node_problem::length_cut_short;
-    const bool with_value = shows && header_whole;
+    const bool with_value = shows && node.problem != node_problem::tag_cut_short &&
+                            node.problem != node_problem::length_cut_short;
+    const bool with_digits = with_value && node.value_size > 0;
     if (name.empty()) {
-      if (node.problem != node_problem::tag_cut_short &&
-          node.problem != node_problem::header_hidden)
-        out.append(" (unknown tag)");
-      if (with_value) out.put(':');
+      if (tag_whole) out.append(" (unknown tag)");
+      if (with_value) out.append(with_digits ? ": " : ":");
     } else {
-      // " NAME:" in one piece, the colon only before a value.
-      const std::size_t size = name.size() + 1 + (with_value ? 1 : 0);
+      // " NAME: " in one piece, the colon only before a value, the space before digits.
+      const std::size_t size = name.size() + 1 + (with_value ? 1 : 0) + (with_digits ? 1 : 0);
       char* at = out.extend(size);
       at[0] = ' ';
-      copy_short(at + 1, name.data(), name.size());
-      if (with_value) at[size - 1] = ':';
+      copy_item_text(at + 1, name.data(), name.size());
+      if (with_value) at[name.size() + 1] = ':';
+      if (with_digits) at[name.size() + 2] = ' ';
     }
-    if (with_value && node.value_size > 0) {
-      out.put(' ');
-      put_node_value(node, record, *tree.hidden, out);
-    }
+    if (with_digits) put_node_value(node, record, hidden, out);
     if (node.problem != node_problem::none) put_problem(node, out);
     out.put('\n');
-    if (options.explain && shows && node.problem == node_problem::none) {
+    if (explain && shows && node.problem == node_problem::none) {
       explain_lines lines{&out, 2 * (std::min<std::size_t>(depth, max_indent_levels) + 1),
-                          options.line_numbers, line.number};
+                          line_numbers, line.number};
       explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
                     context, explain_output{&lines, put_explain_item});
     }
