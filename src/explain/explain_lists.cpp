@@ -87,24 +87,57 @@ static_assert(covers(cvm_methods, 0x3F), "every CVM code has one meaning");
 static_assert(covers(cvm_conditions, 0xFF), "every condition code has one meaning");
 static_assert(covers(cvm_outcomes, 0xFF), "every result code has one meaning");
 
-template <std::size_t N>
-const code_range& find_code(const std::array<code_range, N>& table, std::uint8_t code) {
-  for (const code_range& r : table)
-    if (code <= r.last) return r;
-  return table.back();
-}
+constexpr std::string_view emv44_note = " (EMV 4.4)";
 
+// Every code's text with its note, worked out when compiled: a code is one load.
+template <const auto& table, std::size_t codes>
+struct code_texts {
+  static constexpr std::size_t noted_size = [] {
+    std::size_t n = 0;
+    for (const code_range& r : table)
+      if (r.emv44) n += r.text.size() + emv44_note.size();
+    return n;
+  }();
+  static constexpr std::array<char, noted_size + 1> noted = [] {
+    std::array<char, noted_size + 1> chars{};
+    std::size_t at = 0;
+    for (const code_range& r : table) {
+      if (!r.emv44) continue;
+      for (const char c : r.text)
+        chars[at++] = c;
+      for (const char c : emv44_note)
+        chars[at++] = c;
+    }
+    return chars;
+  }();
+  static constexpr std::array<std::string_view, codes> texts = [] {
+    std::array<std::string_view, codes> all{};
+    std::size_t at = 0;
+    for (const code_range& r : table) {
+      std::string_view text = r.text;
+      if (r.emv44) {
+        text = std::string_view(noted.data() + at, r.text.size() + emv44_note.size());
+        at += text.size();
+      }
+      for (unsigned code = r.first; code <= r.last; ++code)
+        all[code] = text;
+    }
+    return all;
+  }();
+};
+
+constexpr const auto& method_texts = code_texts<cvm_methods, 0x40>::texts;
+constexpr const auto& condition_texts = code_texts<cvm_conditions, 0x100>::texts;
+constexpr const auto& outcome_texts = code_texts<cvm_outcomes, 0x100>::texts;
+
+// One code as a field; `facts` is the caller's, with has_number set: only the number
+// changes.
 template <std::size_t N>
-void emit_code(explain_output out, std::string_view label, const std::array<code_range, N>& table,
-               std::uint8_t code, std::uint32_t level) {
-  const code_range& r = find_code(table, code);
-  item_text<96> text;
-  text.append(r.text);
-  if (r.emv44) text.append(" (EMV 4.4)");
-  explain_facts facts;
-  facts.has_number = true;
+void emit_code(explain_output out, std::string_view label,
+               const std::array<std::string_view, N>& texts, std::uint8_t code, std::uint32_t level,
+               explain_facts& facts) {
   facts.number = code;
-  emit(out, explain_kind::field, label, text.view(), level, facts);
+  emit(out, explain_kind::field, label, texts[code], level, facts);
 }
 
 void emit_rfu_b8(explain_output out, std::uint32_t level) {
@@ -268,11 +301,13 @@ void explain_cvm_list(bytes v, const explain_context& c, explain_output out) {
               c.application_currency_exponent, c.application_currency);
   emit_amount(out, explain_kind::field, "amount Y", read_u32_be(v.subspan(4, 4)),
               c.application_currency_exponent, c.application_currency);
+  explain_facts number;
+  number.has_number = true;
   for (std::size_t pos = 8; pos < v.size(); pos += 2) {
     const std::uint8_t code = v[pos];
     emit_entry<4>(out, "rule", (pos - 8) / 2 + 1, v.subspan(pos, 2));
-    emit_code(out, "method", cvm_methods, code & 0x3F, 1);
-    emit_code(out, "condition", cvm_conditions, v[pos + 1], 1);
+    emit_code(out, "method", method_texts, code & 0x3F, 1, number);
+    emit_code(out, "condition", condition_texts, v[pos + 1], 1, number);
     emit(out, explain_kind::field, "if unsuccessful",
          (code & 0x40) != 0 ? "apply succeeding CV Rule" : "fail cardholder verification", 1);
     if ((code & 0x80) != 0) emit_rfu_b8(out, 1);
@@ -286,12 +321,14 @@ void explain_cvm_results(bytes v, const explain_context&, explain_output out) {
   }
   // b7 repeats the rule's "if unsuccessful" choice and says nothing about the outcome.
   const auto method = static_cast<std::uint8_t>(v[0] & 0x3F);
+  explain_facts number;
+  number.has_number = true;
   if (method == 0x3F)
     emit(out, explain_kind::field, "method", "No CVM performed");
   else
-    emit_code(out, "method", cvm_methods, method, 0);
-  emit_code(out, "condition", cvm_conditions, v[1], 0);
-  emit_code(out, "result", cvm_outcomes, v[2], 0);
+    emit_code(out, "method", method_texts, method, 0, number);
+  emit_code(out, "condition", condition_texts, v[1], 0, number);
+  emit_code(out, "result", outcome_texts, v[2], 0, number);
   if ((v[0] & 0x80) != 0) emit_rfu_b8(out, 0);
 }
 
