@@ -156,13 +156,19 @@ void emit_entry(explain_output out, std::string_view kind, std::size_t index, by
   emit(out, explain_kind::entry, label.view(), text.view());
 }
 
-void emit_number(explain_output out, std::string_view label, std::uint64_t n, std::uint32_t level) {
+// `facts` is the caller's, with has_number set, so a list makes it once.
+void emit_number(explain_output out, std::string_view label, std::uint64_t n, std::uint32_t level,
+                 explain_facts& facts) {
   item_text<24> text;
   text.append_uint(n);
-  explain_facts facts;
-  facts.has_number = true;
   facts.number = n;
   emit(out, explain_kind::field, label, text.view(), level, facts);
+}
+
+void emit_number(explain_output out, std::string_view label, std::uint64_t n, std::uint32_t level) {
+  explain_facts facts;
+  facts.has_number = true;
+  emit_number(out, label, n, level, facts);
 }
 
 void emit_sfi_problem(explain_output out, unsigned sfi, std::uint32_t level) {
@@ -337,6 +343,9 @@ void explain_afl(bytes v, const explain_context&, explain_output out) {
     wrong_length(out, "AFL", "a non-zero multiple of 4 bytes", v.size());
     return;
   }
+  explain_facts number;
+  number.has_number = true;
+  explain_facts range;
   for (std::size_t pos = 0; pos < v.size(); pos += 4) {
     const bytes entry = v.subspan(pos, 4);
     const unsigned sfi = entry[0] >> 3U;
@@ -344,14 +353,13 @@ void explain_afl(bytes v, const explain_context&, explain_output out) {
     const unsigned last = entry[2];
     const unsigned signed_records = entry[3];
     emit_entry<8>(out, "entry", pos / 4 + 1, entry);
-    emit_number(out, "SFI", sfi, 1);
+    emit_number(out, "SFI", sfi, 1, number);
     item_text<8> records;
     records.append_uint(first).append("-").append_uint(last);
-    explain_facts range;
     range.first_record = entry[1];
     range.last_record = entry[2];
     emit(out, explain_kind::field, "records", records.view(), 1, range);
-    emit_number(out, "offline authentication", signed_records, 1);
+    emit_number(out, "offline authentication", signed_records, 1, number);
 
     if (sfi == 0 || sfi == 31) emit_sfi_problem(out, sfi, 1);
     if ((entry[0] & 0x07) != 0) emit_problem(out, "sfi_low_bits_set", "byte 1 b3-b1 not 0", 1);
