@@ -291,8 +291,7 @@ struct nested_output {
 
 void nested_item(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
                  std::string_view text, const explain_facts& facts) {
-  const explain_output outer = static_cast<const nested_output*>(context)->outer;
-  outer.item(outer.context, kind, level + 1, label, text, facts);
+  emit(static_cast<const nested_output*>(context)->outer, kind, label, text, level + 1, facts);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/copy.h"
+#include "explain/item_lines.h"
 #include "writers/node_value.h"
 
 namespace emvtlv {
@@ -13,46 +14,16 @@ namespace {
 // Deeper levels than this are not indented further: the line says its depth instead,
 // so a line costs the same however deep it stands.
 constexpr std::uint64_t max_indent_levels = 32;
-
-// The indentation of every line, and an explanation item's "- " after it, as one run
-// to copy from: n spaces are the table's first n characters, the spaces and "- " of an
-// item indented n its n + 2 characters before the padding. Items reach two levels below
-// their element's line. The padding lets a short head be copied as one 16-byte move.
-constexpr std::size_t max_item_indent = 2 * (max_indent_levels + 1 + 2);
-constexpr std::size_t head_move = 16;
-constexpr auto item_prefixes = [] {
-  std::array<char, max_item_indent + 2 + head_move> chars{};
-  for (std::size_t i = 0; i < max_item_indent; ++i)
-    chars[i] = ' ';
-  chars[max_item_indent] = '-';
-  chars[max_item_indent + 1] = ' ';
-  return chars;
-}();
+static_assert(2 * max_indent_levels <= max_item_indent, "indents are copied from item_heads");
 
 void put_indent(output_sink& out, std::uint64_t levels) {
   if (levels == 0) return;  // most lines: top-level elements
   const std::size_t shown = 2 * std::min(levels, max_indent_levels);
-  copy_short(out.extend(shown), item_prefixes.data(), shown);
+  copy_short(out.extend(shown), item_heads.data(), shown);
   if (levels <= max_indent_levels) return;
   out.append("[depth ");
   put_number(out, levels);
   out.append("] ");
-}
-
-// copy_short without its loop for the lengths item texts have, up to 64: whole
-// 16-byte moves, the last ones overlapping, so nothing is written past dst + n.
-void copy_item_text(char* dst, const char* src, std::size_t n) {
-  if (n < 16 || n > 64) {
-    copy_short(dst, src, n);
-    return;
-  }
-  if (n > 32) {
-    std::memcpy(dst, src, 16);
-    std::memcpy(dst + 16, src + 16, 16);
-    std::memcpy(dst + n - 32, src + n - 32, 16);
-  }
-  std::memcpy(dst + n - 16, src + n - 16, 16);
-  std::memcpy(dst, src, 16);
 }
 
 struct line_start {
@@ -65,48 +36,23 @@ struct line_start {
   }
 };
 
-// What every item line of one element shares, worked out once for the element.
-struct explain_lines {
+// What every item line of one element shares, worked out once for the element; only
+// lines that start with a line number come through put_explain_item, the others are
+// written by the explainers themselves (explain_output::lines).
+struct numbered_lines {
   output_sink* out;
   std::size_t indent;  // of the element's own items (level 0)
-  bool line_numbers;
   std::uint64_t line_number;
 };
 
 // The text says what the typed facts say: they are for the JSON.
 void put_explain_item(void* context, explain_kind, std::uint32_t level, std::string_view label,
                       std::string_view text, const explain_facts&) {
-  const auto& lines = *static_cast<const explain_lines*>(context);
+  const auto& lines = *static_cast<const numbered_lines*>(context);
   output_sink& out = *lines.out;
-  if (lines.line_numbers) {
-    put_number(out, lines.line_number);
-    out.put(':');
-  }
-  // One reservation for the whole line: explain mode writes many short lines.
-  const std::size_t indent = lines.indent + 2 * std::size_t{level};
-  const std::size_t head = indent + 2;
-  const std::size_t labelled = label.empty() ? 0 : label.size() + 2;
-  const std::size_t size = head + labelled + text.size() + 1;
-  char* at = out.extend(size);
-  if (head <= head_move && size >= head_move) [[likely]] {
-    // What the move writes past the head, the label and text overwrite.
-    std::memcpy(at, item_prefixes.data() + (max_item_indent - indent), head_move);
-  } else if (indent <= max_item_indent) {
-    copy_short(at, item_prefixes.data() + (max_item_indent - indent), head);
-  } else {
-    std::memset(at, ' ', indent);
-    at[indent] = '-';
-    at[indent + 1] = ' ';
-  }
-  at += head;
-  if (!label.empty()) {
-    copy_short(at, label.data(), label.size());
-    at += label.size();
-    std::memcpy(at, ": ", 2);
-    at += 2;
-  }
-  copy_item_text(at, text.data(), text.size());
-  at[text.size()] = '\n';
+  put_number(out, lines.line_number);
+  out.put(':');
+  put_item_line(out, lines.indent + 2 * std::size_t{level}, label, text);
 }
 
 void put_problem(const tree_node& node, output_sink& out) {
@@ -185,10 +131,12 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
     if (node.problem != node_problem::none) put_problem(node, out);
     out.put('\n');
     if (explain && shows && node.problem == node_problem::none) {
-      explain_lines lines{&out, 2 * (std::min<std::size_t>(depth, max_indent_levels) + 1),
-                          line_numbers, line.number};
+      const std::size_t indent = 2 * (std::min<std::size_t>(depth, max_indent_levels) + 1);
+      numbered_lines numbered{&out, indent, line.number};
+      const explain_text_lines lines{&out, indent};
       explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
-                    context, explain_output{&lines, put_explain_item});
+                    context,
+                    explain_output{&numbered, put_explain_item, line_numbers ? nullptr : &lines});
     }
     out.spill_if_over(spill_bound);
   }
