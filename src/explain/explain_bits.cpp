@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -308,6 +309,21 @@ constexpr auto rfu_texts = [] {
   return chars;
 }();
 
+// Every "byte N bM: ", a text line's label and separator.
+constexpr std::size_t bit_label_colon_size = bit_label_size + 2;
+constexpr auto bit_label_colons = [] {
+  std::array<char, max_field_bits * bit_label_colon_size> chars{};
+  for (std::size_t i = 0; i < max_field_bits; ++i) {
+    const char* label = rfu_texts.data() + i * rfu_text_size + rfu_prefix.size();
+    char* at = chars.data() + i * bit_label_colon_size;
+    for (std::size_t j = 0; j < bit_label_size; ++j)
+      *at++ = label[j];
+    *at++ = ':';
+    *at = ' ';
+  }
+  return chars;
+}();
+
 constexpr std::string_view note_text(bit_note note) {
   switch (note) {
     case bit_note::emv44:
@@ -373,9 +389,41 @@ void explain_set_bits(bytes v, bit_item_table items, explain_output out) {
     emit(out, explain_kind::none, {}, "no bit set");
     return;
   }
+  const std::size_t n = std::min(v.size(), max_field_bytes);
+  if (out.lines != nullptr) {
+    // Text lines: the field's lines reserved at once and written in place, each a move
+    // for the indent, two for "byte N bM: " and the text's.
+    const std::size_t indent = out.lines->indent;
+    const std::size_t head = indent + 2;
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < n; ++i)
+      for (unsigned bits = v[i]; bits != 0; bits &= bits - 1)
+        size += head + bit_label_colon_size + 1 +
+                items[8 * i + static_cast<std::size_t>(7 - std::countr_zero(bits))].text.size();
+    char* at = out.lines->sink->extend(size);
+    // A bit's line is head + 12 characters at least: past a head of 4, one move for the
+    // head stays in its line.
+    const bool one_move = head >= 4 && head <= item_head_move;
+    const char* const head_chars = item_heads.data() + (max_item_indent - indent);
+    for (std::size_t i = 0; i < n; ++i)
+      for (unsigned bits = v[i]; bits != 0;) {
+        const auto high =
+            static_cast<std::size_t>(std::countl_zero(static_cast<std::uint8_t>(bits)));
+        bits &= ~(0x80U >> high);
+        if (one_move)
+          std::memcpy(at, head_chars, item_head_move);
+        else
+          put_item_head(at, indent);
+        at += head;
+        const char* label = bit_label_colons.data() + (8 * i + high) * bit_label_colon_size;
+        std::memcpy(at, label, 8);
+        std::memcpy(at + bit_label_colon_size - 8, label + bit_label_colon_size - 8, 8);
+        at = put_item_text(at + bit_label_colon_size, items[8 * i + high].text);
+      }
+    return;
+  }
   // One set of facts for all the items: only byte, bit and id change.
   explain_facts facts;
-  const std::size_t n = std::min(v.size(), max_field_bytes);
   for (std::size_t i = 0; i < n; ++i) {
     // Highest bit first: b8 to b1, clear bits never looked at.
     for (unsigned bits = v[i]; bits != 0;) {

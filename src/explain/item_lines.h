@@ -60,8 +60,22 @@ inline void copy_item_text(char* dst, const char* src, std::size_t n) {
   std::memcpy(dst, src, 16);
 }
 
-// An item's "LABEL: TEXT" and newline at `at`. Kept out of line: a leaf that saves no
-// registers, and copies the compiler cannot mistake for overrunning a caller's buffer.
+// An item's text and newline at `at`; returns where the line ends. Kept out of line: a
+// leaf that saves no registers, and copies the compiler cannot mistake for overrunning
+// a caller's buffer.
+[[gnu::noinline]] inline char* put_item_text(char* at, std::string_view text) {
+  copy_item_text(at, text.data(), text.size());
+  at[text.size()] = '\n';
+  return at + text.size() + 1;
+}
+
+// `text` at `at`, without a newline; returns where it ends. Out of line as above.
+[[gnu::noinline]] inline char* put_item_chars(char* at, std::string_view text) {
+  copy_item_text(at, text.data(), text.size());
+  return at + text.size();
+}
+
+// An item's "LABEL: TEXT" and newline at `at`.
 [[gnu::noinline]] inline void put_item_body(char* at, std::string_view label,
                                             std::string_view text) {
   if (!label.empty()) {
@@ -74,13 +88,18 @@ inline void copy_item_text(char* dst, const char* src, std::size_t n) {
   at[text.size()] = '\n';
 }
 
-// One item's line, reserved whole.
-inline void put_item_line(output_sink& out, std::size_t indent, std::string_view label,
-                          std::string_view text) {
+// The size of an item's line.
+inline std::size_t item_line_size(std::size_t indent, std::string_view label,
+                                  std::string_view text) {
+  return indent + 2 + (label.empty() ? 0 : label.size() + 2) + text.size() + 1;
+}
+
+// Writes an item's line at `at`, which has item_line_size(...) characters reserved;
+// returns where the line ends.
+inline char* put_item_line_at(char* at, std::size_t indent, std::string_view label,
+                              std::string_view text) {
   const std::size_t head = indent + 2;
-  const std::size_t labelled = label.empty() ? 0 : label.size() + 2;
-  const std::size_t size = head + labelled + text.size() + 1;
-  char* at = out.extend(size);
+  const std::size_t size = item_line_size(indent, label, text);
   if (head <= item_head_move && size >= item_head_move) [[likely]] {
     // What the move writes past the head, the label and text overwrite.
     std::memcpy(at, item_heads.data() + (max_item_indent - indent), item_head_move);
@@ -88,6 +107,13 @@ inline void put_item_line(output_sink& out, std::size_t indent, std::string_view
     put_item_head(at, indent);
   }
   put_item_body(at + head, label, text);
+  return at + size;
+}
+
+// One item's line, reserved whole.
+inline void put_item_line(output_sink& out, std::size_t indent, std::string_view label,
+                          std::string_view text) {
+  put_item_line_at(out.extend(item_line_size(indent, label, text)), indent, label, text);
 }
 
 }  // namespace emvtlv
