@@ -382,6 +382,40 @@ struct bit_items {
 
 using bit_item_table = std::span<const bit_item, max_field_bits>;
 
+// The set bits of `v` (at most max_field_bytes) as text lines: all reserved at once,
+// then written in place.
+void write_bit_lines(bytes v, bit_item_table items, const explain_text_lines& lines) {
+  const std::size_t n = v.size();
+  // Text lines: the field's lines reserved at once and written in place, each a move
+  // for the indent, two for "byte N bM: " and the text's.
+  const std::size_t indent = lines.indent;
+  const std::size_t head = indent + 2;
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    for (unsigned bits = v[i]; bits != 0; bits &= bits - 1)
+      size += head + bit_label_colon_size + 1 +
+              items[8 * i + static_cast<std::size_t>(7 - std::countr_zero(bits))].text.size();
+  char* at = lines.sink->extend(size);
+  // A bit's line is head + 12 characters at least: past a head of 4, one move for the
+  // head stays in its line.
+  const bool one_move = head >= 4 && head <= item_head_move;
+  const char* const head_chars = item_heads.data() + (max_item_indent - indent);
+  for (std::size_t i = 0; i < n; ++i)
+    for (unsigned bits = v[i]; bits != 0;) {
+      const auto high = static_cast<std::size_t>(std::countl_zero(static_cast<std::uint8_t>(bits)));
+      bits &= ~(0x80U >> high);
+      if (one_move)
+        std::memcpy(at, head_chars, item_head_move);
+      else
+        put_item_head(at, indent);
+      at += head;
+      const char* label = bit_label_colons.data() + (8 * i + high) * bit_label_colon_size;
+      std::memcpy(at, label, 8);
+      std::memcpy(at + bit_label_colon_size - 8, label + bit_label_colon_size - 8, 8);
+      at = put_item_text(at + bit_label_colon_size, items[8 * i + high].text);
+    }
+}
+
 // One item per set bit of `v` (at most max_field_bytes), whose first byte is byte 1
 // of the table.
 void explain_set_bits(bytes v, bit_item_table items, explain_output out) {
@@ -391,35 +425,7 @@ void explain_set_bits(bytes v, bit_item_table items, explain_output out) {
   }
   const std::size_t n = std::min(v.size(), max_field_bytes);
   if (out.lines != nullptr) {
-    // Text lines: the field's lines reserved at once and written in place, each a move
-    // for the indent, two for "byte N bM: " and the text's.
-    const std::size_t indent = out.lines->indent;
-    const std::size_t head = indent + 2;
-    std::size_t size = 0;
-    for (std::size_t i = 0; i < n; ++i)
-      for (unsigned bits = v[i]; bits != 0; bits &= bits - 1)
-        size += head + bit_label_colon_size + 1 +
-                items[8 * i + static_cast<std::size_t>(7 - std::countr_zero(bits))].text.size();
-    char* at = out.lines->sink->extend(size);
-    // A bit's line is head + 12 characters at least: past a head of 4, one move for the
-    // head stays in its line.
-    const bool one_move = head >= 4 && head <= item_head_move;
-    const char* const head_chars = item_heads.data() + (max_item_indent - indent);
-    for (std::size_t i = 0; i < n; ++i)
-      for (unsigned bits = v[i]; bits != 0;) {
-        const auto high =
-            static_cast<std::size_t>(std::countl_zero(static_cast<std::uint8_t>(bits)));
-        bits &= ~(0x80U >> high);
-        if (one_move)
-          std::memcpy(at, head_chars, item_head_move);
-        else
-          put_item_head(at, indent);
-        at += head;
-        const char* label = bit_label_colons.data() + (8 * i + high) * bit_label_colon_size;
-        std::memcpy(at, label, 8);
-        std::memcpy(at + bit_label_colon_size - 8, label + bit_label_colon_size - 8, 8);
-        at = put_item_text(at + bit_label_colon_size, items[8 * i + high].text);
-      }
+    write_bit_lines(v.first(n), items, *out.lines);
     return;
   }
   // One set of facts for all the items: only byte, bit and id change.

@@ -233,52 +233,53 @@ constexpr auto length_texts = [] {
 }();
 static_assert(length_texts[1].size == 8 && length_texts[255].size == 11);
 
+constexpr std::size_t entry_text_max = 160;  // an entry's text; longer names are cut
+
 // One line an entry, the tag as its label: DOLs run to dozens of entries a record, and
-// "9F37: Unpredictable Number, 4 bytes" says all there is to say. `facts` is the list's,
-// shared by its entries: only the number changes.
-void emit_tag_entry(explain_output out, bytes tag, int length, explain_facts& facts) {
-  const std::string_view name = tag_name(tag);
-  const length_text* suffix =
-      length >= 0 ? &length_texts[static_cast<std::size_t>(length)] : nullptr;
-  const std::size_t suffix_size = suffix != nullptr ? suffix->size : 0;
-  constexpr std::size_t text_max = 160;  // the item_text below; longer names are cut
-  if (out.lines != nullptr && name.size() + suffix_size <= text_max) {
-    // Text lines: written in place, "INDENT- TAG: NAME, N bytes".
-    const std::size_t indent = out.lines->indent;
-    const std::size_t head = indent + 2;
-    const std::size_t size = head + 2 * tag.size() + 2 + name.size() + suffix_size + 1;
-    char* at = out.lines->sink->extend(size);
-    if (head <= item_head_move && size >= item_head_move)
-      std::memcpy(at, item_heads.data() + (max_item_indent - indent), item_head_move);
-    else
-      put_item_head(at, indent);
-    at += head;
-    for (const std::uint8_t b : tag) {
-      std::memcpy(at, &hex_pairs[2 * std::size_t{b}], 2);
-      at += 2;
-    }
-    std::memcpy(at, ": ", 2);
-    at = put_item_chars(at + 2, name);
-    if (suffix != nullptr) {
-      // Every length text is 8 to 11 characters: two overlapping moves.
-      std::memcpy(at, suffix->chars.data(), 8);
-      std::memcpy(at + suffix_size - 8, suffix->chars.data() + suffix_size - 8, 8);
-      at += suffix_size;
-    }
-    *at = '\n';
-    return;
-  }
+// "9F37: Unpredictable Number, 4 bytes" says all there is to say. `suffix` is the
+// length's text, null for a tag list; `facts` is the list's, shared by its entries:
+// only the number changes.
+void emit_tag_entry(explain_output out, bytes tag, std::string_view name, const length_text* suffix,
+                    explain_facts& facts) {
   std::array<char, 2 * max_tag_octets> hex;
   const std::size_t octets = std::min(tag.size(), max_tag_octets);  // always tag.size()
   for (std::size_t i = 0; i < octets; ++i)
     std::memcpy(hex.data() + 2 * i, &hex_pairs[2 * std::size_t{tag[i]}], 2);
-  item_text<text_max> text;
+  item_text<entry_text_max> text;
   text.append(name);
   if (suffix != nullptr) {
-    text.append(std::string_view(suffix->chars.data(), suffix_size));
-    facts.number = static_cast<std::uint64_t>(length);
+    text.append(std::string_view(suffix->chars.data(), suffix->size));
+    facts.number = static_cast<std::uint64_t>(suffix - length_texts.data());
   }
   emit(out, explain_kind::entry, std::string_view(hex.data(), 2 * octets), text.view(), 0, facts);
+}
+
+// The same entry as a text line, "INDENT- TAG: NAME, N bytes", written in place.
+inline void put_tag_line(const explain_text_lines& lines, bytes tag, std::string_view name,
+                         const length_text* suffix) {
+  const std::size_t suffix_size = suffix != nullptr ? suffix->size : 0;
+  const std::size_t indent = lines.indent;
+  const std::size_t head = indent + 2;
+  const std::size_t size = head + 2 * tag.size() + 2 + name.size() + suffix_size + 1;
+  char* at = lines.sink->extend(size);
+  if (head <= item_head_move && size >= item_head_move)
+    std::memcpy(at, item_heads.data() + (max_item_indent - indent), item_head_move);
+  else
+    put_item_head(at, indent);
+  at += head;
+  for (const std::uint8_t b : tag) {
+    std::memcpy(at, &hex_pairs[2 * std::size_t{b}], 2);
+    at += 2;
+  }
+  std::memcpy(at, ": ", 2);
+  at = put_item_chars(at + 2, name);
+  if (suffix != nullptr) {
+    // Every length text is 8 to 11 characters: two overlapping moves.
+    std::memcpy(at, suffix->chars.data(), 8);
+    std::memcpy(at + suffix_size - 8, suffix->chars.data() + suffix_size - 8, 8);
+    at += suffix_size;
+  }
+  *at = '\n';
 }
 
 // Walks a list of tags, each followed by a one-octet length when `with_lengths`.
@@ -300,18 +301,22 @@ void explain_tags(bytes v, bool with_lengths, explain_output out) {
       return;
     }
     const bytes tag = v.subspan(pos, n);
-    if (!with_lengths) {
-      emit_tag_entry(out, tag, -1, facts);
-      pos += n;
-      continue;
+    const length_text* suffix = nullptr;
+    if (with_lengths) {
+      if (pos + n >= v.size()) {
+        emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
+        emit_problem(out, "length_missing", "length missing", 1);
+        return;
+      }
+      suffix = &length_texts[v[pos + n]];
     }
-    if (pos + n >= v.size()) {
-      emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
-      emit_problem(out, "length_missing", "length missing", 1);
-      return;
-    }
-    emit_tag_entry(out, tag, v[pos + n], facts);
-    pos += n + 1;
+    const std::string_view name = tag_name(tag);
+    if (out.lines != nullptr &&
+        name.size() + (suffix != nullptr ? suffix->size : 0) <= entry_text_max)
+      put_tag_line(*out.lines, tag, name, suffix);
+    else
+      emit_tag_entry(out, tag, name, suffix, facts);
+    pos += n + (with_lengths ? 1 : 0);
   }
 }
 
