@@ -304,8 +304,8 @@ bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::
 
   if (const explained_tag* it = find_explained(tag)) {
     // Track 2 shows the hidden digits as X; no other coding's explanation could.
-    const bool hidden_digits =
-        context.hidden != nullptr && context.hidden->hides_any(value.data(), value.size());
+    const bool hidden_digits = context.hidden != nullptr && context.hidden->any() &&
+                               context.hidden->hides_any(value.data(), value.size());
     if (hidden_digits && tag != 0x57 && tag != 0x9F6B && !is_hidden_whole(tag)) {
       explain::emit(out, explain_kind::meaning, {}, "holds card-number digits: not explained");
       return true;
