@@ -278,41 +278,45 @@ std::string_view kernel_reading_name(std::uint64_t tag, std::span<const std::uin
   return {};
 }
 
-bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::uint64_t declared,
-                   const explain_context& context, explain_output out) {
-  // A value cut short already carries its problem; what is left of it means nothing.
-  if (value.size() != declared) return false;
-  if (tag == 0x9F66 || tag == 0x9F6B) {
-    const reading r = reading_of(tag, value, context.kernel);
-    emit_reading(out, *names_of(r.what), r.by_length, context.kernel);
-    switch (r.what) {
-      case kernel_reading::ttq:
-        explain::explain_ttq(value, context, out);
-        break;
-      case kernel_reading::punatc:
-        explain::explain_punatc(value, context, out);
-        break;
-      case kernel_reading::track2:
-        explain::explain_track2(value, context, out);
-        break;
-      default:
-        explain::explain_cvm_limit(value, context, out);
-        break;
-    }
-    return true;
-  }
+namespace {
 
-  if (const explained_tag* it = find_explained(tag)) {
-    // Track 2 shows the hidden digits as X; no other coding's explanation could.
-    const bool hidden_digits = context.hidden != nullptr && context.hidden->any() &&
-                               context.hidden->hides_any(value.data(), value.size());
-    if (hidden_digits && tag != 0x57 && tag != 0x9F6B && !is_hidden_whole(tag)) {
-      explain::emit(out, explain_kind::meaning, {}, "holds card-number digits: not explained");
-      return true;
-    }
-    it->explain(value, context, out);
-    return true;
+// 9F66 and 9F6B: how the value is read, then the value as read.
+[[gnu::noinline]] void explain_by_kernel(std::uint64_t tag, explain::bytes value,
+                                         const explain_context& context, explain_output out) {
+  const reading r = reading_of(tag, value, context.kernel);
+  emit_reading(out, *names_of(r.what), r.by_length, context.kernel);
+  switch (r.what) {
+    case kernel_reading::ttq:
+      explain::explain_ttq(value, context, out);
+      break;
+    case kernel_reading::punatc:
+      explain::explain_punatc(value, context, out);
+      break;
+    case kernel_reading::track2:
+      explain::explain_track2(value, context, out);
+      break;
+    default:
+      explain::explain_cvm_limit(value, context, out);
+      break;
   }
+}
+
+// A value in a record with hidden digits: Track 2 shows them as X, and the tags hidden
+// whole only count; no other coding's explanation could show them hidden.
+[[gnu::noinline]] void explain_among_hidden(const explained_tag& row, std::uint64_t tag,
+                                            explain::bytes value, const explain_context& context,
+                                            explain_output out) {
+  if (context.hidden->hides_any(value.data(), value.size()) && tag != 0x57 &&
+      !is_hidden_whole(tag)) {
+    explain::emit(out, explain_kind::meaning, {}, "holds card-number digits: not explained");
+    return;
+  }
+  row.explain(value, context, out);
+}
+
+// A tag with no explainer of its own: its text, when the dictionary says it is text.
+[[gnu::noinline]] bool explain_by_format(std::uint64_t tag, explain::bytes value,
+                                         const explain_context& context, explain_output out) {
   // Track 1 Data holds the card number in text: never shown as text.
   if (tag == 0x56) return false;
   const emv_element* element = find_emv_element(tag);
@@ -321,6 +325,26 @@ bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::
       element->format != emv_format::ans)
     return false;
   explain::explain_text(value, context, out);
+  return true;
+}
+
+}  // namespace
+
+// Kept to a dispatch, the rare paths out of line: it runs for every primitive element.
+bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::uint64_t declared,
+                   const explain_context& context, explain_output out) {
+  // A value cut short already carries its problem; what is left of it means nothing.
+  if (value.size() != declared) return false;
+  if (tag == 0x9F66 || tag == 0x9F6B) {
+    explain_by_kernel(tag, value, context, out);
+    return true;
+  }
+  const explained_tag* row = find_explained(tag);
+  if (row == nullptr) return explain_by_format(tag, value, context, out);
+  if (context.hidden != nullptr && context.hidden->any())
+    explain_among_hidden(*row, tag, value, context, out);
+  else
+    row->explain(value, context, out);
   return true;
 }
 
