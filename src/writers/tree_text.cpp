@@ -97,6 +97,10 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
   const node_mark* const marks = options.marks;
   const bool line_numbers = options.line_numbers;
   const bool explain = options.explain;
+  // One explain output for the record: only the indent changes from element to element.
+  numbered_lines numbered{&out, 0, line.number};
+  explain_text_lines lines{&out, 0};
+  const explain_output explain_out{&numbered, put_explain_item, line_numbers ? nullptr : &lines};
   std::uint32_t top = 0;  // with marks: the depth of the kept template or element above
   for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
     const tree_node& node = tree.nodes[i];
@@ -132,11 +136,10 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
     out.put('\n');
     if (explain && shows && node.problem == node_problem::none) {
       const std::size_t indent = 2 * (std::min<std::size_t>(depth, max_indent_levels) + 1);
-      numbered_lines numbered{&out, indent, line.number};
-      const explain_text_lines lines{&out, indent};
+      numbered.indent = indent;
+      lines.indent = indent;
       explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
-                    context,
-                    explain_output{&numbered, put_explain_item, line_numbers ? nullptr : &lines});
+                    context, explain_out);
     }
     out.spill_if_over(spill_bound);
   }
