@@ -74,7 +74,31 @@ constexpr bool sorted_by_tag() {
     if (explained_tags[i - 1].tag >= explained_tags[i].tag) return false;
   return true;
 }
-static_assert(sorted_by_tag(), "explained_tags must stay sorted for the binary search");
+static_assert(sorted_by_tag(), "explained_tags must stay sorted");
+
+// Every explained tag is one octet or 5Fxx or 9Fxx: a page of 256 slots each, holding
+// the row's index + 1 (0: not explained), so finding a tag's row is one load.
+constexpr std::size_t page_of(std::uint64_t tag) {
+  if (tag <= 0xFF) return 0;
+  if ((tag >> 8) == 0x5F) return 1;
+  if ((tag >> 8) == 0x9F) return 2;
+  return 3;  // no page
+}
+constexpr auto explained_slots = [] {
+  std::array<std::uint8_t, 3 * 256> slots{};
+  for (std::size_t i = 0; i < explained_tags.size(); ++i)
+    slots[256 * page_of(explained_tags[i].tag) + (explained_tags[i].tag & 0xFF)] =
+        static_cast<std::uint8_t>(i + 1);
+  return slots;
+}();
+static_assert(explained_tags.size() < 255);
+
+const explained_tag* find_explained(std::uint64_t tag) {
+  const std::size_t page = page_of(tag);
+  if (page > 2) return nullptr;
+  const std::uint8_t slot = explained_slots[256 * page + (tag & 0xFF)];
+  return slot == 0 ? nullptr : &explained_tags[slot - 1U];
+}
 
 bool holds_track2_separator(explain::bytes v) {
   return std::any_of(v.begin(), v.end(),
@@ -254,44 +278,45 @@ std::string_view kernel_reading_name(std::uint64_t tag, std::span<const std::uin
   return {};
 }
 
-bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::uint64_t declared,
-                   const explain_context& context, explain_output out) {
-  // A value cut short already carries its problem; what is left of it means nothing.
-  if (value.size() != declared) return false;
-  if (tag == 0x9F66 || tag == 0x9F6B) {
-    const reading r = reading_of(tag, value, context.kernel);
-    emit_reading(out, *names_of(r.what), r.by_length, context.kernel);
-    switch (r.what) {
-      case kernel_reading::ttq:
-        explain::explain_ttq(value, context, out);
-        break;
-      case kernel_reading::punatc:
-        explain::explain_punatc(value, context, out);
-        break;
-      case kernel_reading::track2:
-        explain::explain_track2(value, context, out);
-        break;
-      default:
-        explain::explain_cvm_limit(value, context, out);
-        break;
-    }
-    return true;
-  }
+namespace {
 
-  const auto it =
-      std::lower_bound(explained_tags.begin(), explained_tags.end(), tag,
-                       [](const explained_tag& e, std::uint64_t t) { return e.tag < t; });
-  if (it != explained_tags.end() && it->tag == tag) {
-    // Track 2 shows the hidden digits as X; no other coding's explanation could.
-    const bool hidden_digits =
-        context.hidden != nullptr && context.hidden->hides_any(value.data(), value.size());
-    if (hidden_digits && tag != 0x57 && tag != 0x9F6B && !is_hidden_whole(tag)) {
-      explain::emit(out, explain_kind::meaning, {}, "holds card-number digits: not explained");
-      return true;
-    }
-    it->explain(value, context, out);
-    return true;
+// 9F66 and 9F6B: how the value is read, then the value as read.
+[[gnu::noinline]] void explain_by_kernel(std::uint64_t tag, explain::bytes value,
+                                         const explain_context& context, explain_output out) {
+  const reading r = reading_of(tag, value, context.kernel);
+  emit_reading(out, *names_of(r.what), r.by_length, context.kernel);
+  switch (r.what) {
+    case kernel_reading::ttq:
+      explain::explain_ttq(value, context, out);
+      break;
+    case kernel_reading::punatc:
+      explain::explain_punatc(value, context, out);
+      break;
+    case kernel_reading::track2:
+      explain::explain_track2(value, context, out);
+      break;
+    default:
+      explain::explain_cvm_limit(value, context, out);
+      break;
   }
+}
+
+// A value in a record with hidden digits: Track 2 shows them as X, and the tags hidden
+// whole only count; no other coding's explanation could show them hidden.
+[[gnu::noinline]] void explain_among_hidden(const explained_tag& row, std::uint64_t tag,
+                                            explain::bytes value, const explain_context& context,
+                                            explain_output out) {
+  if (context.hidden->hides_any(value.data(), value.size()) && tag != 0x57 &&
+      !is_hidden_whole(tag)) {
+    explain::emit(out, explain_kind::meaning, {}, "holds card-number digits: not explained");
+    return;
+  }
+  row.explain(value, context, out);
+}
+
+// A tag with no explainer of its own: its text, when the dictionary says it is text.
+[[gnu::noinline]] bool explain_by_format(std::uint64_t tag, explain::bytes value,
+                                         const explain_context& context, explain_output out) {
   // Track 1 Data holds the card number in text: never shown as text.
   if (tag == 0x56) return false;
   const emv_element* element = find_emv_element(tag);
@@ -300,6 +325,26 @@ bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::
       element->format != emv_format::ans)
     return false;
   explain::explain_text(value, context, out);
+  return true;
+}
+
+}  // namespace
+
+// Kept to a dispatch, the rare paths out of line: it runs for every primitive element.
+bool explain_value(std::uint64_t tag, std::span<const std::uint8_t> value, std::uint64_t declared,
+                   const explain_context& context, explain_output out) {
+  // A value cut short already carries its problem; what is left of it means nothing.
+  if (value.size() != declared) return false;
+  if (tag == 0x9F66 || tag == 0x9F6B) {
+    explain_by_kernel(tag, value, context, out);
+    return true;
+  }
+  const explained_tag* row = find_explained(tag);
+  if (row == nullptr) return explain_by_format(tag, value, context, out);
+  if (context.hidden != nullptr && context.hidden->any())
+    explain_among_hidden(*row, tag, value, context, out);
+  else
+    row->explain(value, context, out);
   return true;
 }
 

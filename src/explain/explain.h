@@ -20,6 +20,7 @@
 // - Facts that depend on the contactless kernel or are new in EMV 4.4 say so.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -63,11 +64,23 @@ struct explain_facts {
   std::string_view cryptogram;  // "AAC", "TC", "ARQC" or "RFU"
 };
 
+class output_sink;
+
+// Items written as text lines instead (explain/item_lines.h): level-0 items indented
+// `indent` spaces, each level two more.
+struct explain_text_lines {
+  output_sink* sink;
+  std::size_t indent;
+};
+
 struct explain_output {
   void* context;
   // `level` is 0 for items about the value, 1 for items about the entry before them.
   void (*item)(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
                std::string_view text, const explain_facts& facts);
+  // When set, the items are written there as text lines, and `item` is not called: a
+  // text writer's many short lines then cost no call each. Kind and facts are dropped.
+  const explain_text_lines* lines = nullptr;
 };
 
 // How the value of 80 (Response Message Template Format 1) is read. Its layout is the

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -276,65 +277,181 @@ static_assert(well_formed(ctq_bits, 2));
 
 // The longest bit field has 5 bytes, so byte and bit numbers are single digits.
 constexpr std::size_t max_field_bytes = 5;
+constexpr std::size_t max_field_bits = 8 * max_field_bytes;
+
+// What one set bit emits, worked out when compiled for every bit of a table's bytes,
+// in reading order (byte 1 b8 first): a set bit then costs a look-up, not a search.
+struct bit_item {
+  std::string_view label;  // "byte 1 b8"
+  std::string_view text;   // the meaning and its note, or "RFU bit set: byte 1 b8"
+  std::string_view id;     // empty for an RFU bit
+  explain_kind kind = explain_kind::rfu;
+};
+
+constexpr std::size_t bit_label_size = 9;  // "byte N bM"
+constexpr std::string_view rfu_prefix = "RFU bit set: ";
+constexpr std::size_t rfu_text_size = rfu_prefix.size() + bit_label_size;
+
+// Every "RFU bit set: byte N bM", one after another; a label is the end of its text.
+constexpr auto rfu_texts = [] {
+  std::array<char, max_field_bits * rfu_text_size> chars{};
+  for (std::size_t i = 0; i < max_field_bits; ++i) {
+    char* at = chars.data() + i * rfu_text_size;
+    for (const char c : rfu_prefix)
+      *at++ = c;
+    for (const char c : std::string_view("byte "))
+      *at++ = c;
+    *at++ = static_cast<char>('1' + i / 8);
+    *at++ = ' ';
+    *at++ = 'b';
+    *at = static_cast<char>('8' - i % 8);
+  }
+  return chars;
+}();
+
+// Every "byte N bM: ", a text line's label and separator.
+constexpr std::size_t bit_label_colon_size = bit_label_size + 2;
+constexpr auto bit_label_colons = [] {
+  std::array<char, max_field_bits * bit_label_colon_size> chars{};
+  for (std::size_t i = 0; i < max_field_bits; ++i) {
+    const char* label = rfu_texts.data() + i * rfu_text_size + rfu_prefix.size();
+    char* at = chars.data() + i * bit_label_colon_size;
+    for (std::size_t j = 0; j < bit_label_size; ++j)
+      *at++ = label[j];
+    *at++ = ':';
+    *at = ' ';
+  }
+  return chars;
+}();
+
+constexpr std::string_view note_text(bit_note note) {
+  switch (note) {
+    case bit_note::emv44:
+      return " (EMV 4.4)";
+    case bit_note::kernel:
+      return " (kernel-specific)";
+    default:
+      return {};
+  }
+}
+
+// The items of one table; the noted meanings' texts are joined with their notes here.
+template <const auto& table>
+struct bit_items {
+  static constexpr std::size_t noted_size = [] {
+    std::size_t n = 0;
+    for (const bit_meaning& m : table)
+      if (m.note != bit_note::none) n += m.text.size() + note_text(m.note).size();
+    return n;
+  }();
+  static constexpr std::array<char, noted_size + 1> noted = [] {
+    std::array<char, noted_size + 1> chars{};
+    std::size_t at = 0;
+    for (const bit_meaning& m : table) {
+      if (m.note == bit_note::none) continue;
+      for (const char c : m.text)
+        chars[at++] = c;
+      for (const char c : note_text(m.note))
+        chars[at++] = c;
+    }
+    return chars;
+  }();
+  static constexpr std::array<bit_item, max_field_bits> items = [] {
+    std::array<bit_item, max_field_bits> all{};
+    for (std::size_t i = 0; i < max_field_bits; ++i) {
+      const char* rfu = rfu_texts.data() + i * rfu_text_size;
+      all[i].label = std::string_view(rfu + rfu_prefix.size(), bit_label_size);
+      all[i].text = std::string_view(rfu, rfu_text_size);
+    }
+    std::size_t at = 0;
+    for (const bit_meaning& m : table) {
+      bit_item& item = all[8 * (m.byte - 1U) + static_cast<std::size_t>(std::countl_zero(m.mask))];
+      item.kind = explain_kind::bit;
+      item.id = m.id;
+      if (m.note == bit_note::none) {
+        item.text = m.text;
+        continue;
+      }
+      const std::size_t size = m.text.size() + note_text(m.note).size();
+      item.text = std::string_view(noted.data() + at, size);
+      at += size;
+    }
+    return all;
+  }();
+};
+
+using bit_item_table = std::span<const bit_item, max_field_bits>;
+
+// The set bits of `v` (at most max_field_bytes) as text lines: all reserved at once,
+// then written in place.
+void write_bit_lines(bytes v, bit_item_table items, const explain_text_lines& lines) {
+  const std::size_t n = v.size();
+  // Text lines: the field's lines reserved at once and written in place, each a move
+  // for the indent, two for "byte N bM: " and the text's.
+  const std::size_t indent = lines.indent;
+  const std::size_t head = indent + 2;
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    for (unsigned bits = v[i]; bits != 0; bits &= bits - 1)
+      size += head + bit_label_colon_size + 1 +
+              items[8 * i + static_cast<std::size_t>(7 - std::countr_zero(bits))].text.size();
+  char* at = lines.sink->extend(size);
+  // A bit's line is head + 12 characters at least: past a head of 4, one move for the
+  // head stays in its line.
+  const bool one_move = head >= 4 && head <= item_head_move;
+  const char* const head_chars = item_heads.data() + (max_item_indent - indent);
+  for (std::size_t i = 0; i < n; ++i)
+    for (unsigned bits = v[i]; bits != 0;) {
+      const auto high = static_cast<std::size_t>(std::countl_zero(static_cast<std::uint8_t>(bits)));
+      bits &= ~(0x80U >> high);
+      if (one_move)
+        std::memcpy(at, head_chars, item_head_move);
+      else
+        put_item_head(at, indent);
+      at += head;
+      const char* label = bit_label_colons.data() + (8 * i + high) * bit_label_colon_size;
+      std::memcpy(at, label, 8);
+      std::memcpy(at + bit_label_colon_size - 8, label + bit_label_colon_size - 8, 8);
+      at = put_item_text(at + bit_label_colon_size, items[8 * i + high].text);
+    }
+}
 
 // One item per set bit of `v` (at most max_field_bytes), whose first byte is byte 1
 // of the table.
-void explain_set_bits(bytes v, bit_table table, explain_output out) {
+void explain_set_bits(bytes v, bit_item_table items, explain_output out) {
   if (std::all_of(v.begin(), v.end(), [](std::uint8_t b) { return b == 0; })) {
     emit(out, explain_kind::none, {}, "no bit set");
     return;
   }
-  std::size_t next = 0;  // the first meaning not yet passed
+  const std::size_t n = std::min(v.size(), max_field_bytes);
+  if (out.lines != nullptr) {
+    write_bit_lines(v.first(n), items, *out.lines);
+    return;
+  }
   // One set of facts for all the items: only byte, bit and id change.
   explain_facts facts;
-  for (std::size_t i = 0; i < v.size() && i < max_field_bytes; ++i) {
-    // Most bytes and bits are clear; the table is only searched for a set one, and
-    // `next` only moves forward, so skipping the clear ones loses nothing.
-    if (v[i] == 0) continue;
-    for (int bit = 8; bit >= 1; --bit) {
-      const auto mask = static_cast<std::uint8_t>(1U << (bit - 1));
-      if ((v[i] & mask) == 0) continue;
-      while (next < table.size() &&
-             (table[next].byte < i + 1 || (table[next].byte == i + 1 && table[next].mask > mask)))
-        ++next;
-      const std::array<char, 9> label_chars = {'b', 'y', 't',
-                                               'e', ' ', static_cast<char>('1' + i),
-                                               ' ', 'b', static_cast<char>('0' + bit)};
-      const std::string_view label(label_chars.data(), label_chars.size());
-      const bool known =
-          next < table.size() && table[next].byte == i + 1 && table[next].mask == mask;
+  for (std::size_t i = 0; i < n; ++i) {
+    // Highest bit first: b8 to b1, clear bits never looked at.
+    for (unsigned bits = v[i]; bits != 0;) {
+      const int high = std::countl_zero(static_cast<std::uint8_t>(bits));
+      bits &= ~(0x80U >> high);
+      const bit_item& item = items[8 * i + static_cast<std::size_t>(high)];
       facts.byte = static_cast<std::uint8_t>(i + 1);
-      facts.bit = static_cast<std::uint8_t>(bit);
-      facts.id = {};
-      if (!known) {
-        item_text<24> text;
-        text.append("RFU bit set: ").append(label);
-        emit(out, explain_kind::rfu, label, text.view(), 0, facts);
-        continue;
-      }
-      const bit_meaning& m = table[next];
-      facts.id = m.id;
-      if (m.note == bit_note::none) {
-        emit(out, explain_kind::bit, label, m.text, 0, facts);
-        continue;
-      }
-      item_text<112> text;
-      text.append(m.text);
-      if (m.note == bit_note::emv44) text.append(" (EMV 4.4)");
-      if (m.note == bit_note::kernel) text.append(" (kernel-specific)");
-      emit(out, explain_kind::bit, label, text.view(), 0, facts);
+      facts.bit = static_cast<std::uint8_t>(8 - high);
+      facts.id = item.id;
+      emit(out, item.kind, item.label, item.text, 0, facts);
     }
   }
 }
 
 // The common shape: a fixed length, then every byte read from one table.
 void explain_fixed(bytes v, std::size_t length, std::string_view name, std::string_view expected,
-                   bit_table table, explain_output out) {
+                   bit_item_table items, explain_output out) {
   if (v.size() != length) {
     wrong_length(out, name, expected, v.size());
     return;
   }
-  explain_set_bits(v, table, out);
+  explain_set_bits(v, items, out);
 }
 
 // Cryptogram Information Data fields.
@@ -363,7 +480,7 @@ void explain_aip(bytes v, const explain_context&, explain_output out) {
          "no offline data authentication, no cardholder verification, no issuer "
          "authentication");
   } else {
-    explain_set_bits(v.first(1), aip_bits, out);
+    explain_set_bits(v.first(1), bit_items<aip_bits>::items, out);
   }
   if (v[0] == 0 && v[1] == 0) return;
   // The kernels disagree on byte 2, and the AID that says which kernel is not here.
@@ -373,28 +490,28 @@ void explain_aip(bytes v, const explain_context&, explain_output out) {
 }
 
 void explain_auc(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 2, "AUC", "2 bytes", auc_bits, out);
+  explain_fixed(v, 2, "AUC", "2 bytes", bit_items<auc_bits>::items, out);
 }
 
 void explain_tvr(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 5, "TVR", "5 bytes", tvr_bits, out);
+  explain_fixed(v, 5, "TVR", "5 bytes", bit_items<tvr_bits>::items, out);
 }
 
 // The Issuer Action Codes have the TVR's layout, and their own names.
 void explain_iac_default(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 5, "IAC - Default", "5 bytes", tvr_bits, out);
+  explain_fixed(v, 5, "IAC - Default", "5 bytes", bit_items<tvr_bits>::items, out);
 }
 
 void explain_iac_denial(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 5, "IAC - Denial", "5 bytes", tvr_bits, out);
+  explain_fixed(v, 5, "IAC - Denial", "5 bytes", bit_items<tvr_bits>::items, out);
 }
 
 void explain_iac_online(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 5, "IAC - Online", "5 bytes", tvr_bits, out);
+  explain_fixed(v, 5, "IAC - Online", "5 bytes", bit_items<tvr_bits>::items, out);
 }
 
 void explain_tsi(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 2, "TSI", "2 bytes", tsi_bits, out);
+  explain_fixed(v, 2, "TSI", "2 bytes", bit_items<tsi_bits>::items, out);
 }
 
 void explain_cid(bytes v, const explain_context&, explain_output out) {
@@ -422,16 +539,17 @@ void explain_cid(bytes v, const explain_context&, explain_output out) {
 }
 
 void explain_terminal_capabilities(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 3, "Terminal Capabilities", "3 bytes", terminal_capabilities_bits, out);
+  explain_fixed(v, 3, "Terminal Capabilities", "3 bytes",
+                bit_items<terminal_capabilities_bits>::items, out);
 }
 
 void explain_additional_capabilities(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 5, "Additional Terminal Capabilities", "5 bytes", additional_capabilities_bits,
-                out);
+  explain_fixed(v, 5, "Additional Terminal Capabilities", "5 bytes",
+                bit_items<additional_capabilities_bits>::items, out);
 }
 
 void explain_ttq(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 4, "TTQ", "4 bytes", ttq_bits, out);
+  explain_fixed(v, 4, "TTQ", "4 bytes", bit_items<ttq_bits>::items, out);
 }
 
 // PUNATC(Track2), the C-2 bitmap that marks the digit positions of the Track 2
@@ -456,7 +574,7 @@ void explain_punatc(bytes v, const explain_context&, explain_output out) {
 }
 
 void explain_ctq(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 2, "CTQ", "2 bytes", ctq_bits, out);
+  explain_fixed(v, 2, "CTQ", "2 bytes", bit_items<ctq_bits>::items, out);
 }
 
 }  // namespace emvtlv::explain

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "emv/elements.h"
@@ -86,24 +87,57 @@ static_assert(covers(cvm_methods, 0x3F), "every CVM code has one meaning");
 static_assert(covers(cvm_conditions, 0xFF), "every condition code has one meaning");
 static_assert(covers(cvm_outcomes, 0xFF), "every result code has one meaning");
 
-template <std::size_t N>
-const code_range& find_code(const std::array<code_range, N>& table, std::uint8_t code) {
-  for (const code_range& r : table)
-    if (code <= r.last) return r;
-  return table.back();
-}
+constexpr std::string_view emv44_note = " (EMV 4.4)";
 
+// Every code's text with its note, worked out when compiled: a code is one load.
+template <const auto& table, std::size_t codes>
+struct code_texts {
+  static constexpr std::size_t noted_size = [] {
+    std::size_t n = 0;
+    for (const code_range& r : table)
+      if (r.emv44) n += r.text.size() + emv44_note.size();
+    return n;
+  }();
+  static constexpr std::array<char, noted_size + 1> noted = [] {
+    std::array<char, noted_size + 1> chars{};
+    std::size_t at = 0;
+    for (const code_range& r : table) {
+      if (!r.emv44) continue;
+      for (const char c : r.text)
+        chars[at++] = c;
+      for (const char c : emv44_note)
+        chars[at++] = c;
+    }
+    return chars;
+  }();
+  static constexpr std::array<std::string_view, codes> texts = [] {
+    std::array<std::string_view, codes> all{};
+    std::size_t at = 0;
+    for (const code_range& r : table) {
+      std::string_view text = r.text;
+      if (r.emv44) {
+        text = std::string_view(noted.data() + at, r.text.size() + emv44_note.size());
+        at += text.size();
+      }
+      for (unsigned code = r.first; code <= r.last; ++code)
+        all[code] = text;
+    }
+    return all;
+  }();
+};
+
+constexpr const auto& method_texts = code_texts<cvm_methods, 0x40>::texts;
+constexpr const auto& condition_texts = code_texts<cvm_conditions, 0x100>::texts;
+constexpr const auto& outcome_texts = code_texts<cvm_outcomes, 0x100>::texts;
+
+// One code as a field; `facts` is the caller's, with has_number set: only the number
+// changes.
 template <std::size_t N>
-void emit_code(explain_output out, std::string_view label, const std::array<code_range, N>& table,
-               std::uint8_t code, std::uint32_t level) {
-  const code_range& r = find_code(table, code);
-  item_text<96> text;
-  text.append(r.text);
-  if (r.emv44) text.append(" (EMV 4.4)");
-  explain_facts facts;
-  facts.has_number = true;
+void emit_code(explain_output out, std::string_view label,
+               const std::array<std::string_view, N>& texts, std::uint8_t code, std::uint32_t level,
+               explain_facts& facts) {
   facts.number = code;
-  emit(out, explain_kind::field, label, text.view(), level, facts);
+  emit(out, explain_kind::field, label, texts[code], level, facts);
 }
 
 void emit_rfu_b8(explain_output out, std::uint32_t level) {
@@ -122,13 +156,19 @@ void emit_entry(explain_output out, std::string_view kind, std::size_t index, by
   emit(out, explain_kind::entry, label.view(), text.view());
 }
 
-void emit_number(explain_output out, std::string_view label, std::uint64_t n, std::uint32_t level) {
+// `facts` is the caller's, with has_number set, so a list makes it once.
+void emit_number(explain_output out, std::string_view label, std::uint64_t n, std::uint32_t level,
+                 explain_facts& facts) {
   item_text<24> text;
   text.append_uint(n);
-  explain_facts facts;
-  facts.has_number = true;
   facts.number = n;
   emit(out, explain_kind::field, label, text.view(), level, facts);
+}
+
+void emit_number(explain_output out, std::string_view label, std::uint64_t n, std::uint32_t level) {
+  explain_facts facts;
+  facts.has_number = true;
+  emit_number(out, label, n, level, facts);
 }
 
 void emit_sfi_problem(explain_output out, unsigned sfi, std::uint32_t level) {
@@ -160,7 +200,7 @@ std::size_t tag_octets(bytes v, std::size_t pos) {
   return max_tag_octets + 1;
 }
 
-// Fields "tag" and "name" of the tag `tag` (1 to max_tag_octets octets).
+// The dictionary name of the tag `tag` (1 to max_tag_octets octets).
 std::string_view tag_name(bytes tag) {
   std::uint64_t number = 0;
   for (const std::uint8_t b : tag)
@@ -169,26 +209,84 @@ std::string_view tag_name(bytes tag) {
   return element != nullptr ? element->name : "unknown tag";
 }
 
-// One line an entry, the tag as its label: DOLs run to dozens of entries a record, and
-// "9F37: Unpredictable Number, 4 bytes" says all there is to say.
-void emit_tag_entry(explain_output out, bytes tag, int length) {
-  item_text<2 * max_tag_octets> hex;
-  hex.append_hex(tag);
-  item_text<160> text;
-  text.append(tag_name(tag));
-  explain_facts facts;
-  if (length >= 0) {
-    text.append(", ").append_uint(static_cast<std::uint64_t>(length));
-    text.append(length == 1 ? " byte" : " bytes");
-    facts.has_number = true;
-    facts.number = static_cast<std::uint64_t>(length);
+// ", N byte" or ", N bytes" for every one-octet length, so a DOL entry's text is its
+// name and one of these.
+struct length_text {
+  std::array<char, 11> chars;  // ", 255 bytes" at most
+  std::uint8_t size;
+};
+constexpr auto length_texts = [] {
+  std::array<length_text, 256> all{};
+  for (std::size_t n = 0; n < all.size(); ++n) {
+    length_text& t = all[n];
+    std::size_t at = 0;
+    t.chars[at++] = ',';
+    t.chars[at++] = ' ';
+    if (n >= 100) t.chars[at++] = static_cast<char>('0' + n / 100);
+    if (n >= 10) t.chars[at++] = static_cast<char>('0' + n / 10 % 10);
+    t.chars[at++] = static_cast<char>('0' + n % 10);
+    for (const char c : std::string_view(n == 1 ? " byte" : " bytes"))
+      t.chars[at++] = c;
+    t.size = static_cast<std::uint8_t>(at);
   }
-  emit(out, explain_kind::entry, hex.view(), text.view(), 0, facts);
+  return all;
+}();
+static_assert(length_texts[1].size == 8 && length_texts[255].size == 11);
+
+constexpr std::size_t entry_text_max = 160;  // an entry's text; longer names are cut
+
+// One line an entry, the tag as its label: DOLs run to dozens of entries a record, and
+// "9F37: Unpredictable Number, 4 bytes" says all there is to say. `suffix` is the
+// length's text, null for a tag list; `facts` is the list's, shared by its entries:
+// only the number changes.
+void emit_tag_entry(explain_output out, bytes tag, std::string_view name, const length_text* suffix,
+                    explain_facts& facts) {
+  std::array<char, 2 * max_tag_octets> hex;
+  const std::size_t octets = std::min(tag.size(), max_tag_octets);  // always tag.size()
+  for (std::size_t i = 0; i < octets; ++i)
+    std::memcpy(hex.data() + 2 * i, &hex_pairs[2 * std::size_t{tag[i]}], 2);
+  item_text<entry_text_max> text;
+  text.append(name);
+  if (suffix != nullptr) {
+    text.append(std::string_view(suffix->chars.data(), suffix->size));
+    facts.number = static_cast<std::uint64_t>(suffix - length_texts.data());
+  }
+  emit(out, explain_kind::entry, std::string_view(hex.data(), 2 * octets), text.view(), 0, facts);
+}
+
+// The same entry as a text line, "INDENT- TAG: NAME, N bytes", written in place.
+inline void put_tag_line(const explain_text_lines& lines, bytes tag, std::string_view name,
+                         const length_text* suffix) {
+  const std::size_t suffix_size = suffix != nullptr ? suffix->size : 0;
+  const std::size_t indent = lines.indent;
+  const std::size_t head = indent + 2;
+  const std::size_t size = head + 2 * tag.size() + 2 + name.size() + suffix_size + 1;
+  char* at = lines.sink->extend(size);
+  if (head <= item_head_move && size >= item_head_move)
+    std::memcpy(at, item_heads.data() + (max_item_indent - indent), item_head_move);
+  else
+    put_item_head(at, indent);
+  at += head;
+  for (const std::uint8_t b : tag) {
+    std::memcpy(at, &hex_pairs[2 * std::size_t{b}], 2);
+    at += 2;
+  }
+  std::memcpy(at, ": ", 2);
+  at = put_item_chars(at + 2, name);
+  if (suffix != nullptr) {
+    // Every length text is 8 to 11 characters: two overlapping moves.
+    std::memcpy(at, suffix->chars.data(), 8);
+    std::memcpy(at + suffix_size - 8, suffix->chars.data() + suffix_size - 8, 8);
+    at += suffix_size;
+  }
+  *at = '\n';
 }
 
 // Walks a list of tags, each followed by a one-octet length when `with_lengths`.
 // An entry that cannot be read ends the list, with a problem saying why.
 void explain_tags(bytes v, bool with_lengths, explain_output out) {
+  explain_facts facts;
+  facts.has_number = with_lengths;
   std::size_t pos = 0;
   for (std::size_t index = 1; pos < v.size(); ++index) {
     const std::size_t n = tag_octets(v, pos);
@@ -203,18 +301,22 @@ void explain_tags(bytes v, bool with_lengths, explain_output out) {
       return;
     }
     const bytes tag = v.subspan(pos, n);
-    if (!with_lengths) {
-      emit_tag_entry(out, tag, -1);
-      pos += n;
-      continue;
+    const length_text* suffix = nullptr;
+    if (with_lengths) {
+      if (pos + n >= v.size()) {
+        emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
+        emit_problem(out, "length_missing", "length missing", 1);
+        return;
+      }
+      suffix = &length_texts[v[pos + n]];
     }
-    if (pos + n >= v.size()) {
-      emit_entry<2 * max_tag_octets>(out, "entry", index, tag);
-      emit_problem(out, "length_missing", "length missing", 1);
-      return;
-    }
-    emit_tag_entry(out, tag, v[pos + n]);
-    pos += n + 1;
+    const std::string_view name = tag_name(tag);
+    if (out.lines != nullptr &&
+        name.size() + (suffix != nullptr ? suffix->size : 0) <= entry_text_max)
+      put_tag_line(*out.lines, tag, name, suffix);
+    else
+      emit_tag_entry(out, tag, name, suffix, facts);
+    pos += n + (with_lengths ? 1 : 0);
   }
 }
 
@@ -225,8 +327,7 @@ struct nested_output {
 
 void nested_item(void* context, explain_kind kind, std::uint32_t level, std::string_view label,
                  std::string_view text, const explain_facts& facts) {
-  const explain_output outer = static_cast<const nested_output*>(context)->outer;
-  outer.item(outer.context, kind, level + 1, label, text, facts);
+  emit(static_cast<const nested_output*>(context)->outer, kind, label, text, level + 1, facts);
 }
 
 }  // namespace
@@ -241,11 +342,13 @@ void explain_cvm_list(bytes v, const explain_context& c, explain_output out) {
               c.application_currency_exponent, c.application_currency);
   emit_amount(out, explain_kind::field, "amount Y", read_u32_be(v.subspan(4, 4)),
               c.application_currency_exponent, c.application_currency);
+  explain_facts number;
+  number.has_number = true;
   for (std::size_t pos = 8; pos < v.size(); pos += 2) {
     const std::uint8_t code = v[pos];
     emit_entry<4>(out, "rule", (pos - 8) / 2 + 1, v.subspan(pos, 2));
-    emit_code(out, "method", cvm_methods, code & 0x3F, 1);
-    emit_code(out, "condition", cvm_conditions, v[pos + 1], 1);
+    emit_code(out, "method", method_texts, code & 0x3F, 1, number);
+    emit_code(out, "condition", condition_texts, v[pos + 1], 1, number);
     emit(out, explain_kind::field, "if unsuccessful",
          (code & 0x40) != 0 ? "apply succeeding CV Rule" : "fail cardholder verification", 1);
     if ((code & 0x80) != 0) emit_rfu_b8(out, 1);
@@ -259,12 +362,14 @@ void explain_cvm_results(bytes v, const explain_context&, explain_output out) {
   }
   // b7 repeats the rule's "if unsuccessful" choice and says nothing about the outcome.
   const auto method = static_cast<std::uint8_t>(v[0] & 0x3F);
+  explain_facts number;
+  number.has_number = true;
   if (method == 0x3F)
     emit(out, explain_kind::field, "method", "No CVM performed");
   else
-    emit_code(out, "method", cvm_methods, method, 0);
-  emit_code(out, "condition", cvm_conditions, v[1], 0);
-  emit_code(out, "result", cvm_outcomes, v[2], 0);
+    emit_code(out, "method", method_texts, method, 0, number);
+  emit_code(out, "condition", condition_texts, v[1], 0, number);
+  emit_code(out, "result", outcome_texts, v[2], 0, number);
   if ((v[0] & 0x80) != 0) emit_rfu_b8(out, 0);
 }
 
@@ -273,6 +378,9 @@ void explain_afl(bytes v, const explain_context&, explain_output out) {
     wrong_length(out, "AFL", "a non-zero multiple of 4 bytes", v.size());
     return;
   }
+  explain_facts number;
+  number.has_number = true;
+  explain_facts range;
   for (std::size_t pos = 0; pos < v.size(); pos += 4) {
     const bytes entry = v.subspan(pos, 4);
     const unsigned sfi = entry[0] >> 3U;
@@ -280,14 +388,13 @@ void explain_afl(bytes v, const explain_context&, explain_output out) {
     const unsigned last = entry[2];
     const unsigned signed_records = entry[3];
     emit_entry<8>(out, "entry", pos / 4 + 1, entry);
-    emit_number(out, "SFI", sfi, 1);
+    emit_number(out, "SFI", sfi, 1, number);
     item_text<8> records;
     records.append_uint(first).append("-").append_uint(last);
-    explain_facts range;
     range.first_record = entry[1];
     range.last_record = entry[2];
     emit(out, explain_kind::field, "records", records.view(), 1, range);
-    emit_number(out, "offline authentication", signed_records, 1);
+    emit_number(out, "offline authentication", signed_records, 1, number);
 
     if (sfi == 0 || sfi == 31) emit_sfi_problem(out, sfi, 1);
     if ((entry[0] & 0x07) != 0) emit_problem(out, "sfi_low_bits_set", "byte 1 b3-b1 not 0", 1);

@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 #include "card/mask.h"
+#include "common/copy.h"
+#include "common/hex.h"
 #include "emv/code_tables.h"
 #include "emv/iso_codes.h"
 #include "explain/explainers.h"
@@ -30,8 +33,9 @@ struct text_buffer {
     if (size < N) chars[size++] = c;
   }
   void put(std::string_view s) {
-    for (char c : s)
-      put(c);
+    const std::size_t n = std::min(s.size(), N - size);
+    copy_short(chars.data() + size, s.data(), n);
+    size += n;
   }
   void put_hex(std::uint8_t b) {
     put(hex_digit(b >> 4));
@@ -582,9 +586,17 @@ void explain_track2(bytes v, const explain_context& c, explain_output out) {
     return;
   }
   const std::size_t nibbles = 2 * v.size();
-  std::size_t separator = 0;
-  while (separator < nibbles && nibble_at(v, separator) != 0xD)
-    ++separator;
+  std::size_t separator = nibbles;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if ((v[i] >> 4U) == 0xD) {
+      separator = 2 * i;
+      break;
+    }
+    if ((v[i] & 0xFU) == 0xD) {
+      separator = 2 * i + 1;
+      break;
+    }
+  }
   if (separator == nibbles) {
     // Without the separator every digit may belong to the card number: show none.
     emit_problem(out, "track2_no_separator", "Track 2: no separator D");
@@ -603,8 +615,13 @@ void explain_track2(bytes v, const explain_context& c, explain_output out) {
   if (separator == 0) {
     emit_problem(out, "track2_no_pan", "Track 2: no PAN before the separator");
   } else {
+    // The digits before the separator are whole bytes' hex, and a high nibble if odd.
     text_buffer<2 * max_bytes> pan;
-    nibbles_text(0, separator, pan);
+    for (std::size_t i = 0; i < separator / 2; ++i)
+      std::memcpy(pan.chars.data() + 2 * i, &hex_pairs[2 * std::size_t{v[i]}], 2);
+    if (separator % 2 != 0)
+      pan.chars[separator - 1] = text_buffer<1>::hex_digit(v[separator / 2] >> 4U);
+    pan.size = separator;
     apply_card_mask(card_mask::pan, std::span<char>(pan.chars.data(), pan.size));
     if (c.hidden != nullptr) c.hidden->apply(v.data(), std::span<char>(pan.chars.data(), pan.size));
     emit(out, explain_kind::field, "PAN", pan.view());

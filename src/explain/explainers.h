@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "explain/explain.h"
+#include "explain/item_lines.h"
 
 namespace emvtlv::explain {
 
@@ -19,12 +20,20 @@ inline constexpr explain_facts no_facts{};
 inline void emit(explain_output out, explain_kind kind, std::string_view label,
                  std::string_view text, std::uint32_t level = 0,
                  const explain_facts& facts = no_facts) {
+  if (out.lines != nullptr) {
+    put_item_line(*out.lines->sink, out.lines->indent + 2 * std::size_t{level}, label, text);
+    return;
+  }
   out.item(out.context, kind, level, label, text, facts);
 }
 
 // Emits one problem item with its stable id.
 inline void emit_problem(explain_output out, std::string_view id, std::string_view text,
                          std::uint32_t level = 0) {
+  if (out.lines != nullptr) {
+    put_item_line(*out.lines->sink, out.lines->indent + 2 * std::size_t{level}, {}, text);
+    return;
+  }
   explain_facts facts;
   facts.id = id;
   out.item(out.context, explain_kind::problem, level, {}, text, facts);

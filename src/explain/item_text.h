@@ -38,6 +38,16 @@ class item_text {
   }
   item_text& append_hex(std::uint8_t b) { return append_hex(std::span<const std::uint8_t>(&b, 1)); }
   item_text& append_uint(std::uint64_t n) {
+    // Most numbers here are a record, SFI, index or length: one or two digits.
+    if (n < 10) {
+      put(static_cast<char>('0' + n));
+      return *this;
+    }
+    if (n < 100) {
+      put(static_cast<char>('0' + n / 10));
+      put(static_cast<char>('0' + n % 10));
+      return *this;
+    }
     std::array<char, 20> digits;
     const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), n);
     return append(

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/copy.h"
+#include "explain/item_lines.h"
 #include "writers/node_value.h"
 
 namespace emvtlv {
@@ -13,10 +14,12 @@ namespace {
 // Deeper levels than this are not indented further: the line says its depth instead,
 // so a line costs the same however deep it stands.
 constexpr std::uint64_t max_indent_levels = 32;
+static_assert(2 * max_indent_levels <= max_item_indent, "indents are copied from item_heads");
 
 void put_indent(output_sink& out, std::uint64_t levels) {
-  const std::uint64_t shown = std::min(levels, max_indent_levels);
-  std::memset(out.extend(2 * shown), ' ', 2 * shown);
+  if (levels == 0) return;  // most lines: top-level elements
+  const std::size_t shown = 2 * std::min(levels, max_indent_levels);
+  copy_short(out.extend(shown), item_heads.data(), shown);
   if (levels <= max_indent_levels) return;
   out.append("[depth ");
   put_number(out, levels);
@@ -33,41 +36,23 @@ struct line_start {
   }
 };
 
-struct explain_lines {
+// What every item line of one element shares, worked out once for the element; only
+// lines that start with a line number come through put_explain_item, the others are
+// written by the explainers themselves (explain_output::lines).
+struct numbered_lines {
   output_sink* out;
-  line_start start;
-  std::uint64_t depth;
+  std::size_t indent;  // of the element's own items (level 0)
+  std::uint64_t line_number;
 };
 
 // The text says what the typed facts say: they are for the JSON.
 void put_explain_item(void* context, explain_kind, std::uint32_t level, std::string_view label,
                       std::string_view text, const explain_facts&) {
-  const auto& lines = *static_cast<const explain_lines*>(context);
+  const auto& lines = *static_cast<const numbered_lines*>(context);
   output_sink& out = *lines.out;
-  lines.start.put(out);
-  // One reservation for the whole line: explain mode writes many short lines.
-  const std::size_t indent = 2 * (std::min(lines.depth, max_indent_levels) + 1 + level);
-  const std::size_t labelled = label.empty() ? 0 : label.size() + 2;
-  const std::size_t size = indent + 2 + labelled + text.size() + 1;
-  char* at = out.extend(size);
-  // A fixed-size fill is a few stores; what it writes past the indent is overwritten.
-  constexpr std::string_view spaces = "                                ";
-  if (indent <= spaces.size() && size >= spaces.size()) {
-    std::memcpy(at, spaces.data(), spaces.size());
-  } else {
-    std::memset(at, ' ', indent);
-  }
-  at += indent;
-  *at++ = '-';
-  *at++ = ' ';
-  if (!label.empty()) {
-    copy_short(at, label.data(), label.size());
-    at += label.size();
-    *at++ = ':';
-    *at++ = ' ';
-  }
-  copy_short(at, text.data(), text.size());
-  at[text.size()] = '\n';
+  put_number(out, lines.line_number);
+  out.put(':');
+  put_item_line(out, lines.indent + 2 * std::size_t{level}, label, text);
 }
 
 void put_problem(const tree_node& node, output_sink& out) {
@@ -108,7 +93,14 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
 
   const std::span<const std::uint8_t> record = line.bytes;
   const explain_context context = context_of(tree, record, options.known);
+  const hidden_nibbles& hidden = *tree.hidden;
   const node_mark* const marks = options.marks;
+  const bool line_numbers = options.line_numbers;
+  const bool explain = options.explain;
+  // One explain output for the record: only the indent changes from element to element.
+  numbered_lines numbered{&out, 0, line.number};
+  explain_text_lines lines{&out, 0};
+  const explain_output explain_out{&numbered, put_explain_item, line_numbers ? nullptr : &lines};
   std::uint32_t top = 0;  // with marks: the depth of the kept template or element above
   for (std::size_t i = 0; i < tree.nodes.size(); ++i) {
     const tree_node& node = tree.nodes[i];
@@ -117,36 +109,37 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
       if (node.parent == no_parent || marks[node.parent] != node_mark::kept) top = node.depth;
     }
     const std::uint32_t depth = node.depth - top;
-    start.put(out);
+    if (line_numbers) start.put(out);
     put_indent(out, depth);
-    put_node_tag(node, record, *tree.hidden, out);
-    const std::string_view name =
-        node.problem == node_problem::tag_cut_short || node.problem == node_problem::header_hidden
-            ? std::string_view()
-            : node_name(node, record, context);
+    put_node_tag(node, record, hidden, out);
+    const bool tag_whole =
+        node.problem != node_problem::tag_cut_short && node.problem != node_problem::header_hidden;
+    const std::string_view name = tag_whole ? node_name(node, record, context) : std::string_view();
+    const bool shows = shows_value(node);
+    const bool with_value = shows && node.problem != node_problem::tag_cut_short &&
+                            node.problem != node_problem::length_cut_short;
+    const bool with_digits = with_value && node.value_size > 0;
     if (name.empty()) {
-      if (node.problem != node_problem::tag_cut_short &&
-          node.problem != node_problem::header_hidden)
-        out.append(" (unknown tag)");
+      if (tag_whole) out.append(" (unknown tag)");
+      if (with_value) out.append(with_digits ? ": " : ":");
     } else {
-      out.put(' ');
-      out.append(name);
+      // " NAME: " in one piece, the colon only before a value, the space before digits.
+      const std::size_t size = name.size() + 1 + (with_value ? 1 : 0) + (with_digits ? 1 : 0);
+      char* at = out.extend(size);
+      at[0] = ' ';
+      copy_item_text(at + 1, name.data(), name.size());
+      if (with_value) at[name.size() + 1] = ':';
+      if (with_digits) at[name.size() + 2] = ' ';
     }
-    const bool header_whole = node.problem != node_problem::tag_cut_short &&
-                              node.problem != node_problem::length_cut_short;
-    if (shows_value(node) && header_whole) {
-      out.put(':');
-      if (node.value_size > 0) {
-        out.put(' ');
-        put_node_value(node, record, *tree.hidden, out);
-      }
-    }
+    if (with_digits) put_node_value(node, record, hidden, out);
     if (node.problem != node_problem::none) put_problem(node, out);
     out.put('\n');
-    if (options.explain && shows_value(node) && node.problem == node_problem::none) {
-      explain_lines lines{&out, start, depth};
+    if (explain && shows && node.problem == node_problem::none) {
+      const std::size_t indent = 2 * (std::min<std::size_t>(depth, max_indent_levels) + 1);
+      numbered.indent = indent;
+      lines.indent = indent;
       explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
-                    context, explain_output{&lines, put_explain_item});
+                    context, explain_out);
     }
     out.spill_if_over(spill_bound);
   }
