@@ -92,7 +92,10 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
   }
 
   const std::span<const std::uint8_t> record = line.bytes;
-  const explain_context context = context_of(tree, record, options.known);
+  // Without explanations only the kernel-named tags read the context.
+  const explain_context context = options.explain || names_need_context(tree)
+                                      ? context_of(tree, record, options.known)
+                                      : explain_context{};
   const hidden_nibbles& hidden = *tree.hidden;
   const node_mark* const marks = options.marks;
   const bool line_numbers = options.line_numbers;
