@@ -6,13 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "common/cpu.h"
 #include "common/output_sink.h"
 
 namespace emvtlv {
 namespace {
 
-// Every length around the 8- and 16-byte blocks, every byte value in every lane.
-TEST(EncodeHex, MatchesPrintfForEveryLengthAndByte) {
+// The baseline loops and, where the processor has them, the AVX2 ones.
+class HexLoops : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { cpu_use_avx2(GetParam()); }
+  void TearDown() override { cpu_use_avx2(true); }
+};
+INSTANTIATE_TEST_SUITE_P(BaselineAndWide, HexLoops, ::testing::Bool());
+
+// Every length around the 4-, 8- and 16-byte blocks, every byte value in every lane.
+TEST_P(HexLoops, EncodeMatchesPrintfForEveryLengthAndByte) {
   for (std::size_t n = 0; n <= 40; ++n) {
     for (int shift = 0; shift < 256; shift += 7) {
       std::vector<std::uint8_t> bytes(n);
@@ -30,14 +39,19 @@ TEST(EncodeHex, MatchesPrintfForEveryLengthAndByte) {
   }
 }
 
-// Decoding stops exactly at the first pair that is not two digits, wherever it lies.
-TEST(DecodeHexPairs, StopsAtTheFirstNonDigitPairInAnyLane) {
+// Decoding stops exactly at the first pair that is not two digits, wherever it lies:
+// in the wide steps, the sixteen- and eight-pair ones, the last overlapping block or
+// the single steps.
+TEST_P(HexLoops, DecodeStopsAtTheFirstNonDigitPairInAnyLane) {
   const std::string digits = "0123456789abcdefABCDEF";
   const std::string breakers = std::string("gG/:@`xX -+\n\r") + '\0' + "\x80\xC6\xFF";
-  for (std::size_t pairs = 0; pairs <= 24; ++pairs) {
+  for (std::size_t pairs = 0; pairs <= 56; ++pairs) {
     std::string text;
     for (std::size_t i = 0; i < 2 * pairs; ++i)
       text += digits[(i * 5 + pairs) % digits.size()];
+    std::vector<unsigned> values(pairs);  // the pairs before the spoiled one keep these
+    for (std::size_t i = 0; i < pairs; ++i)
+      std::sscanf(text.substr(2 * i, 2).c_str(), "%2x", &values[i]);
     for (std::size_t bad = 0; bad <= 2 * pairs; ++bad) {
       for (const char breaker : breakers) {
         std::string spoiled = text;
@@ -46,11 +60,8 @@ TEST(DecodeHexPairs, StopsAtTheFirstNonDigitPairInAnyLane) {
         const std::size_t decoded = decode_hex_pairs_unchecked(spoiled.data(), pairs, got.data());
         const std::size_t expected = bad < spoiled.size() ? bad / 2 : pairs;
         ASSERT_EQ(decoded, expected) << spoiled;
-        for (std::size_t i = 0; i < decoded; ++i) {
-          unsigned value = 0;
-          std::sscanf(spoiled.substr(2 * i, 2).c_str(), "%2x", &value);
-          ASSERT_EQ(got[i], value) << spoiled << " at " << i;
-        }
+        for (std::size_t i = 0; i < decoded; ++i)
+          ASSERT_EQ(got[i], values[i]) << spoiled << " at " << i;
         ASSERT_EQ(got[pairs], 0xEE) << "wrote past the pairs";
       }
     }

@@ -2,9 +2,13 @@
 // and that every mode then shows the same output whatever the hidden digits are.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
+#include <vector>
 
 #include "card/mask.h"
+#include "common/cpu.h"
 #include "common/hex.h"
 #include "memory_io.h"
 #include "modes/tree_mode.h"
@@ -153,6 +157,51 @@ TEST(RecordScan, FindsEveryRunOfTwelveWhereverItStands) {
       if (length == 17) {
         record[2 * (at + 8)] = '0';
         EXPECT_EQ(scanned(record), record) << "split at " << at;
+      }
+    }
+  }
+}
+
+// The scan's marks as X over the record's hex, with or without card codes.
+std::string scanned_bytes(const std::vector<std::uint8_t>& bytes, bool card_codes) {
+  hidden_nibbles marks(bytes.size(), card_codes);
+  marks.scan(bytes);
+  std::string hex(2 * bytes.size(), '?');
+  encode_hex_unchecked(bytes.data(), bytes.size(), hex.data());
+  marks.apply(bytes.data(), hex);
+  return hex;
+}
+
+// The baseline sweep and the AVX2 one mark the same nibbles: records of every length
+// around the 64-byte steps, dense with the bytes that matter (digits, card tags, the
+// octets after a 9F) at random places, and card numbers planted whole.
+TEST(RecordScan, BaselineAndWideSweepsMarkAlike) {
+  constexpr std::array<std::uint8_t, 12> matter = {0x5A, 0x57, 0x56, 0x9F, 0x6B, 0x1F,
+                                                   0x20, 0x08, 0x10, 0x31, 0x37, 0x81};
+  const auto pan = test::from_hex("5A08" + number_a);
+  const auto track2 = test::from_hex("5710" + number_a + "D25122010000000000");
+  const auto track1 = test::from_hex("561F42" + ascii(number_a) + "5E444F452F4A5E32353132323031");
+  const std::array<const std::vector<std::uint8_t>*, 3> numbers = {&pan, &track2, &track1};
+  std::uint32_t seed = 12345;
+  const auto next = [&] {
+    seed = seed * 1103515245U + 12345U;
+    return seed >> 8;
+  };
+  for (std::size_t size = 0; size <= 200; ++size) {
+    for (int round = 0; round < 6; ++round) {
+      std::vector<std::uint8_t> bytes(size);
+      for (auto& b : bytes)
+        b = next() % 3 == 0 ? matter[next() % matter.size()] : static_cast<std::uint8_t>(next());
+      // Planted whole, or cut short by the record's end.
+      const auto& planted = *numbers[static_cast<std::size_t>(round) % numbers.size()];
+      const std::size_t at = size == 0 ? 0 : next() % size;
+      for (std::size_t i = 0; i < planted.size() && at + i < size; ++i)
+        bytes[at + i] = planted[i];
+      for (const bool card_codes : {false, true}) {
+        cpu_use_avx2(false);
+        const std::string baseline = scanned_bytes(bytes, card_codes);
+        cpu_use_avx2(true);
+        ASSERT_EQ(scanned_bytes(bytes, card_codes), baseline) << size << " " << round;
       }
     }
   }

@@ -5,7 +5,11 @@
 
 namespace emvtlv {
 
-// Whether the AVX2 versions of the hex and scan loops may run (false off x86-64).
+// Whether the AVX2 versions of the hex and scan loops run (false off x86-64).
 bool cpu_has_avx2() noexcept;
+
+// Turns the AVX2 versions off, or back on where the processor has them: lets the tests
+// run the baseline loops on any machine and compare the two.
+void cpu_use_avx2(bool wanted) noexcept;
 
 }  // namespace emvtlv
