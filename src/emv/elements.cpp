@@ -166,6 +166,10 @@ constexpr std::array elements = std::to_array<emv_element>({
     {0xBF4D, "Preferred Attempts Template", var, true},
 });
 
+static_assert(std::all_of(elements.begin(), elements.end(),
+                          [](const emv_element& e) { return is_plain_name(e.name); }),
+              "the JSON writer copies names as they are");
+
 // find_emv_element's binary search relies on this.
 constexpr bool ascending_and_unique() {
   for (std::size_t i = 1; i < elements.size(); ++i) {

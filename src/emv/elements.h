@@ -28,6 +28,14 @@ struct emv_element {
   bool constructed;  // a template: its value is a list of elements
 };
 
+// Printable ASCII with no quote or backslash: a name a JSON string holds as it is.
+// Every name of the table, and every kernel reading's, is one (checked when built).
+constexpr bool is_plain_name(std::string_view name) {
+  for (const char c : name)
+    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') return false;
+  return true;
+}
+
 // The whole table, ascending by tag.
 std::span<const emv_element> emv_elements();
 

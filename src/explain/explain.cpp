@@ -152,6 +152,12 @@ constexpr std::array reading_table = {
                   "Card CVM Limit"},
 };
 
+static_assert(std::all_of(reading_table.begin(), reading_table.end(),
+                          [](const reading_names& r) {
+                            return is_plain_name(r.name) && is_plain_name(r.guessed);
+                          }),
+              "the JSON writer copies names as they are");
+
 const reading_names* names_of(kernel_reading what) {
   for (const reading_names& r : reading_table)
     if (r.what == what) return &r;
@@ -176,6 +182,10 @@ constexpr std::array kernel_names = {
     kernel_name_row{0x9F7C, emv_kernel::c2, "Merchant Custom Data"},
     kernel_name_row{0x9F7C, emv_kernel::c3, "Customer Exclusive Data"},
 };
+
+static_assert(std::all_of(kernel_names.begin(), kernel_names.end(),
+                          [](const kernel_name_row& row) { return is_plain_name(row.name); }),
+              "the JSON writer copies names as they are");
 
 // "reading: TTQ (C-3)" or "reading: TTQ (by length)".
 void emit_reading(explain_output out, const reading_names& names, bool by_length,

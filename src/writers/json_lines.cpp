@@ -603,7 +603,7 @@ void put_elements(const tree_result& tree, std::span<const std::uint8_t> record,
           w.tag(node, record, hidden);
           if (!name.empty()) {
             w.text("\",\"name\":\"");
-            w.string(name);
+            w.text(name);  // a node's name needs no escaping: see is_plain_name
           }
           w.text("\",\"length\":");
           w.number(length);

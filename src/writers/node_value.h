@@ -31,7 +31,8 @@ inline bool shows_value(const tree_node& node) {
 }
 
 // The name of the node's tag, or an empty view when the dictionary has none; a tag
-// whose meaning depends on the kernel is named as `context` reads it.
+// whose meaning depends on the kernel is named as `context` reads it. Names are plain
+// (is_plain_name): JSON holds them as they are.
 std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> record,
                            const explain_context& context);
 
