@@ -207,6 +207,15 @@ bool is_card_tag(std::uint64_t tag) {
   return tag == 0x5A || tag == 0x57 || tag == 0x56 || tag == 0x9F6B;
 }
 
+// Whether `text` shows `tag` (its true hex) at `at`: the scan's hidden nibbles print
+// as X in a tag too, and nothing else differs.
+bool shows_tag(std::string_view text, std::size_t at, std::string_view tag) {
+  if (text.size() < at + tag.size()) return false;
+  for (std::size_t i = 0; i < tag.size(); ++i)
+    if (text[at + i] != tag[i] && text[at + i] != 'X') return false;
+  return true;
+}
+
 void require_hidden(std::string_view printed, std::size_t from, std::size_t to, const char* what) {
   for (std::size_t c = from; c < to && c < printed.size(); ++c)
     require(printed[c] == 'X', what);
@@ -310,14 +319,11 @@ void check_text_cards(std::string_view numbered, const std::vector<parsed_line>&
       const std::string_view text = own[at++];
       const std::string tag =
           hex_of(std::string_view(line.bytes).substr(node.offset, node.tag_size));
-      // Past 32 levels the indent stops and the depth is said; the scan's hidden
-      // nibbles show as X, in a tag too.
+      // Past 32 levels the indent stops and the depth is said.
       std::string indent(2 * std::min<std::size_t>(node.depth, 32), ' ');
       if (node.depth > 32) indent += "[depth " + std::to_string(node.depth) + "] ";
-      bool same_tag = text.size() >= indent.size() + tag.size() && text.starts_with(indent);
-      for (std::size_t i = 0; same_tag && i < tag.size(); ++i)
-        same_tag = text[indent.size() + i] == tag[i] || text[indent.size() + i] == 'X';
-      require(same_tag, "a node's line is its indent and tag");
+      require(text.starts_with(indent) && shows_tag(text, indent.size(), tag),
+              "a node's line is its indent and tag");
       if (prints_bytes(node)) {
         const std::size_t colon = text.find(": ", 2 * std::size_t{node.depth} + tag.size());
         require(colon != std::string_view::npos, "a value follows \": \"");
@@ -345,7 +351,8 @@ void check_text_cards(std::string_view numbered, const std::vector<parsed_line>&
 }
 
 // The numbered paths: a line for every primitive node and every node with a problem,
-// its tags from the top joined by '/', then its value; the status word last.
+// its tags from the top joined by '/' (hidden nibbles as X), then its value; the status
+// word last.
 void check_paths_cards(std::string_view numbered, const std::vector<parsed_line>& lines,
                        card_checker& cards) {
   const std::vector<std::string_view> out = output_lines(numbered);
@@ -371,13 +378,15 @@ void check_paths_cards(std::string_view numbered, const std::vector<parsed_line>
         tags.push_back(hex_of(std::string_view(line.bytes).substr(up->offset, up->tag_size)));
         if (up->parent == no_parent) break;
       }
-      std::string path;
-      for (auto tag = tags.rbegin(); tag != tags.rend(); ++tag) {
-        if (!path.empty()) path += '/';
-        path += *tag;
+      std::size_t end = 0;  // of the path in `text`
+      bool same_path = true;
+      for (auto tag = tags.rbegin(); same_path && tag != tags.rend(); ++tag) {
+        if (end > 0) same_path = end < text.size() && text[end++] == '/';
+        same_path = same_path && shows_tag(text, end, *tag);
+        end += tag->size();
       }
-      require(text.starts_with(path), "a node's line starts with its path");
-      const std::string_view rest = text.substr(path.size());
+      require(same_path, "a node's line starts with its path");
+      const std::string_view rest = text.substr(end);
       if (prints_bytes(node)) {
         const std::size_t size = 2 * std::size_t{node.value_size};
         require(rest.size() > size && rest[0] == ' ', "a value follows the path");

@@ -134,7 +134,10 @@ INSTANTIATE_TEST_SUITE_P(
         form_case{"card added", form_prose, no_label, ""},
         form_case{"--- reader ready ---", form_prose, no_label, ""},
         form_case{"BEEF", form_prose, no_label, ""}, form_case{"> 00A", form_bad, to_card, ""},
-        form_case{"00A40", form_bad, no_label, ""}));
+        form_case{"00A40", form_bad, no_label, ""},
+        // A status word is two bytes, never one or three.
+        form_case{"SW1SW2: 900c-a3", form_bad, sw_label, ""},
+        form_case{"SW: 90 00 12", form_bad, sw_label, ""}));
 
 // Commands named and read ----------------------------------------------------------------
 
@@ -298,6 +301,29 @@ TEST(TraceStatus, ReportsWhatIsMissingAndGoesOn) {
             std::vector<std::string>(2, "line 5: odd number of hex digits"));
   EXPECT_EQ(lines_with(out, "answer with no command"),
             std::vector<std::string>{"answer with no command:"});
+}
+
+TEST(TraceStatus, AStatusLabelOverOtherThanTwoBytesIsABadLine) {
+  const std::string input = "> 00B2010C00\nSW: 6A\n> 00B2020C00\n< 6A83\n";
+  const std::string out = run_trace(input);
+  EXPECT_EQ(lines_with(out, "line 2: "),
+            std::vector<std::string>{"line 2: a status word is two bytes"});
+  EXPECT_EQ(lines_with(out, "problem: "), std::vector<std::string>{"problem: no answer"});
+  EXPECT_EQ(lines_with(out, "status: "),
+            std::vector<std::string>{"status: 6A83 (record not found)"});
+  // Nothing a run before left in the buffers shows.
+  trace_mode_buffers buffers;
+  for (const std::string_view before :
+       {std::string_view("> 00B2010C00\n< 70089F1701035F2A020978 9000\n"),
+        std::string_view(input)}) {
+    test::string_input in{before, 1 << 20};
+    test::string_output ignored;
+    EXPECT_EQ(run_trace_mode(in.source(), ignored.target(), {}, buffers), 0);
+  }
+  test::string_input in{input, 1 << 20};
+  test::string_output again;
+  EXPECT_EQ(run_trace_mode(in.source(), again.target(), {}, buffers), 0);
+  EXPECT_EQ(again.text, out);
 }
 
 // Joining ------------------------------------------------------------------------------------

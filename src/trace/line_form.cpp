@@ -137,6 +137,13 @@ apdu_line read_apdu_line(std::string_view text, std::span<std::uint8_t> buffer) 
     line.message = digits % 2 != 0 ? "odd number of hex digits" : "line too long";
     return line;
   }
+  // A status word is two bytes: from one, its second byte would be whatever the buffer
+  // last held; from more, the rest would be dropped unseen.
+  if (line.label == line_label::status && count != 2) {
+    line.what = apdu_line::kind::bad;
+    line.message = "a status word is two bytes";
+    return line;
+  }
   line.what = apdu_line::kind::apdu;
   line.bytes = buffer.first(count);
   return line;

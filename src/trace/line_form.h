@@ -12,7 +12,8 @@
 //   case, with an optional ':' (">", "->", "C-APDU", "TX", "Command", "<<", "RX",
 //   "Response", ...) or a status word label ("SW", "SW1SW2", "Status"); the first such
 //   word decides.
-// - An odd number of digits makes the line bad, with a message.
+// - An odd number of digits makes the line bad, with a message; so does a status word
+//   label over a run of other than two bytes.
 // - Decoding writes into the caller's buffer, which must hold text.size() / 2 bytes;
 //   nothing is kept between lines.
 #pragma once
