@@ -3,7 +3,7 @@
 
 Each line is a card's answer to a SELECT, GET PROCESSING OPTIONS or READ RECORD: either
 a flat run of elements, or the answer whole, its elements inside their templates (6F,
-77, 70), sometimes followed by the status word. The same count always gives the same
+77, 70; a GPO answer in format 1 as one 80), sometimes followed by the status word. The same count always gives the same
 bytes; card numbers are random digits.
 
 usage: make_corpus.py RECORDS > corpus.txt
@@ -115,6 +115,12 @@ def gpo_format2_answer(rng):
             status_word(rng))
 
 
+def gpo_format1_answer(rng):
+    """GET PROCESSING OPTIONS in format 1: the AIP and the AFL in one 80 template."""
+    afl = bytes.fromhex("08010100100102011801020020010200")[:rng.choice([4, 8, 12, 16])]
+    return tlv("80", bytes.fromhex(rng.choice(["1980", "3900", "5C00"])) + afl) + status_word(rng)
+
+
 def read_record_answer(rng):
     pan = digits(rng, 8)
     return (tlv("70", tlv("5A", pan) + tlv("5F24", bytes.fromhex("271231")) +
@@ -130,7 +136,7 @@ def read_record_answer(rng):
 # hold templates.
 KINDS = [(select_response, 2), (gpo_response, 2), (pan_record, 2), (risk_record, 3),
          (certificate_record, 1), (select_pse_answer, 2), (select_ppse_answer, 2),
-         (gpo_format2_answer, 3), (read_record_answer, 3)]
+         (gpo_format1_answer, 1), (gpo_format2_answer, 3), (read_record_answer, 3)]
 
 
 def command(header, data=None, le=None):
