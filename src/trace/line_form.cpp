@@ -1,7 +1,10 @@
 #include "trace/line_form.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+
+#include "common/hex.h"
 
 namespace emvtlv::trace {
 namespace {
@@ -107,6 +110,23 @@ apdu_line read_apdu_line(std::string_view text, std::span<std::uint8_t> buffer) 
     const std::uint8_t what = char_classes[static_cast<unsigned char>(text[i])];
     if (what < 16) {
       if (tainted) continue;
+      if (high < 0 && count < room && i + 2 < text.size() &&
+          char_classes[static_cast<unsigned char>(text[i + 2])] < 16) {
+        // Unspaced hex, most of a logged line, goes in bulk: whole pairs up to the
+        // first character that is no hex digit, as the single steps below take them.
+        // (Spaced pairs, "6F 1A", take the single steps.)
+        const std::size_t pairs = decode_hex_pairs_unchecked(
+            text.data() + i, std::min((text.size() - i) / 2, room - count), &buffer[count]);
+        if (pairs > 0) {
+          if (digits == 0) run_begin = i;
+          digits += 2 * pairs;
+          for (std::size_t k = 0; k < pairs && !decimal; ++k)
+            decimal = (buffer[count + k] >> 4U) < 10 || (buffer[count + k] & 0xFU) < 10;
+          count += pairs;
+          i += 2 * pairs - 1;
+          continue;
+        }
+      }
       if (digits == 0) run_begin = i;
       ++digits;
       decimal = decimal || what < 10;
