@@ -22,7 +22,7 @@ std::string to_hex(const std::array<std::uint8_t, record_buffer_size>& record, s
 std::string decode_to_hex(std::string_view text) {
   std::array<char, line_buffer_size> line{};
   std::array<std::uint8_t, record_buffer_size> record{};
-  return to_hex(record, decode_line(text.substr(0, max_line_chars), line, record));
+  return to_hex(record, decode_line(text.substr(0, max_line_chars), line, record).count);
 }
 
 // The plain road: a zero-filled buffer as fgets leaves it, cut by strcspn, every step
@@ -128,7 +128,7 @@ TEST(DecodeLine, AgreesWithThePlainRoad) {
     }
     text = text.substr(0, max_line_chars - 1);
     if ((seed >> 4) % 2 == 0) text += '\n';
-    const std::string got = to_hex(record, decode_line(text, line, record));
+    const std::string got = to_hex(record, decode_line(text, line, record).count);
     ASSERT_EQ(got, decode_plainly(text)) << ::testing::PrintToString(text);
   }
 }

@@ -821,12 +821,14 @@ hidden_nibbles::hidden_nibbles(std::size_t max_bytes, bool card_codes)
       capacity_(max_bytes),
       card_codes_(card_codes) {}
 
-void hidden_nibbles::scan(std::span<const std::uint8_t> record) {
+void hidden_nibbles::scan(std::span<const std::uint8_t> record, last_byte end) {
   // Only the words the last record touched can be set.
   if (any_) std::fill_n(words_.get(), words_for(size_), std::uint64_t{0});
   any_ = false;
   base_ = record.data();
   size_ = std::min(record.size(), capacity_);
+  // A record cut to the capacity ends in a whole byte.
+  half_last_ = end == last_byte::low_half && size_ > 0 && size_ == record.size();
   record_scan{*this, record.first(size_)}.run();
 }
 
