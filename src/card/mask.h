@@ -93,7 +93,8 @@ enum class template_framing : std::uint8_t { console, tree };
 //   again to a part of them it already covered. Returns the octets and characters looked
 //   at, which stays within a small multiple of the value's size.
 // - A header octet that `hidden` hides (the value lying in the scanned record) ends the
-//   walk: hidden digits never decide how the bytes after them are read.
+//   walk: hidden digits never decide how the bytes after them are read. An element whose
+//   value reaches the last byte of a record that ends in half a byte is cut short.
 class hidden_nibbles;
 std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
                                 template_framing framing, const hidden_nibbles& hidden);
@@ -109,6 +110,9 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
 //   Luhn-valid: all but the last four. Cut short before any '^', only digits, 8 or more:
 //   all.
 // - Any run of 12 or more bytes 30 to 39: all but the last four of the run.
+// A record whose last byte holds only its low half (the console's lone last hex digit)
+// cuts short every value that reaches that byte, whatever its length says: such a value
+// is judged by its whole bytes, and hides its lone digit with the others.
 // A byte already hidden starts nothing and ends a run, so what the hidden digits are
 // cannot change what else is hidden. Most records mark nothing; the scan then costs one
 // table look-up a byte.
