@@ -32,8 +32,8 @@ void decode_line(benchmark::State& state, std::string_view text) {
   emvtlv::hidden_nibbles hidden(emvtlv::record_buffer_size);  // made once, as the console does
   for (auto _ : state) {
     out.clear();
-    const std::int32_t count = emvtlv::decode_line(text, line, record);
-    emvtlv::process_emv(record, count, out, hidden);
+    const emvtlv::decoded_record decoded = emvtlv::decode_line(text, line, record);
+    emvtlv::process_emv(record, decoded.count, out, hidden, decoded.end);
     benchmark::DoNotOptimize(out.view().data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *

@@ -257,7 +257,7 @@ std::vector<std::string_view> cut_lines(std::string_view stream) {
 bool header_hidden(const decoded_line& decoded, const top_element& e) {
   static hidden_nibbles hidden(record_buffer_size);
   const auto count = static_cast<std::size_t>(decoded.count);
-  hidden.scan(std::span<const std::uint8_t>(decoded.record.data(), count));
+  hidden.scan(std::span<const std::uint8_t>(decoded.record.data(), count), decoded.end);
   const std::size_t last = std::min<std::size_t>(count, static_cast<std::size_t>(e.at) + 12);
   for (std::size_t i = static_cast<std::size_t>(e.at); i < last; ++i)
     if (hidden.hides_byte(&decoded.record[i])) return true;
@@ -266,8 +266,9 @@ bool header_hidden(const decoded_line& decoded, const top_element& e) {
 
 bool any_hidden(const decoded_line& decoded) {
   static hidden_nibbles hidden(record_buffer_size);
-  hidden.scan(std::span<const std::uint8_t>(decoded.record.data(),
-                                            static_cast<std::size_t>(decoded.count)));
+  hidden.scan(
+      std::span<const std::uint8_t>(decoded.record.data(), static_cast<std::size_t>(decoded.count)),
+      decoded.end);
   return hidden.any();
 }
 
@@ -277,9 +278,12 @@ decoded_line decode_and_walk(std::string_view line) {
   static output_sink out;
   out.clear();
   decoded_line decoded;
-  decoded.count = decode_line(line.substr(0, max_line_chars), line_buffer, record);
+  const decoded_record got = decode_line(line.substr(0, max_line_chars), line_buffer, record);
+  decoded.count = got.count;
+  decoded.end = got.end;
   std::copy(record.begin(), record.begin() + decoded.count, decoded.record.begin());
-  process_emv(record, decoded.count, out);
+  static hidden_nibbles hidden(record_buffer_size);
+  process_emv(record, decoded.count, out, hidden, decoded.end);
   decoded.output = out.view();
   return decoded;
 }

@@ -62,6 +62,7 @@ std::vector<std::string_view> cut_lines(std::string_view stream);
 struct decoded_line {
   std::array<std::uint8_t, record_buffer_size> record{};
   std::int32_t count = 0;
+  last_byte end = last_byte::whole;
   std::string output;
 };
 decoded_line decode_and_walk(std::string_view line);

@@ -175,6 +175,16 @@ std::vector<placement> placements() {
       // A misframed 56 whose last digit the record's end cuts in half (the console
       // reads that nibble as a byte 03).
       {"5020561E42{A16:10}3", ""},
+      // Cut at a lone last digit, which the console reads as a byte below 10: a number
+      // reaching it is cut short there, whatever its length says, and no digit shows.
+      {"9F11205709{P16}D"},
+      {"9F11205708{P16:15}"},
+      {"9F11209F6B08{P16:15}"},
+      {"9F11205A08{P16:15}"},
+      {"9F1120560A42{A16:8}3"},
+      {"5706{P16:11}"},
+      {"700A9F6B07{P16:13}"},
+      {"70085706{P16:11}"},
       {"9F1F10{T16}", "", decoding_only},
       {"9F2008{T8}", "", decoding_only},
       {"70139F1F10{T16}", "", decoding_only},

@@ -78,7 +78,9 @@ void read_track2(record_view value, std::uint64_t length, std::uint64_t availabl
                  const hidden_nibbles& hidden) {
   const std::uint64_t shown = std::min(length, available);
   const std::span<char> text = put_hex_bytes(out, value, shown);
-  apply_card_mask(card_mask_for(0x57, length, {text.data(), text.size()}), text, shown < length);
+  const bool cut_short =
+      shown < length || hidden.ends_in_half_byte(value.held(shown).data(), shown);
+  apply_card_mask(card_mask_for(0x57, length, {text.data(), text.size()}), text, cut_short);
   hidden.apply(value.held(shown).data(), text);
   out.put('\n');
 }

@@ -397,6 +397,8 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
                     hidden.record_offset(value.data(), in.record_offset);
   const std::size_t printed = std::min(hex.size(), 2 * value.size());
   in.check_shown = printed > 0 && std::memchr(hex.data(), 'X', printed) != nullptr;
+  // The value ends in the record's half last byte: what reaches it is cut short.
+  const bool half_end = hidden.ends_in_half_byte(value.data(), value.size());
   std::size_t octets_read = 0;
   for (;;) {
     if (in.at >= in.end) {
@@ -441,7 +443,8 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
       }
       continue;
     }
-    masker.element(header.tag, header.length, in.at, value_end, header.length > left);
+    const bool cut_short = header.length > left || (half_end && value_end == value.size());
+    masker.element(header.tag, header.length, in.at, value_end, cut_short);
     octets_read += value_end - in.at;
     in.at = value_end;
   }
@@ -638,8 +641,10 @@ struct record_scan {
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     const std::size_t digits = leading_digits(value, held);
-    if (held < length) {
-      if (digits == nibbles && digits >= min_cut_digits) marks.mark(first, digits);
+    const bool half = ends_in_half(value, held);
+    if (held < length || half) {
+      if (digits >= whole_nibbles(nibbles, half) && digits >= min_cut_digits)
+        marks.mark(first, digits);
       return;
     }
     for (std::size_t i = digits; i < nibbles; ++i)
@@ -661,7 +666,9 @@ struct record_scan {
       if (!separator) return;
     }
     const std::size_t digits = leading_digits(value, held);
-    if (digits < nibbles) {
+    const bool half = ends_in_half(value, held);
+    // The half byte's 0 is no digit of the input: a lone D after it ends a value cut short.
+    if (digits < whole_nibbles(nibbles, half)) {
       if (nibble(first + digits) == 0xD && digits >= min_number_digits &&
           digits <= max_number_digits && luhn_valid_bcd(&record[value], digits)) {
         marks.mark(first, digits - clear_digits);
@@ -675,7 +682,7 @@ struct record_scan {
       }
       return;
     }
-    if (held < length && digits >= min_cut_digits) marks.mark(first, digits);
+    if ((held < length || half) && digits >= min_cut_digits) marks.mark(first, digits);
   }
 
   void track1(std::size_t at) {
@@ -687,7 +694,8 @@ struct record_scan {
     std::size_t digits = 0;
     while (first + digits < end && is_ascii_digit(record[first + digits]))
       ++digits;
-    if (held < length && ends_in_half_digit(first + digits, end)) {
+    // The half byte is half a character: right after the digits, it may be one more.
+    if (ends_in_half(value, held) && first + digits + 1 == end) {
       if (digits >= min_cut_digits) marks.mark(2 * first, 2 * (digits + 1));
       return;
     }
@@ -711,10 +719,16 @@ struct record_scan {
     if (held < length && digits >= min_cut_digits) marks.mark(2 * first, 2 * digits);
   }
 
-  // The console reads a line's last lone hex digit as a byte below 10: a track 1 cut
-  // there ends in half a digit, and is cut short all the same.
-  bool ends_in_half_digit(std::size_t at, std::size_t end) const {
-    return at + 1 == end && end == record.size() && record[at] < 0x10;
+  // Whether the `held` bytes from `value` end in the record's last byte while it holds
+  // only its low half (the console's lone last hex digit): the value is cut short there,
+  // whatever its length says, and its whole bytes decide.
+  bool ends_in_half(std::size_t value, std::size_t held) const {
+    return marks.half_last_ && held > 0 && value + held == record.size();
+  }
+  // The nibbles that must all be digits for a cut value to be a number: with a half byte,
+  // all but the lone nibble, which shows as a digit if it is one.
+  static std::size_t whole_nibbles(std::size_t nibbles, bool half) {
+    return half ? nibbles - 1 : nibbles;
   }
 
   // 9F1F or 9F20 wherever it stands (the decoding modes), whole or cut short by the
@@ -821,12 +835,14 @@ hidden_nibbles::hidden_nibbles(std::size_t max_bytes, bool card_codes)
       capacity_(max_bytes),
       card_codes_(card_codes) {}
 
-void hidden_nibbles::scan(std::span<const std::uint8_t> record) {
+void hidden_nibbles::scan(std::span<const std::uint8_t> record, last_byte end) {
   // Only the words the last record touched can be set.
   if (any_) std::fill_n(words_.get(), words_for(size_), std::uint64_t{0});
   any_ = false;
   base_ = record.data();
   size_ = std::min(record.size(), capacity_);
+  // A record cut to the capacity ends in a whole byte.
+  half_last_ = end == last_byte::low_half && size_ > 0 && size_ == record.size();
   record_scan{*this, record.first(size_)}.run();
 }
 

@@ -33,13 +33,15 @@
 #include <span>
 #include <string_view>
 
+#include "common/record_view.h"
+
 namespace emvtlv {
 
 enum class card_mask : std::uint8_t { none, pan, track2, track1 };
 
 // Every tag an element rule or the hiding of card codes may apply to, and a table of
 // their last octets: one look answers "no rule" for nearly every element printed.
-inline constexpr std::array<std::uint64_t, 7> maskable_tags = {0x5A,   0x57, 0x56,  0x9F6B,
+inline constexpr std::array<std::uint64_t, 7> maskable_tags = {0x5A,   0x57,   0x56, 0x9F6B,
                                                                0x9F1F, 0x9F20, 0x99};
 inline constexpr std::array<bool, 256> maskable_tag_ends = [] {
   std::array<bool, 256> ends{};
@@ -91,7 +93,8 @@ enum class template_framing : std::uint8_t { console, tree };
 //   again to a part of them it already covered. Returns the octets and characters looked
 //   at, which stays within a small multiple of the value's size.
 // - A header octet that `hidden` hides (the value lying in the scanned record) ends the
-//   walk: hidden digits never decide how the bytes after them are read.
+//   walk: hidden digits never decide how the bytes after them are read. An element whose
+//   value reaches the last byte of a record that ends in half a byte is cut short.
 class hidden_nibbles;
 std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<char> hex,
                                 template_framing framing, const hidden_nibbles& hidden);
@@ -107,6 +110,9 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
 //   Luhn-valid: all but the last four. Cut short before any '^', only digits, 8 or more:
 //   all.
 // - Any run of 12 or more bytes 30 to 39: all but the last four of the run.
+// A record whose last byte holds only its low half (the console's lone last hex digit)
+// cuts short every value that reaches that byte, whatever its length says: such a value
+// is judged by its whole bytes, and hides its lone digit with the others.
 // A byte already hidden starts nothing and ends a run, so what the hidden digits are
 // cannot change what else is hidden. Most records mark nothing; the scan then costs one
 // table look-up a byte.
@@ -121,7 +127,7 @@ class hidden_nibbles {
 
   // Scans the record (its first max_bytes bytes) and keeps the marks until the next
   // scan. The record must stay where it is while the marks are used.
-  void scan(std::span<const std::uint8_t> record);
+  void scan(std::span<const std::uint8_t> record, last_byte end = last_byte::whole);
 
   bool any() const noexcept { return any_; }
   // Whether either nibble of the record byte at `at` is hidden (false for a byte that
@@ -138,6 +144,12 @@ class hidden_nibbles {
   // Where `at` lies in the scanned record; false for a byte outside it.
   bool record_offset(const std::uint8_t* at, std::size_t& offset) const noexcept {
     return offset_of(at, offset);
+  }
+  // Whether the n bytes from `first` end at the scanned record's last byte and it holds
+  // only its low half: a value printed there is cut short.
+  bool ends_in_half_byte(const std::uint8_t* first, std::size_t n) const noexcept {
+    std::size_t offset = 0;
+    return half_last_ && n > 0 && offset_of(first, offset) && offset + n == size_;
   }
   // Whether any nibble of the n record bytes from `first` is hidden.
   bool hides_any(const std::uint8_t* first, std::size_t n) const noexcept;
@@ -166,6 +178,7 @@ class hidden_nibbles {
   const std::uint8_t* base_ = nullptr;
   std::size_t size_ = 0;
   bool any_ = false;
+  bool half_last_ = false;  // the record's last byte holds only its low half
   friend struct record_scan;
 };
 

@@ -13,6 +13,10 @@
 
 namespace emvtlv {
 
+// How a record's last byte was read: whole, or (the console, from a line's lone last hex
+// digit) as its low half only, the high half a 0 the input never held.
+enum class last_byte : std::uint8_t { whole, low_half };
+
 class record_view {
  public:
   constexpr record_view() = default;

@@ -165,6 +165,16 @@ bool has_message(std::string_view lines) {
   return false;
 }
 
+// Whether the last of `count` steps over `line` read one hex digit and then the end: a
+// byte below 10 whose high half no input gave.
+bool ends_in_lone_digit(const std::array<char, line_buffer_size>& line, std::int32_t count) {
+  if (count <= 0) return false;
+  const std::size_t last = 2 * static_cast<std::size_t>(count - 1);
+  const char c = line[last];
+  const bool hex_digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  return hex_digit && line[last + 1] == '\0';
+}
+
 }  // namespace
 
 std::uint8_t scan_hex_step(const char* text) {
@@ -186,14 +196,14 @@ std::int32_t decode_record(const std::array<char, line_buffer_size>& line,
   return count;
 }
 
-std::int32_t decode_line(std::string_view text, std::array<char, line_buffer_size>& line,
-                         std::array<std::uint8_t, record_buffer_size>& record) {
+decoded_record decode_line(std::string_view text, std::array<char, line_buffer_size>& line,
+                           std::array<std::uint8_t, record_buffer_size>& record) {
   // Fast path: a line of nothing but hex digit pairs (then perhaps its newline) holds
   // no NUL, white space, sign or odd step, so the pairs are the bytes.
   const std::size_t digits = text.size() - (text.ends_with('\n') ? 1 : 0);
   if (digits % 2 == 0 &&
       decode_hex_pairs_unchecked(text.data(), digits / 2, record.data()) == digits / 2)
-    return static_cast<std::int32_t>(digits / 2);
+    return {static_cast<std::int32_t>(digits / 2)};
 
   // Anything else takes the exact road: the line buffer as fgets leaves it, cut where
   // strcspn finds the first newline (a NUL before it hides it). Only the bytes this
@@ -203,7 +213,8 @@ std::int32_t decode_line(std::string_view text, std::array<char, line_buffer_siz
   line[text.size()] = '\0';
   line[text.size() + 1] = '\0';
   line[std::strcspn(line.data(), "\n")] = '\0';
-  return decode_record(line, record);
+  const std::int32_t count = decode_record(line, record);
+  return {count, ends_in_lone_digit(line, count) ? last_byte::low_half : last_byte::whole};
 }
 
 int run_console(input_source in, output_target out, const console_options& options) {
@@ -236,17 +247,17 @@ int run_console(input_source in, output_target out, const console_options& optio
     }
 
     if (talk) sink.put('\n');
-    const std::int32_t count = decode_line(text, line, record);
+    const decoded_record decoded = decode_line(text, line, record);
     if (options.line_numbers) {
       record_output.clear();
-      process_emv(record, count, record_output, hidden);
+      process_emv(record, decoded.count, record_output, hidden, decoded.end);
       if (options.strict && has_message(record_output.view())) problems = true;
       append_labelled(sink, record_output.view(), label.view());
       // A piece of a longer line keeps its number for the next piece.
       if (text.ends_with('\n')) label.next();
     } else {
       const std::size_t before = sink.size();
-      process_emv(record, count, sink, hidden);
+      process_emv(record, decoded.count, sink, hidden, decoded.end);
       if (options.strict && has_message(sink.view().substr(before))) problems = true;
     }
     if (sink.size() >= output_block_size && !drain(sink, out)) return 1;

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/record_view.h"
 #include "io/descriptors.h"
 
 namespace emvtlv {
@@ -40,11 +41,18 @@ std::uint8_t scan_hex_step(const char* text);
 std::int32_t decode_record(const std::array<char, line_buffer_size>& line,
                            std::array<std::uint8_t, record_buffer_size>& record);
 
+// A decoded line: the byte count, and whether the last byte came from a lone hex digit
+// (the line's odd last one), so that only its low half is the input's.
+struct decoded_record {
+  std::int32_t count = 0;
+  last_byte end = last_byte::whole;
+};
+
 // Decodes one line as the reader hands it out (at most 511 characters, newline
 // included if it has one) into the record buffer, using `line` as the line buffer
-// when the text is not plain hex pairs; returns the byte count.
-std::int32_t decode_line(std::string_view text, std::array<char, line_buffer_size>& line,
-                         std::array<std::uint8_t, record_buffer_size>& record);
+// when the text is not plain hex pairs.
+decoded_record decode_line(std::string_view text, std::array<char, line_buffer_size>& line,
+                           std::array<std::uint8_t, record_buffer_size>& record);
 
 // What the command line changes; the default is the classic console, byte for byte.
 struct console_options {

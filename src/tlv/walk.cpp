@@ -28,9 +28,9 @@ void process_emv(std::span<const std::uint8_t> record, std::int32_t count, outpu
 }
 
 void process_emv(std::span<const std::uint8_t> record, std::int32_t count, output_sink& out,
-                 hidden_nibbles& hidden) {
+                 hidden_nibbles& hidden, last_byte end) {
   const record_view whole(record, count);
-  hidden.scan(whole.held(whole.remaining()));
+  hidden.scan(whole.held(whole.remaining()), end);
   std::int32_t remaining = static_cast<std::int32_t>(whole.remaining());
   std::uint64_t offset = 0;
   while (remaining > 0) {

@@ -20,9 +20,10 @@ namespace emvtlv {
 
 // Walks a whole record of `count` bytes held in `record`. `hidden` is storage for the
 // record scan's marks (at least max_record_bytes), made once by the caller; without
-// it the walk makes its own.
+// it the walk makes its own. `end` says how the record's last byte was read, for the
+// scan and the card rules: a number cut at a half byte is cut short.
 void process_emv(std::span<const std::uint8_t> record, std::int32_t count, output_sink& out,
-                 hidden_nibbles& hidden);
+                 hidden_nibbles& hidden, last_byte end = last_byte::whole);
 void process_emv(std::span<const std::uint8_t> record, std::int32_t count, output_sink& out);
 
 // Decodes and prints the element starting at `element`; `remaining` is the record
