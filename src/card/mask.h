@@ -114,8 +114,8 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
 // cuts short every value that reaches that byte, whatever its length says: such a value
 // is judged by its whole bytes, and hides its lone digit with the others.
 // A byte already hidden starts nothing and ends a run, so what the hidden digits are
-// cannot change what else is hidden. Most records mark nothing; the scan then costs one
-// table look-up a byte.
+// cannot change what else is hidden. One sweep looks at 64 bytes a step for the bytes
+// that may matter (ASCII digits, a card tag's first octet); only those cost more.
 class hidden_nibbles {
  public:
   // Storage for records of up to `max_bytes` bytes, made once. With `card_codes` (the
