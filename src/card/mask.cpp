@@ -3,7 +3,7 @@
 #include "common/cpu.h"
 
 #include <emmintrin.h>
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(EMVTLV_AVX2_PATHS)
 #include <immintrin.h>
 #endif
 #include <algorithm>
@@ -31,17 +31,6 @@ constexpr std::array<card_tag, 4> card_tags = {{
     {0x56, card_mask::track1},
     {0x9F6B, card_mask::track2},  // unless it is Visa's Card CVM Limit, see below
 }};
-
-// The last octets of the card tags, and of the tags hidden whole, for a one-look "no".
-template <std::size_t n, typename Row, typename Tag>
-constexpr std::array<bool, 256> last_octets(const std::array<Row, n>& rows, Tag tag_of) {
-  std::array<bool, 256> ends{};
-  for (const Row& row : rows)
-    ends[tag_of(row) & 0xFF] = true;
-  return ends;
-}
-constexpr std::array<bool, 256> is_card_tag_end =
-    last_octets(card_tags, [](const card_tag& c) { return c.tag; });
 
 constexpr bool is_maskable(std::uint64_t tag) {
   return std::find(maskable_tags.begin(), maskable_tags.end(), tag) != maskable_tags.end();
@@ -146,8 +135,6 @@ std::size_t apply_rule(card_mask rule, std::span<char> hex) {
 
 // Sensitive authentication data: tags whose whole value is a card code or a PIN block.
 constexpr std::array<std::uint64_t, 3> hidden_whole_tags = {0x99, 0x9F1F, 0x9F20};
-constexpr std::array<bool, 256> is_hidden_whole_end =
-    last_octets(hidden_whole_tags, [](std::uint64_t tag) { return tag; });
 static_assert(std::all_of(hidden_whole_tags.begin(), hidden_whole_tags.end(), is_maskable),
               "may_be_masked must answer yes for every tag hidden whole");
 
@@ -254,7 +241,7 @@ constexpr std::size_t max_open_templates = 128;
 
 card_mask card_mask_for(std::uint64_t tag, std::uint64_t declared_length, std::string_view hex) {
   // Every element printed asks: most tags end in none of the card tags' last octets.
-  if (!is_card_tag_end[tag & 0xFF]) return card_mask::none;
+  if (!may_be_masked(tag)) return card_mask::none;
   const auto row = std::find_if(card_tags.begin(), card_tags.end(),
                                 [&](const card_tag& c) { return c.tag == tag; });
   if (row == card_tags.end()) return card_mask::none;
@@ -271,7 +258,7 @@ void apply_card_mask(card_mask rule, std::span<char> hex, bool cut_short) {
 }
 
 bool is_hidden_whole(std::uint64_t tag) {
-  if (!is_hidden_whole_end[tag & 0xFF]) return false;
+  if (!may_be_masked(tag)) return false;
   return std::find(hidden_whole_tags.begin(), hidden_whole_tags.end(), tag) !=
          hidden_whole_tags.end();
 }
@@ -327,7 +314,7 @@ struct template_masker {
   // A value placed by its header: masked once, it overlaps no other.
   void element(std::uint64_t tag, std::uint64_t declared, std::size_t from, std::size_t to,
                bool cut_short) {
-    if (!is_card_tag_end[tag & 0xFF] && !(hide_sad && is_hidden_whole_end[tag & 0xFF])) {
+    if (!may_be_masked(tag)) {
       looked_at += chars(from, to).size();
       return;
     }
@@ -552,7 +539,7 @@ byte_kinds classify_64(const std::uint8_t* p, bool card_codes) {
   return kinds;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(EMVTLV_AVX2_PATHS)
 // classify_64 in two 32-byte steps, for processors with AVX2.
 [[gnu::target("avx2")]] byte_kinds classify_64_avx2(const std::uint8_t* p, bool card_codes) {
   const __m256i code_octet = _mm256_set1_epi8(static_cast<char>(card_codes ? 0x1F : 0x6B));
@@ -584,7 +571,7 @@ byte_kinds classify_64(const std::uint8_t* p, bool card_codes) {
 #endif
 
 byte_kinds classify(const std::uint8_t* p, bool card_codes) {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(EMVTLV_AVX2_PATHS)
   if (cpu_has_avx2()) return classify_64_avx2(p, card_codes);
 #endif
   return classify_64(p, card_codes);

@@ -4,7 +4,7 @@ namespace emvtlv {
 namespace {
 
 bool processor_has_avx2() noexcept {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(EMVTLV_AVX2_PATHS)
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") != 0;
 #else

@@ -3,6 +3,11 @@
 // the processor has it; the results are the same byte for byte.
 #pragma once
 
+// Where the compiler can build AVX2 code for single functions beside the baseline.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define EMVTLV_AVX2_PATHS 1
+#endif
+
 namespace emvtlv {
 
 // Whether the AVX2 versions of the hex and scan loops run (false off x86-64).

@@ -6,12 +6,11 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define EMVTLV_AVX2_PATHS 1
-#endif
-
 #include "common/cpu.h"
+
+#if defined(EMVTLV_AVX2_PATHS)
+#include <immintrin.h>
+#endif
 
 namespace emvtlv {
 namespace {
