@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 
@@ -89,6 +90,38 @@ INSTANTIATE_TEST_SUITE_P(
         options_case{"NumbersPastNine", true, true, std::string(11, '\n') + "9F270180\n",
                      "12:Cryptogram Information Data: 80\n"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// Numbered output is the quiet output of each line alone with its number before every
+// line it printed, whatever the shape of those lines: long values past the labeller's
+// pieces and blocks, runs of short and empty lines, and numbers growing a digit.
+TEST(ConsoleOptions, NumbersLeadEveryLineOfEveryShape) {
+  const std::vector<std::string> shapes = {
+      "9F270180\n",
+      "9081F8" + std::string(2 * 248, 'A') + "\n",       // a 496-digit line
+      "9F2683\n",                                        // a message, an empty line, unknown tag
+      "50009F3600500050009F36009F2683500050009F3600\n",  // many short lines
+      "5A0812254410199528839F36020001570F1225441019952883D2712201036623\n",
+      "\n",
+      "DF01\n",
+  };
+  console_options quiet{.quiet = true};
+  console_options numbered{.quiet = true, .line_numbers = true};
+  std::string input;
+  std::string expected;
+  for (std::size_t line = 1; line <= 1200; ++line) {
+    const std::string& text = shapes[(line * 7 + line / 13) % shapes.size()];
+    input += text;
+    const std::string alone = run_in_memory(text, quiet, 1 << 20);
+    const std::string label = std::to_string(line) + ":";
+    for (std::size_t from = 0; from < alone.size();) {
+      const std::size_t newline = alone.find('\n', from);
+      expected += label + alone.substr(from, newline + 1 - from);
+      from = newline + 1;
+    }
+  }
+  EXPECT_EQ(run_in_memory(input, numbered, 1 << 20), expected);
+  EXPECT_EQ(run_in_memory(input, numbered, 4096), expected);
+}
 
 }  // namespace
 }  // namespace emvtlv

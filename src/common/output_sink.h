@@ -34,6 +34,8 @@ class output_sink {
     if (!text.empty()) std::memcpy(extend(text.size()), text.data(), text.size());
   }
   void put(char c) { *extend(1) = c; }
+  // Gives back the last n characters of room extend handed out (n at most what it did).
+  void drop_back(std::size_t n) noexcept { end_ -= n; }
 
   std::string_view view() const noexcept {
     return {storage_.get(), static_cast<std::size_t>(end_ - storage_.get())};

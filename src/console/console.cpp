@@ -1,7 +1,5 @@
 #include "console/console.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -12,6 +10,8 @@
 #include "common/hex.h"
 #include "common/output_sink.h"
 #include "tlv/walk.h"
+
+#include <emmintrin.h>
 
 namespace emvtlv {
 namespace {
@@ -87,6 +87,8 @@ bool drain(output_sink& sink, output_target out) {
   return written;
 }
 
+constexpr std::size_t label_block = 32;
+
 // "12:" for line 12. Counted up in its decimal text, carrying as on paper: cheaper
 // than formatting the number again for every line.
 class line_label {
@@ -107,54 +109,57 @@ class line_label {
     ++size_;
   }
   std::string_view view() const { return {text_.data(), size_}; }
+  // The text in a block of label_block characters, zero past the label: copied whole.
+  const char* block() const { return text_.data(); }
 
  private:
-  std::array<char, 24> text_{};  // 20 digits hold any 64-bit count
+  std::array<char, label_block> text_{};  // 20 digits and a colon hold any 64-bit count
   std::size_t size_ = 2;
 };
 
-// Bit i set where text[i] is a newline, for the 64 bytes at `text`.
-inline std::uint64_t newline_bits_64(const char* text) {
+// Copies one record's output into `sink`, every line led by `label`. Copied 16 bytes a
+// step, the newlines found by the same compare; each piece of the text is given room
+// for the most lines it can hold and the room left over is given back, so there is no
+// counting pass. Whole-block stores may reach past a line, into room written next.
+void append_labelled(output_sink& sink, std::string_view lines, const line_label& label) {
+  constexpr std::size_t block = 16;
+  constexpr std::size_t piece = 256;  // text a reservation is for, at least
+  constexpr std::size_t most = piece + block;
+  const std::size_t label_size = label.view().size();
+  const std::size_t room = most + (most + 1) * label_size + label_block;
   const __m128i newline = _mm_set1_epi8('\n');
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 4; ++i) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16 * i));
-    const auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, newline)));
-    bits |= std::uint64_t{found} << (16 * i);
+  const char* from = lines.data();
+  const char* const end = from + lines.size();
+  bool line_start = true;
+  while (from < end) {
+    const char* const piece_end = from + std::min(piece, static_cast<std::size_t>(end - from));
+    char* const first = sink.extend(room);
+    char* at = first;
+    while (from < piece_end) {
+      if (line_start) {
+        std::memcpy(at, label.block(), label_block);
+        at += label_size;
+      }
+      const auto left = static_cast<std::size_t>(end - from);
+      __m128i bytes;
+      if (left >= block) {
+        bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+      } else {
+        std::array<char, block> tail{};
+        std::memcpy(tail.data(), from, left);
+        bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tail.data()));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes);
+      auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
+      if (left < block) found &= (1U << left) - 1;
+      line_start = found != 0;
+      const std::size_t step = line_start ? static_cast<std::size_t>(std::countr_zero(found)) + 1
+                                          : std::min(block, left);
+      from += step;
+      at += step;
+    }
+    sink.drop_back(room - static_cast<std::size_t>(at - first));
   }
-  return bits;
-}
-
-// Calls `at_newline(i)` for every newline position i in `text`, in order. Lines of a
-// record are a few dozen characters: testing 64 bytes at once keeps the branches
-// down to about one a line. The tail is copied out, so nothing past the text is read.
-template <typename F>
-inline void for_each_newline(std::string_view text, F at_newline) {
-  const auto visit = [&](std::size_t block, std::uint64_t bits) {
-    for (; bits != 0; bits &= bits - 1)
-      at_newline(block + static_cast<std::size_t>(std::countr_zero(bits)));
-  };
-  std::size_t block = 0;
-  for (; block + 64 <= text.size(); block += 64)
-    visit(block, newline_bits_64(text.data() + block));
-  if (block < text.size()) {
-    std::array<char, 64> tail{};
-    std::memcpy(tail.data(), text.data() + block, text.size() - block);
-    visit(block, newline_bits_64(tail.data()));
-  }
-}
-
-// Copies one record's output into `sink`, every line led by `label`.
-void append_labelled(output_sink& sink, std::string_view lines, std::string_view label) {
-  std::size_t from = 0;
-  const auto copy_line = [&](std::size_t end) {
-    char* at = sink.extend(label.size() + end - from);
-    copy_short(at, label.data(), label.size());
-    std::memcpy(at + label.size(), lines.data() + from, end - from);
-    from = end;
-  };
-  for_each_newline(lines, [&](std::size_t newline) { copy_line(newline + 1); });
-  if (from < lines.size()) copy_line(lines.size());  // an unfinished last line
 }
 
 // Whether a record's lines hold one of the walk's or the printers' messages; no name
@@ -252,7 +257,7 @@ int run_console(input_source in, output_target out, const console_options& optio
       record_output.clear();
       process_emv(record, decoded.count, record_output, hidden, decoded.end);
       if (options.strict && has_message(record_output.view())) problems = true;
-      append_labelled(sink, record_output.view(), label.view());
+      append_labelled(sink, record_output.view(), label);
       // A piece of a longer line keeps its number for the next piece.
       if (text.ends_with('\n')) label.next();
     } else {
