@@ -184,11 +184,19 @@ static_assert(ascending_and_unique(), "the EMV element table must be sorted by t
 // the entry's index + 1 (0: not listed). Anything else takes the binary search.
 constexpr std::array<std::uint8_t, 3> two_octet_prefixes = {0x5F, 0x9F, 0xBF};
 
+// For each first octet, which run of slots its two-octet tags have (0: none).
+constexpr auto prefix_runs = [] {
+  std::array<std::uint8_t, 256> runs{};
+  for (std::size_t p = 0; p < two_octet_prefixes.size(); ++p)
+    runs[two_octet_prefixes[p]] = static_cast<std::uint8_t>(p + 1);
+  return runs;
+}();
+
 constexpr int index_slot(std::uint64_t tag) {
   if (tag <= 0xFF) return static_cast<int>(tag);
-  for (std::size_t p = 0; p < two_octet_prefixes.size(); ++p)
-    if (tag >> 8 == two_octet_prefixes[p]) return static_cast<int>(256 * (p + 1) + (tag & 0xFF));
-  return -1;
+  if (tag > 0xFFFF) return -1;
+  const std::uint8_t run = prefix_runs[tag >> 8];
+  return run == 0 ? -1 : static_cast<int>(256 * std::size_t{run} + (tag & 0xFF));
 }
 
 constexpr auto direct_index = [] {

@@ -24,11 +24,16 @@ std::uint32_t value_end(const tree_node& node) {
 
 // Parses bytes [0, end) of `record` into `nodes`. Every read goes through the view and
 // is first checked against the end of the enclosing value, so none leaves the record.
+// Built twice: nearly every record has no hidden byte, and its parse asks nothing of
+// the marks (`with_marks` false, valid only when the scan hid nothing).
+template <bool with_marks>
 parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* nodes,
                              const hidden_nibbles& hidden) {
   parse_outcome out;
   // The marks are those of this very record, scanned from its first byte.
-  const auto is_hidden = [&](std::uint32_t at) { return hidden.hides_record_offset(at); };
+  const auto is_hidden = [&](std::uint32_t at) {
+    return with_marks && hidden.hides_record_offset(at);
+  };
   std::uint32_t parent = no_parent;
   std::uint32_t limit = end;  // end of the enclosing value
   std::uint32_t depth = 0;
@@ -168,6 +173,12 @@ parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* n
     }
   }
   return out;
+}
+
+parse_outcome parse_elements(record_view record, std::uint32_t end, tree_node* nodes,
+                             const hidden_nibbles& hidden) {
+  return hidden.any() ? parse_elements<true>(record, end, nodes, hidden)
+                      : parse_elements<false>(record, end, nodes, hidden);
 }
 
 bool looks_like_status(std::uint8_t sw1, std::uint8_t sw2) {

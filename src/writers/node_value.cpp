@@ -11,13 +11,21 @@
 
 namespace emvtlv {
 
-bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
-                    const hidden_nibbles& hidden, output_sink& out) {
-  const std::span<const std::uint8_t> value = record.subspan(node.value_offset, node.value_size);
-  char* const hex = out.extend(2 * value.size());
-  encode_hex_unchecked(value.data(), value.size(), hex);
-  const std::span<char> printed(hex, 2 * value.size());
-  const std::string_view shown(hex, printed.size());
+namespace {
+
+// Whether the node holds the bytes left after a header that could not be read: they may
+// still be elements, or, under a card-number tag, the card number itself.
+bool holds_bytes_left(const tree_node& node) {
+  return node.problem == node_problem::indefinite_length ||
+         node.problem == node_problem::length_too_long ||
+         node.problem == node_problem::header_hidden;
+}
+
+// Masks the printed value of a node that a rule or a mark may touch: the few of them,
+// kept apart so that printing every other value stays a short leaf.
+[[gnu::noinline]] bool mask_node_value(const tree_node& node, std::span<const std::uint8_t> value,
+                                       std::span<char> printed, const hidden_nibbles& hidden) {
+  const std::string_view shown(printed.data(), printed.size());
   bool may_show_x = false;
   // The node's own rule first: what it hides starts no element below.
   if (may_be_masked(node.tag)) {
@@ -28,11 +36,7 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
       may_show_x = true;
     }
   }
-  if (node.problem == node_problem::indefinite_length ||
-      node.problem == node_problem::length_too_long ||
-      node.problem == node_problem::header_hidden) {
-    // The bytes left after a header we cannot read may still be elements, or, under
-    // a card-number tag, the card number itself.
+  if (holds_bytes_left(node)) {
     mask_template_value(value, printed, template_framing::tree, hidden);
     may_show_x = true;
   }
@@ -41,6 +45,17 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
     may_show_x = true;
   }
   return may_show_x && shown.find('X') != std::string_view::npos;
+}
+
+}  // namespace
+
+bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
+                    const hidden_nibbles& hidden, output_sink& out) {
+  const std::span<const std::uint8_t> value = record.subspan(node.value_offset, node.value_size);
+  char* const hex = out.extend(2 * value.size());
+  encode_hex_unchecked(value.data(), value.size(), hex);
+  if (!may_be_masked(node.tag) && !holds_bytes_left(node) && !hidden.any()) return false;
+  return mask_node_value(node, value, {hex, 2 * value.size()}, hidden);
 }
 
 std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> record,
