@@ -184,27 +184,30 @@ static_assert(ascending_and_unique(), "the EMV element table must be sorted by t
 // the entry's index + 1 (0: not listed). Anything else takes the binary search.
 constexpr std::array<std::uint8_t, 3> two_octet_prefixes = {0x5F, 0x9F, 0xBF};
 
-// For each first octet, which run of slots its two-octet tags have (0: none).
+// For each octet above a tag's last, which run of slots it has: run 0 for one-octet tags
+// (nothing above), one run for each prefix, and one run of empty slots for all others,
+// so that finding the slot takes no branch on the tag's size.
+constexpr std::uint8_t unindexed_run = two_octet_prefixes.size() + 1;
 constexpr auto prefix_runs = [] {
   std::array<std::uint8_t, 256> runs{};
+  runs.fill(unindexed_run);
+  runs[0] = 0;
   for (std::size_t p = 0; p < two_octet_prefixes.size(); ++p)
     runs[two_octet_prefixes[p]] = static_cast<std::uint8_t>(p + 1);
   return runs;
 }();
 
-constexpr int index_slot(std::uint64_t tag) {
-  if (tag <= 0xFF) return static_cast<int>(tag);
-  if (tag > 0xFFFF) return -1;
-  const std::uint8_t run = prefix_runs[tag >> 8];
-  return run == 0 ? -1 : static_cast<int>(256 * std::size_t{run} + (tag & 0xFF));
+constexpr std::size_t slot_of(std::uint64_t tag) {  // tag at most FFFF
+  return 256 * std::size_t{prefix_runs[tag >> 8]} + (tag & 0xFF);
 }
 
 constexpr auto direct_index = [] {
   static_assert(elements.size() < 255, "an entry's index + 1 must fit a slot");
-  std::array<std::uint8_t, 256 * (1 + two_octet_prefixes.size())> index{};
+  std::array<std::uint8_t, 256 * (unindexed_run + 1)> index{};
   for (std::size_t i = 0; i < elements.size(); ++i) {
-    const int slot = index_slot(elements[i].tag);
-    if (slot >= 0) index[static_cast<std::size_t>(slot)] = static_cast<std::uint8_t>(i + 1);
+    const std::uint64_t tag = elements[i].tag;
+    if (tag <= 0xFFFF && prefix_runs[tag >> 8] != unindexed_run)
+      index[slot_of(tag)] = static_cast<std::uint8_t>(i + 1);
   }
   return index;
 }();
@@ -216,9 +219,10 @@ std::span<const emv_element> emv_elements() {
 }
 
 const emv_element* find_emv_element(std::uint64_t tag) {
-  if (const int slot = index_slot(tag); slot >= 0) {
-    const std::uint8_t entry = direct_index[static_cast<std::size_t>(slot)];
-    return entry == 0 ? nullptr : &elements[entry - 1u];
+  if (tag <= 0xFFFF) {
+    const std::uint8_t entry = direct_index[slot_of(tag)];
+    if (entry != 0) return &elements[entry - 1u];
+    if (prefix_runs[tag >> 8] != unindexed_run) return nullptr;
   }
   const auto it = std::lower_bound(elements.begin(), elements.end(), tag,
                                    [](const emv_element& e, std::uint64_t t) { return e.tag < t; });
