@@ -574,9 +574,7 @@ void put_problem(const tree_node& node, output_sink& out) {
 void put_elements(const tree_result& tree, std::span<const std::uint8_t> record,
                   const json_options& options, output_sink& out) {
   // Without explanations only the kernel-named tags read the context.
-  const explain_context context = options.explain || names_need_context(tree)
-                                      ? context_of(tree, record, options.known)
-                                      : explain_context{};
+  record_context context(tree, record, options.known, options.explain);
   // Between two nodes the text so far is whole, and may be passed on.
   const hidden_nibbles& hidden = *tree.hidden;
   std::uint32_t depth = 0;  // open "elements" arrays below the top
@@ -636,7 +634,7 @@ void put_elements(const tree_result& tree, std::span<const std::uint8_t> record,
           out.put('"');
         json_explain state{&out};
         explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
-                      context, explain_output{&state, put_json_item});
+                      context.get(), explain_output{&state, put_json_item});
         finish_explain(state);
         out.put('}');
       } else {

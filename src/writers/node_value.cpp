@@ -59,21 +59,17 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
 }
 
 std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> record,
-                           const explain_context& context) {
+                           record_context& context) {
   // Tags longer than the dictionary's longest cannot be listed; their number is cut.
   if (node.tag_size > 4) return {};
   // Only 9F5D to 9F7C read by kernel: the common tags skip the call.
   if (named_by_kernel(node)) {
-    const std::string_view reading =
-        kernel_reading_name(node.tag, record.subspan(node.value_offset, node.value_size), context);
+    const std::string_view reading = kernel_reading_name(
+        node.tag, record.subspan(node.value_offset, node.value_size), context.get());
     if (!reading.empty()) return reading;
   }
   const emv_element* element = find_emv_element(node.tag);
   return element == nullptr ? std::string_view() : element->name;
-}
-
-bool names_need_context(const tree_result& tree) {
-  return std::any_of(tree.nodes.begin(), tree.nodes.end(), named_by_kernel);
 }
 
 explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record,
@@ -99,8 +95,13 @@ void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record,
   const std::span<const std::uint8_t> tag = record.subspan(node.offset, node.tag_size);
   char* const hex = out.extend(2 * tag.size());
   // Nearly every tag is one or two octets: straight from the pairs table.
-  for (std::size_t i = 0; i < tag.size(); ++i)
-    std::memcpy(hex + 2 * i, &hex_pairs[2 * std::size_t{tag[i]}], 2);
+  const auto pair = [&](std::size_t i) { return &hex_pairs[2 * std::size_t{tag[i]}]; };
+  if (tag.size() == 1 || tag.size() == 2) {
+    std::memcpy(hex, pair(0), 2);
+    if (tag.size() == 2) std::memcpy(hex + 2, pair(1), 2);
+  } else {
+    encode_hex_unchecked(tag.data(), tag.size(), hex);
+  }
   if (hidden.any()) hidden.apply(tag.data(), {hex, 2 * tag.size()});
 }
 

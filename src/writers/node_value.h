@@ -30,12 +30,6 @@ inline bool shows_value(const tree_node& node) {
          (node.problem != node_problem::none && node.problem != node_problem::runs_past_end);
 }
 
-// The name of the node's tag, or an empty view when the dictionary has none; a tag
-// whose meaning depends on the kernel is named as `context` reads it. Names are plain
-// (is_plain_name): JSON holds them as they are.
-std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> record,
-                           const explain_context& context);
-
 // Whether the node's name depends on the kernel (9F5D to 9F7C, a whole primitive
 // value), so that node_name reads the record's context for it.
 inline bool named_by_kernel(const tree_node& node) {
@@ -43,16 +37,44 @@ inline bool named_by_kernel(const tree_node& node) {
          node.problem == node_problem::none;
 }
 
-// Whether any node is named by kernel: a writer that explains nothing needs the
-// record's context only then.
-bool names_need_context(const tree_result& tree);
-
 // Facts from the whole record that change how values read and are named (the AID and
 // its kernel, currencies and exponents, the code table): one pass over the nodes.
 // `known`, when given, holds what is known from outside the record; the record's own
 // elements fill in what it leaves unknown.
 explain_context context_of(const tree_result& tree, std::span<const std::uint8_t> record,
                            const explain_context* known = nullptr);
+
+// The record's context as a writer needs it, read at most once: at once when the
+// writer explains, otherwise the first time a kernel-named tag asks for it, which
+// most records never do. Holds the views it is given; lives for one record.
+class record_context {
+ public:
+  record_context(const tree_result& tree, std::span<const std::uint8_t> record,
+                 const explain_context* known, bool explain)
+      : tree_(&tree), record_(record), known_(known) {
+    if (explain) get();
+  }
+  const explain_context& get() {
+    if (!read_) {
+      context_ = context_of(*tree_, record_, known_);
+      read_ = true;
+    }
+    return context_;
+  }
+
+ private:
+  const tree_result* tree_;
+  std::span<const std::uint8_t> record_;
+  const explain_context* known_;
+  explain_context context_{};
+  bool read_ = false;
+};
+
+// The name of the node's tag, or an empty view when the dictionary has none; a tag
+// whose meaning depends on the kernel is named as the record's context reads it.
+// Names are plain (is_plain_name): JSON holds them as they are.
+std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> record,
+                           record_context& context);
 
 // A count in decimal.
 void put_number(output_sink& out, std::uint64_t n);

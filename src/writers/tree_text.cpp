@@ -93,9 +93,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
 
   const std::span<const std::uint8_t> record = line.bytes;
   // Without explanations only the kernel-named tags read the context.
-  const explain_context context = options.explain || names_need_context(tree)
-                                      ? context_of(tree, record, options.known)
-                                      : explain_context{};
+  record_context context(tree, record, options.known, options.explain);
   const hidden_nibbles& hidden = *tree.hidden;
   const node_mark* const marks = options.marks;
   const bool line_numbers = options.line_numbers;
@@ -142,7 +140,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
       numbered.indent = indent;
       lines.indent = indent;
       explain_value(node.tag, record.subspan(node.value_offset, node.value_size), node.declared,
-                    context, explain_out);
+                    context.get(), explain_out);
     }
     out.spill_if_over(spill_bound);
   }
