@@ -619,12 +619,21 @@ struct record_scan {
       if (marks.hides_offset(i)) return false;
     return true;
   }
+  // How many of the n bytes from `from` come before the first hidden one (n at most
+  // what the record holds from there): a value is read only that far, as if the
+  // record ended there.
+  std::size_t clear_bytes(std::size_t from, std::size_t n) const {
+    if (!marks.any_) return n;
+    for (std::size_t i = 0; i < n && from + i < record.size(); ++i)
+      if (marks.hides_offset(from + i)) return i;
+    return n;
+  }
 
   void pan(std::size_t at) {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < min_pan_octets || length > max_pan_octets)
       return;
-    const std::size_t held = std::min(length, record.size() - value);
+    const std::size_t held = clear_bytes(value, std::min(length, record.size() - value));
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     const std::size_t digits = leading_digits(value, held);
@@ -643,7 +652,7 @@ struct record_scan {
   void track2(std::size_t at, bool maybe_cvm_limit) {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track2_octets) return;
-    const std::size_t held = std::min(length, record.size() - value);
+    const std::size_t held = clear_bytes(value, std::min(length, record.size() - value));
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     if (maybe_cvm_limit && length == card_cvm_limit_octets) {
@@ -675,7 +684,7 @@ struct record_scan {
   void track1(std::size_t at) {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track1_octets) return;
-    const std::size_t held = std::min(length, record.size() - value);
+    const std::size_t held = clear_bytes(value, std::min(length, record.size() - value));
     const std::size_t end = value + held;
     const std::size_t first = value < end && record[value] == 'B' ? value + 1 : value;
     std::size_t digits = 0;
@@ -724,12 +733,14 @@ struct record_scan {
   // headers.
   void card_code_text(std::size_t at) {
     std::size_t length = 0, value = 0;
-    // Bytes a run hid may stand in the value: they are ASCII digits, of either form.
+    // Hidden bytes may stand in the value: they pass either form, as they are hidden anyway.
     if (!read_length(at, length, value) || length == 0) return;
     length = std::min(length, record.size() - value);  // cut short: as far as it goes
     bool text = true;
     bool digits = true;
     for (std::size_t i = value; i < value + length && (text || digits); ++i) {
+      // A hidden byte is hidden whatever it is: it decides nothing.
+      if (marks.any_ && marks.hides_offset(i)) continue;
       const std::uint8_t b = record[i];
       text = text && b >= 0x20 && b <= 0x7E;
       const unsigned high = b >> 4U;

@@ -113,8 +113,9 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
 // A record whose last byte holds only its low half (the console's lone last hex digit)
 // cuts short every value that reaches that byte, whatever its length says: such a value
 // is judged by its whole bytes, and hides its lone digit with the others.
-// A byte already hidden starts nothing and ends a run, so what the hidden digits are
-// cannot change what else is hidden. One sweep looks at 64 bytes a step for the bytes
+// A byte already hidden starts nothing and ends a run, and a value is read only up to
+// its first hidden byte, as if the record ended there (so cut short): what the hidden
+// digits are cannot change what else is hidden. One sweep looks at 64 bytes a step for the bytes
 // that may matter (ASCII digits, a card tag's first octet); only those cost more.
 class hidden_nibbles {
  public:

@@ -579,6 +579,21 @@ void explain_service_code(bytes v, const explain_context&, explain_output out) {
   explain_service_digits(std::span<const unsigned, 3>(d.data() + 1, 3), out);
 }
 
+namespace {
+
+// Whether the record scan hides any of nibbles [from, to) of `v` (at most 19 bytes).
+bool hides_nibbles(const explain_context& c, bytes v, std::size_t from, std::size_t to) {
+  if (c.hidden == nullptr || !c.hidden->any() || from >= to) return false;
+  std::array<char, 2 * 19> hex{};
+  const std::size_t shown = std::min(hex.size(), 2 * v.size());
+  c.hidden->apply(v.data(), std::span<char>(hex.data(), shown));
+  const auto last = hex.begin() + static_cast<std::ptrdiff_t>(std::min(to, shown));
+  const auto first = hex.begin() + static_cast<std::ptrdiff_t>(std::min(from, shown));
+  return std::find(first, last, 'X') != last;
+}
+
+}  // namespace
+
 void explain_track2(bytes v, const explain_context& c, explain_output out) {
   constexpr std::size_t max_bytes = 19;
   if (v.size() > max_bytes) {
@@ -635,6 +650,12 @@ void explain_track2(bytes v, const explain_context& c, explain_output out) {
   }
 
   const std::size_t expiry = separator + 1;
+  // Digits the record scan hid there (another card number read across this one) are
+  // no expiry date or service code to read out.
+  if (hides_nibbles(c, v, expiry, std::min(end, expiry + 4 + 3))) {
+    emit(out, explain_kind::meaning, {}, "holds card-number digits: not explained");
+    return;
+  }
   if (end < expiry + 4) {
     emit_problem(out, "track2_ends_before_expiry", "Track 2: ends before the expiry date");
     return;
