@@ -170,6 +170,9 @@ std::vector<placement> placements() {
       // A track 2 the parse does not place: its discretionary data is hidden too.
       {"9F11179F6B8111{P16}D2712201{S10}", "D2712201", decoding_only},
       {"730A5711{P16}D2712201{S10}", "", decoding_only},
+      // A track 1 the parse does not place, its digits a run the scan hid first.
+      {"9F112C9F1F01415626{A16}5E444F452F4A5E32373132323031{T8}", "5E444F452F4A5E", decoding_only},
+      {"9F1122562042{A16}5E5E32373132323031{T6}", "5E5E", decoding_only},
       // A hidden byte 57 must not start a track 2 for the scan on one side only.
       {"01015A06{P12}0101010A"},
       // A misframed 56 whose last digit the record's end cuts in half (the console

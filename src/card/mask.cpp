@@ -619,21 +619,38 @@ struct record_scan {
       if (marks.hides_offset(i)) return false;
     return true;
   }
+  // Whether the byte at i lies in a run of ASCII digits the first phase hid: on either
+  // side of a pair it is a digit 30 to 39, whatever digit it is.
+  bool run_hidden(std::size_t i) const {
+    return marks.runs_ && (marks.run_words_[i / 32] >> (2 * (i % 32)) & 3U) != 0;
+  }
   // How many of the n bytes from `from` come before the first hidden one (n at most
   // what the record holds from there): a value is read only that far, as if the
-  // record ended there.
-  std::size_t clear_bytes(std::size_t from, std::size_t n) const {
+  // record ended there. A run's digits are read on, as the digits they are sure to be,
+  // and `through_run` says so: a Luhn check over them would read what they are.
+  std::size_t clear_bytes(std::size_t from, std::size_t n, bool& through_run) const {
+    through_run = false;
     if (!marks.any_) return n;
-    for (std::size_t i = 0; i < n && from + i < record.size(); ++i)
-      if (marks.hides_offset(from + i)) return i;
+    for (std::size_t i = 0; i < n && from + i < record.size(); ++i) {
+      if (!marks.hides_offset(from + i)) continue;
+      if (!run_hidden(from + i)) return i;
+      through_run = true;
+    }
     return n;
+  }
+  // The Luhn check of a number read from `value`, taken as passed where a run's hidden
+  // digits stand in it: the same answer whatever they are, and the number is hidden.
+  bool luhn_or_run(bool through_run, std::size_t value, std::size_t digits) const {
+    return through_run || luhn_valid_bcd(&record[value], digits);
   }
 
   void pan(std::size_t at) {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < min_pan_octets || length > max_pan_octets)
       return;
-    const std::size_t held = clear_bytes(value, std::min(length, record.size() - value));
+    bool through_run = false;
+    const std::size_t held =
+        clear_bytes(value, std::min(length, record.size() - value), through_run);
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     const std::size_t digits = leading_digits(value, held);
@@ -645,14 +662,16 @@ struct record_scan {
     }
     for (std::size_t i = digits; i < nibbles; ++i)
       if (nibble(first + i) != 0xF) return;
-    if (digits >= min_number_digits && luhn_valid_bcd(&record[value], digits))
+    if (digits >= min_number_digits && luhn_or_run(through_run, value, digits))
       marks.mark(first, digits - clear_digits);
   }
 
   void track2(std::size_t at, bool maybe_cvm_limit) {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track2_octets) return;
-    const std::size_t held = clear_bytes(value, std::min(length, record.size() - value));
+    bool through_run = false;
+    const std::size_t held =
+        clear_bytes(value, std::min(length, record.size() - value), through_run);
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     if (maybe_cvm_limit && length == card_cvm_limit_octets) {
@@ -666,7 +685,7 @@ struct record_scan {
     // The half byte's 0 is no digit of the input: a lone D after it ends a value cut short.
     if (digits < whole_nibbles(nibbles, half)) {
       if (nibble(first + digits) == 0xD && digits >= min_number_digits &&
-          digits <= max_number_digits && luhn_valid_bcd(&record[value], digits)) {
+          digits <= max_number_digits && luhn_or_run(through_run, value, digits)) {
         marks.mark(first, digits - clear_digits);
         if (marks.card_codes_) {
           // The discretionary data, up to the value's end or the record's, less an F pad.
@@ -684,7 +703,9 @@ struct record_scan {
   void track1(std::size_t at) {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track1_octets) return;
-    const std::size_t held = clear_bytes(value, std::min(length, record.size() - value));
+    bool through_run = false;
+    const std::size_t held =
+        clear_bytes(value, std::min(length, record.size() - value), through_run);
     const std::size_t end = value + held;
     const std::size_t first = value < end && record[value] == 'B' ? value + 1 : value;
     std::size_t digits = 0;
@@ -697,8 +718,9 @@ struct record_scan {
     }
     if (first + digits < end) {
       if (record[first + digits] == '^' && digits >= min_number_digits &&
-          digits <= max_number_digits &&
-          luhn_valid(digits, [&](std::size_t i) { return record[first + i] - unsigned{'0'}; })) {
+          digits <= max_number_digits && (through_run || luhn_valid(digits, [&](std::size_t i) {
+                                            return record[first + i] - unsigned{'0'};
+                                          }))) {
         marks.mark(2 * first, 2 * (digits - clear_digits));
         if (marks.card_codes_) {
           // The discretionary data: after the name's closing '^', the expiry and the
@@ -819,6 +841,9 @@ struct record_scan {
       if (kinds.digits != 0 || run > 0) digit_runs(kinds.digits, base, run, run_end);
     }
     ascii_run(run_end, run);
+    // What the runs hid, kept apart: the rules read those bytes on as digits.
+    marks.runs_ = marks.any_;
+    if (marks.runs_) std::copy_n(marks.words_.get(), words_for(size), marks.run_words_.get());
     for (std::size_t base = 0; base < size; base += 64)
       for (std::uint64_t bits = headers[base / 64]; bits != 0; bits &= bits - 1) {
         const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(bits));
@@ -830,6 +855,7 @@ struct record_scan {
 hidden_nibbles::hidden_nibbles(std::size_t max_bytes, bool card_codes)
     : words_(std::make_unique<std::uint64_t[]>(words_for(max_bytes) + 1)),
       header_words_(std::make_unique<std::uint64_t[]>(max_bytes / 64 + 1)),
+      run_words_(std::make_unique<std::uint64_t[]>(words_for(max_bytes) + 1)),
       capacity_(max_bytes),
       card_codes_(card_codes) {}
 

@@ -115,8 +115,9 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
 // is judged by its whole bytes, and hides its lone digit with the others.
 // A byte already hidden starts nothing and ends a run, and a value is read only up to
 // its first hidden byte, as if the record ended there (so cut short): what the hidden
-// digits are cannot change what else is hidden. One sweep looks at 64 bytes a step for the bytes
-// that may matter (ASCII digits, a card tag's first octet); only those cost more.
+// digits are cannot change what else is hidden. The digits a run hid are read on as
+// digits, and a number among them passes its Luhn check unread. One sweep looks at 64 bytes a step
+// for the bytes that may matter (ASCII digits, a card tag's first octet); only those cost more.
 class hidden_nibbles {
  public:
   // Storage for records of up to `max_bytes` bytes, made once. With `card_codes` (the
@@ -174,12 +175,14 @@ class hidden_nibbles {
 
   std::unique_ptr<std::uint64_t[]> words_;
   std::unique_ptr<std::uint64_t[]> header_words_;  // the scan's own: bytes that may start one
+  std::unique_ptr<std::uint64_t[]> run_words_;     // the scan's own: what its digit runs hid
   std::size_t capacity_ = 0;                       // bytes
   bool card_codes_ = false;
   const std::uint8_t* base_ = nullptr;
   std::size_t size_ = 0;
   bool any_ = false;
   bool half_last_ = false;  // the record's last byte holds only its low half
+  bool runs_ = false;       // the runs hid something (run_words_ then holds it)
   friend struct record_scan;
 };
 
