@@ -755,13 +755,12 @@ struct record_scan {
   // headers.
   void card_code_text(std::size_t at) {
     std::size_t length = 0, value = 0;
-    // Hidden bytes may stand in the value: they pass either form, as they are hidden anyway.
     if (!read_length(at, length, value) || length == 0) return;
     length = std::min(length, record.size() - value);  // cut short: as far as it goes
     bool text = true;
     bool digits = true;
     for (std::size_t i = value; i < value + length && (text || digits); ++i) {
-      // A hidden byte is hidden whatever it is: it decides nothing.
+      // A hidden byte passes either form: it is hidden whatever it is, and decides nothing.
       if (marks.any_ && marks.hides_offset(i)) continue;
       const std::uint8_t b = record[i];
       text = text && b >= 0x20 && b <= 0x7E;
