@@ -6,7 +6,6 @@
 #include <cstring>
 #include <span>
 
-#include "common/copy.h"
 #include "common/hex.h"
 #include "common/output_sink.h"
 #include "tlv/walk.h"

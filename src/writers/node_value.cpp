@@ -1,6 +1,5 @@
 #include "writers/node_value.h"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
