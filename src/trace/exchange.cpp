@@ -73,7 +73,7 @@ exchange_builder::exchange_builder()
       done_steps_(max_chain_steps * step_room) {}
 
 void exchange_builder::reset() {
-  open_ = awaiting_ = tentative_ = status_first_ = joining_ = false;
+  open_ = awaiting_ = status_first_ = joining_ = false;
   x_ = exchange{};
   answer_size_ = 0;
   ready_count_ = ready_next_ = 0;
@@ -161,7 +161,7 @@ void exchange_builder::take_segment(std::size_t index) {
       ++index_;
       take_status(
           static_cast<std::uint16_t>(bytes[0] << 8 | buffer_[segments_->items[index + 1].offset]),
-          line_);
+          line_, true);
       return;
     }
     case segment_label::sw2:
@@ -173,7 +173,7 @@ void exchange_builder::take_segment(std::size_t index) {
                    "a status word is two bytes");
         return;
       }
-      take_status(last_two(bytes), line_);
+      take_status(last_two(bytes), line_, true);
       return;
     default:
       break;
@@ -189,7 +189,7 @@ void exchange_builder::take_segment(std::size_t index) {
       take_answer(bytes, seg, line_);
       return;
     case role::status:
-      take_status(last_two(bytes), line_);
+      take_status(last_two(bytes), line_, false);
       return;
   }
 }
@@ -197,7 +197,6 @@ void exchange_builder::take_segment(std::size_t index) {
 void exchange_builder::take_command(std::span<const std::uint8_t> bytes, const segment& seg,
                                     std::uint64_t line) {
   if (open_ && !awaiting_) {
-    settle();
     const std::uint8_t sw1 = x_.has_status ? static_cast<std::uint8_t>(x_.status >> 8) : 0;
     apdu_command next;
     if (bytes.size() >= 2) next.ins = bytes[1];
@@ -269,7 +268,7 @@ void exchange_builder::put_answer_data(std::span<const std::uint8_t> data, std::
 void exchange_builder::take_answer(std::span<const std::uint8_t> bytes, const segment& seg,
                                    std::uint64_t line) {
   const bool with_status = ends_in_status(bytes);
-  // Data after a status word alone: "sw 90 00" logged before its data.
+  // Data after a labelled status word alone: "sw 90 00" logged before its data.
   if (open_ && !awaiting_ && status_first_ && !with_status && answer_size_ == 0) {
     put_answer_data(bytes, line, false);
     x_.answer_odd = x_.answer_odd || seg.odd_digit;
@@ -283,7 +282,6 @@ void exchange_builder::take_answer(std::span<const std::uint8_t> bytes, const se
   awaiting_ = false;
   const bool append = joining_;
   joining_ = false;
-  std::span<const std::uint8_t> data = bytes;
   // Status first: "9000 6F08..", the status word a word of its own before a template.
   if (seg.first_word == 2 && bytes.size() > 2 && status_shape(bytes[0], bytes[1]) &&
       opens_template(bytes[2])) {
@@ -294,24 +292,20 @@ void exchange_builder::take_answer(std::span<const std::uint8_t> bytes, const se
     x_.answer_odd = x_.answer_odd || seg.odd_digit;
     return;
   }
-  put_answer_data(data, line, append);
+  // An answer that ends in a status word is whole: a status line after it is no part of
+  // it, so a lost command never hands its answer's status to the exchange before.
+  put_answer_data(with_status ? bytes.first(bytes.size() - 2) : bytes, line, append);
   x_.answer_odd = x_.answer_odd || seg.odd_digit;
   if (with_status) {
     x_.has_status = true;
     x_.status = last_two(bytes);
     x_.status_line = line;
-    // Two bytes are a status word alone; longer, a status line may still follow.
-    tentative_ = bytes.size() > 2 && !seg.odd_digit;
-    if (!tentative_) answer_size_ -= 2;
-    if (!tentative_) x_.answer = {answer_.data(), answer_size_};
-    status_first_ = bytes.size() == 2;
   }
 }
 
-void exchange_builder::take_status(std::uint16_t status, std::uint64_t line) {
-  if (open_ && !awaiting_ && x_.has_answer && (tentative_ || !x_.has_status)) {
+void exchange_builder::take_status(std::uint16_t status, std::uint64_t line, bool labelled) {
+  if (open_ && !awaiting_ && x_.has_answer && !x_.has_status) {
     // The answer's line was all data.
-    tentative_ = false;
     x_.has_status = true;
     x_.status = status;
     x_.status_line = line;
@@ -327,7 +321,7 @@ void exchange_builder::take_status(std::uint16_t status, std::uint64_t line) {
     x_.has_status = true;
     x_.status = status;
     x_.status_line = line;
-    status_first_ = answer_size_ == 0;
+    status_first_ = labelled && answer_size_ == 0;
     return;
   }
   close_open();
@@ -344,17 +338,8 @@ void exchange_builder::take_status(std::uint16_t status, std::uint64_t line) {
   event.done = orphan;
 }
 
-// The answer's last two bytes are its status word unless a status line followed.
-void exchange_builder::settle() {
-  if (!tentative_) return;
-  tentative_ = false;
-  if (answer_size_ >= 2) answer_size_ -= 2;
-  x_.answer = {answer_.data(), answer_size_};
-}
-
 void exchange_builder::close_open() {
   if (!open_) return;
-  settle();
   open_ = awaiting_ = status_first_ = joining_ = false;
   // The open exchange's storage becomes the handed-on one's.
   std::swap(command_, done_command_);
@@ -393,7 +378,7 @@ void exchange_builder::push_orphan(std::span<const std::uint8_t> bytes, const se
 void exchange_builder::push_plain(trace_event::kind what, std::uint64_t line, std::uint32_t column,
                                   std::span<const std::uint8_t> bytes, std::string_view message) {
   // An exchange that nothing later can join goes first, so lines keep their order.
-  if (open_ && !awaiting_ && !tentative_ && x_.has_status) {
+  if (open_ && !awaiting_ && x_.has_status) {
     const std::uint8_t sw1 = static_cast<std::uint8_t>(x_.status >> 8);
     if (sw1 != 0x61 && sw1 != 0x6C && !status_first_) close_open();
   }

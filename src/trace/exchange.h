@@ -19,9 +19,10 @@
 //   a command awaits an answer and it opens with a template (6F, 70, 77, 80, 61).
 // - An answer attaches to the last command without one; a command while one awaits
 //   closes that exchange as "no answer logged"; an answer with no command is handed on
-//   as such. A status word alone after an answer's data is that answer's status (the
-//   data's own last two bytes were data then); data after a status word alone is the
-//   answer to that status ("sw 90 00" logged first); `9000 6F..` (status first) too.
+//   as such. An answer that ends in a status word is whole. A status word alone after
+//   an answer's data without one is that answer's status; data after a labelled status
+//   word alone is the answer's data ("sw 90 00" logged first); so is `9000 6F..`
+//   (status first, a word of its own, before a template).
 // - T=0: after 61XX a GET RESPONSE continues the exchange, its answer joined to the
 //   data so far; after 6CXX the same command resent replaces it. Each step is kept
 //   (up to max_chain_steps, the rest counted) so the writers print every line.
@@ -117,9 +118,8 @@ class exchange_builder {
   void take(role r, std::span<const std::uint8_t> bytes, const segment& seg, std::uint64_t line);
   void take_command(std::span<const std::uint8_t> bytes, const segment& seg, std::uint64_t line);
   void take_answer(std::span<const std::uint8_t> bytes, const segment& seg, std::uint64_t line);
-  void take_status(std::uint16_t status, std::uint64_t line);
+  void take_status(std::uint16_t status, std::uint64_t line, bool labelled);
   void put_answer_data(std::span<const std::uint8_t> data, std::uint64_t line, bool append);
-  void settle();
   void close_open();
   void push_orphan(std::span<const std::uint8_t> bytes, const segment& seg, std::uint64_t line);
   void push_plain(trace_event::kind what, std::uint64_t line, std::uint32_t column,
@@ -129,8 +129,7 @@ class exchange_builder {
   // The open exchange.
   bool open_ = false;
   bool awaiting_ = false;      // its command has no answer yet
-  bool tentative_ = false;     // the answer's last two bytes taken as status for now
-  bool status_first_ = false;  // a status word alone came, data may follow it
+  bool status_first_ = false;  // a labelled status word alone came: data may follow it
   bool joining_ = false;       // after GET RESPONSE: the answer goes on the data so far
   exchange x_;
   std::vector<std::uint8_t> command_;
