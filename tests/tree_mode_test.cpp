@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "70 READ RECORD Response Message Template\n"
                   "  5A Application Primary Account Number (PAN): XXXX"
                   " (value runs past the end: 8 bytes declared, 2 left)\n"
-                  "XX: XXXXXX0010 (card digits hidden where a header would be)\n"},
+                  "XX: XXXXXXXXXX (card digits hidden where a header would be)\n"},
         // Hidden digits at the end are no status word.
         tree_case{"5A0A4761739001019000\n",
                   "5A Application Primary Account Number (PAN): XXXXXXXXXXXXXXXX"
