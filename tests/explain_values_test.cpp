@@ -327,5 +327,35 @@ TEST(IsoTables, AreSortedUniqueAndHoldTheCommonCodes) {
   EXPECT_EQ(find_language("EN"), nullptr);
 }
 
+// The package lists no minor units; the project's ISO 4217 table must cover every
+// currency the package names, under the same letters.
+TEST(IsoTables, EveryCurrencyHasItsMinorUnit) {
+  expect_strictly_ascending(iso_minor_units(), [](const iso_minor_unit& e) { return e.numeric; });
+  for (const iso_currency& currency : iso_currencies()) {
+    const auto& units = iso_minor_units();
+    const auto row = std::find_if(units.begin(), units.end(), [&](const iso_minor_unit& e) {
+      return e.numeric == currency.numeric;
+    });
+    ASSERT_NE(row, units.end()) << currency.alpha3 << " has no minor unit";
+    EXPECT_EQ(row->alpha3, currency.alpha3) << currency.numeric;
+  }
+  for (const iso_minor_unit& row : iso_minor_units()) {
+    EXPECT_GE(row.places, -1) << row.alpha3;
+    EXPECT_LE(row.places, 4) << row.alpha3;
+    EXPECT_EQ(currency_minor_unit(row.numeric), row.places) << row.alpha3;
+  }
+}
+
+TEST(IsoTables, MinorUnitsOfTheCommonAndTheOddCurrencies) {
+  const struct {
+    std::uint16_t numeric;
+    int places;
+  } cases[] = {{978, 2},  {840, 2},  {826, 2}, {392, 0}, {410, 0}, {952, 0},
+               {414, 3},  {48, 3},   {788, 3}, {990, 4}, {927, 4}, {959, -1},
+               {960, -1}, {999, -1}, {0, -1},  {1, -1},  {998, -1}};
+  for (const auto& c : cases)
+    EXPECT_EQ(currency_minor_unit(c.numeric), c.places) << c.numeric;
+}
+
 }  // namespace
 }  // namespace emvtlv

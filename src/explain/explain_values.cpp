@@ -288,6 +288,10 @@ void explain_time(bytes v, const explain_context&, explain_output out) {
 
 void emit_amount(explain_output out, explain_kind kind, std::string_view label,
                  std::uint64_t minor_units, int exponent, int currency, std::uint32_t level) {
+  // Without 5F36 or 9F44 the currency's own minor unit stands: ICC data rarely carries
+  // the exponent, and EUR has 2 places whoever reads it.
+  const bool by_currency = exponent < 0 && currency >= 0;
+  if (by_currency) exponent = currency_minor_unit(static_cast<std::uint16_t>(currency));
   // The exponent counts decimal places from the right; n 1 keeps it to 0-9.
   const std::size_t places =
       exponent > 0 ? std::min(static_cast<std::size_t>(exponent), max_places) : 0;
@@ -325,6 +329,7 @@ void emit_amount(explain_output out, explain_kind kind, std::string_view label,
     }
   }
   if (exponent < 0) t.put(", exponent unknown");
+  if (exponent >= 0 && by_currency) t.put(", exponent from the currency");
   if (exponent >= 0) facts.amount = t.view().substr(0, amount_size);
   emit(out, kind, label, t.view(), level, facts);
 }
