@@ -409,6 +409,9 @@ const record_case record_cases[] = {
     // Kernel readings by the record's AID, and by length without one.
     {"4F07A0000000041010 9F66020018",
      "4F Application Dedicated File (ADF) Name: A0000000041010\n"
+     "  - payment system: Mastercard\n"
+     "  - kernel: C-2\n"
+     "  - product: Mastercard credit/debit\n"
      "9F66 PUNATC(Track2): 0018\n"
      "  - reading: PUNATC(Track2) (C-2)\n"
      "  - 2 digit positions for the unpredictable number and ATC\n"},

@@ -766,6 +766,14 @@ const typed_case typed_cases[] = {
       R"j({"kind":"field","label":"method","number":31,"text":"No CVM required"})j",
       R"j({"kind":"field","label":"condition","number":3,"text":"If terminal supports the CVM"})j",
       R"j({"kind":"field","label":"if unsuccessful","text":"fail cardholder verification"})j"}},
+    // An AID's payment system and kernel.
+    {"4F07A0000000041010",
+     {R"j({"kind":"field","label":"payment system","payment_system":"Mastercard","text":"Mastercard"})j",
+      R"j({"kernel":"C-2","kind":"field","label":"kernel","text":"C-2"})j",
+      R"j({"kind":"field","label":"product","text":"Mastercard credit/debit"})j"}},
+    {"9F0607A0000003591010",
+     {R"j({"kind":"field","label":"payment system","payment_system":"girocard","text":"girocard"})j",
+      R"j({"kernel":"domestic","kind":"field","label":"kernel","text":"domestic, no EMVCo kernel"})j"}},
     // No 5F36: the currency's minor unit.
     {"9F0206000000001000 5F2A020840",
      {R"j({"amount":"10.00","currency":"USD","exponent":2,"kind":"meaning","number":1000,"text":"10.00 USD (US Dollar), exponent from the currency"})j",

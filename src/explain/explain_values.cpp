@@ -726,4 +726,41 @@ void explain_hidden_digits(bytes v, const explain_context&, explain_output out) 
   emit_hidden_count(out, digits, "digit");
 }
 
+// The payment system and kernel an AID's RID names, and the product of a common AID;
+// a DF name that is a payment system environment says which.
+void explain_aid(bytes v, const explain_context&, explain_output out) {
+  const payment_environment environment = environment_of(v);
+  if (environment != payment_environment::none) {
+    emit(out, explain_kind::meaning, {},
+         environment == payment_environment::contact ? "PSE: the contact directory"
+                                                     : "PPSE: the contactless directory");
+    return;
+  }
+  if (v.size() < 5 || v.size() > 16) {
+    wrong_length(out, "AID", "5 to 16 bytes", v.size());
+    return;
+  }
+  const payment_system* system = find_payment_system(v);
+  if (system == nullptr) {
+    text_buffer<48> t;
+    t.put("RID ");
+    put_hex(t, v.first(5));
+    t.put(": no payment system known");
+    emit(out, explain_kind::meaning, {}, t.view());
+    return;
+  }
+  explain_facts facts;
+  facts.payment_system = system->name;
+  emit(out, explain_kind::field, "payment system", system->name, 0, facts);
+  facts = {};
+  facts.kernel = kernel_name(system->kernel);
+  emit(out, explain_kind::field, "kernel",
+       system->kernel == emv_kernel::domestic ? "domestic, no EMVCo kernel" : facts.kernel, 0,
+       facts);
+  // "American Express" is the system and its one product: said once.
+  if (const std::string_view product = find_aid_product(v);
+      !product.empty() && product != system->name)
+    emit(out, explain_kind::field, "product", product);
+}
+
 }  // namespace emvtlv::explain

@@ -96,5 +96,6 @@ void explain_service_code(bytes v, const explain_context& c, explain_output out)
 void explain_track2(bytes v, const explain_context& c, explain_output out);  // 57, 9F6B as Track 2
 void explain_hidden_text(bytes v, const explain_context& c, explain_output out);    // 9F1F
 void explain_hidden_digits(bytes v, const explain_context& c, explain_output out);  // 9F20
+void explain_aid(bytes v, const explain_context& c, explain_output out);            // 4F 84 9F06
 
 }  // namespace emvtlv::explain
