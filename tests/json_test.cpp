@@ -551,6 +551,11 @@ const shape_case shape_cases[] = {
     {node_line(R"({"tag":"95","length":5,"offset":0,"value":"0000000000","explain":[)"
                R"({"kind":"none","text":"no bit set"}]})"),
      true},
+    {node_line(R"({"tag":"4F","length":5,"offset":0,"value":"A000000004","explain":[)"
+               R"({"kind":"field","label":"payment system","text":"Mastercard",)"
+               R"("payment_system":"Mastercard"},{"kind":"field","label":"kernel",)"
+               R"("text":"C-2","kernel":"C-2"}]})"),
+     true},
     {"{\"line\":1,\"elements\":[]} ", true},
     // The line.
     {"", false},
