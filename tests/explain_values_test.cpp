@@ -389,16 +389,5 @@ TEST(IsoTables, EveryCurrencyHasItsMinorUnit) {
   }
 }
 
-TEST(IsoTables, MinorUnitsOfTheCommonAndTheOddCurrencies) {
-  const struct {
-    std::uint16_t numeric;
-    int places;
-  } cases[] = {{978, 2},  {840, 2},  {826, 2}, {392, 0}, {410, 0}, {952, 0},
-               {414, 3},  {48, 3},   {788, 3}, {990, 4}, {927, 4}, {959, -1},
-               {960, -1}, {999, -1}, {0, -1},  {1, -1},  {998, -1}};
-  for (const auto& c : cases)
-    EXPECT_EQ(currency_minor_unit(c.numeric), c.places) << c.numeric;
-}
-
 }  // namespace
 }  // namespace emvtlv
