@@ -1,5 +1,5 @@
 // Explain mode: what an element's value means, for the elements whose coding EMV
-// defines (bit fields, lists, dates, amounts, codes, text).
+// defines (bit fields, lists, dates, amounts, codes, text, AIDs).
 //
 // Contract and limits:
 // - An explanation is a run of items, each a kind, a short label and a text, handed
