@@ -119,8 +119,9 @@ bool check_item(const json& item, std::size_t depth, const std::string& where,
   // The typed facts beside the text.
   static constexpr std::array<std::string_view, 5> numbers = {"byte", "bit", "number", "exponent",
                                                               "first_record"};
-  static constexpr std::array<std::string_view, 7> texts = {
-      "id", "problem_id", "amount", "currency", "date", "code", "cryptogram"};
+  static constexpr std::array<std::string_view, 9> texts = {
+      "id",   "problem_id", "amount",         "currency", "date",
+      "code", "cryptogram", "payment_system", "kernel"};
   static constexpr std::array<std::string_view, 7> kinds = {"meaning", "bit",     "rfu", "field",
                                                             "entry",   "problem", "none"};
   if (!item.is_object()) return fail(why, where, "item is not an object");

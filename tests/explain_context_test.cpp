@@ -155,10 +155,34 @@ const context_case context_cases[] = {
     {0x9F03, "000000000005", with_currency(2, 840), {"meaning 0 0.05 USD (US Dollar)"}},
     {0x9F02, "000000001000", with_currency(0, 392), {"meaning 0 1000 JPY (Yen)"}},
     {0x9F02, "000000001000", with_currency(3, 1), {"meaning 0 1.000 (currency 001)"}},
+    // Without 5F36, the currency's ISO 4217 minor unit, said to be the currency's.
     {0x9F02,
      "000000001000",
      with_currency(-1, 978),
-     {"meaning 0 1000 EUR (Euro), exponent unknown"}},
+     {"meaning 0 10.00 EUR (Euro), exponent from the currency"}},
+    {0x9F02,
+     "000000001000",
+     with_currency(-1, 392),
+     {"meaning 0 1000 JPY (Yen), exponent from the currency"}},
+    {0x9F02,
+     "000000001000",
+     with_currency(-1, 414),
+     {"meaning 0 1.000 KWD (Kuwaiti Dinar), exponent from the currency"}},
+    {0x9F02,
+     "000000012345",
+     with_currency(-1, 990),
+     {"meaning 0 1.2345 CLF (Unidad de Fomento), exponent from the currency"}},
+    // 5F36 wins over the currency's own places.
+    {0x9F02, "000000001000", with_currency(2, 392), {"meaning 0 10.00 JPY (Yen)"}},
+    // Gold has no minor unit, and an unlisted code none known.
+    {0x9F02,
+     "000000001000",
+     with_currency(-1, 959),
+     {"meaning 0 1000 XAU (Gold), exponent unknown"}},
+    {0x9F02,
+     "000000001000",
+     with_currency(-1, 1),
+     {"meaning 0 1000 (currency 001), exponent unknown"}},
     {0x9F02, "000000001000", with_currency(2, -1), {"meaning 0 10.00"}},
     {0x9F02, "000000001000", {}, {"meaning 0 1000, exponent unknown"}},
     // The application currency is not the transaction's.
@@ -356,8 +380,8 @@ const record_case record_cases[] = {
      "    - if unsuccessful: fail cardholder verification\n"},
     {"8E0A000003E8000000001F03 9F42020978",
      "8E Cardholder Verification Method (CVM) List: 000003E8000000001F03\n"
-     "  - amount X: 1000 EUR (Euro), exponent unknown\n"
-     "  - amount Y: 0 EUR (Euro), exponent unknown\n"
+     "  - amount X: 10.00 EUR (Euro), exponent from the currency\n"
+     "  - amount Y: 0.00 EUR (Euro), exponent from the currency\n"
      "  - rule 1: 1F03\n"
      "    - method: No CVM required\n"
      "    - condition: If terminal supports the CVM\n"
@@ -385,6 +409,9 @@ const record_case record_cases[] = {
     // Kernel readings by the record's AID, and by length without one.
     {"4F07A0000000041010 9F66020018",
      "4F Application Dedicated File (ADF) Name: A0000000041010\n"
+     "  - payment system: Mastercard\n"
+     "  - kernel: C-2\n"
+     "  - product: Mastercard credit/debit\n"
      "9F66 PUNATC(Track2): 0018\n"
      "  - reading: PUNATC(Track2) (C-2)\n"
      "  - 2 digit positions for the unpredictable number and ATC\n"},

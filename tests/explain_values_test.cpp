@@ -97,6 +97,49 @@ INSTANTIATE_TEST_SUITE_P(
                    "000000010000",
                    2,
                    {"field 0 reading: Card CVM Limit (by length)", "meaning 0: 100.00"}},
+        // AIDs: the system and kernel by the RID, the product of a common AID; a PSE
+        // or PPSE name says which directory it is.
+        value_case{0x4F,
+                   "A0000000041010",
+                   -1,
+                   {"field 0 payment system: Mastercard", "field 0 kernel: C-2",
+                    "field 0 product: Mastercard credit/debit"}},
+        value_case{0x84,
+                   "A0000000031010",
+                   -1,
+                   {"field 0 payment system: Visa", "field 0 kernel: C-3",
+                    "field 0 product: Visa credit/debit"}},
+        value_case{0x9F06,
+                   "A0000000250104",
+                   -1,
+                   {"field 0 payment system: American Express", "field 0 kernel: C-4"}},
+        value_case{0x4F,
+                   "A000000025010402",
+                   -1,
+                   {"field 0 payment system: American Express", "field 0 kernel: C-4"}},
+        value_case{
+            0x4F,
+            "A0000003591010028001",
+            -1,
+            {"field 0 payment system: girocard", "field 0 kernel: domestic, no EMVCo kernel"}},
+        value_case{0x4F,
+                   "A0000003330101FFFFFFFFFFFFFFFFFF",
+                   -1,
+                   {"field 0 payment system: UnionPay", "field 0 kernel: C-7"}},
+        value_case{0x4F, "A000000999", -1, {"meaning 0: RID A000000999: no payment system known"}},
+        value_case{0x84,
+                   "325041592E5359532E4444463031",
+                   -1,
+                   {"meaning 0: PPSE: the contactless directory"}},
+        value_case{
+            0x84, "315041592E5359532E4444463031", -1, {"meaning 0: PSE: the contact directory"}},
+        value_case{
+            0x4F, "A000000004", -1, {"field 0 payment system: Mastercard", "field 0 kernel: C-2"}},
+        value_case{0x4F, "A0000000", -1, {"problem 0: AID: 5 to 16 bytes expected, 4 given"}},
+        value_case{0x9F06,
+                   "A0000000041010000000000000000000FF",
+                   -1,
+                   {"problem 0: AID: 5 to 16 bytes expected, 17 given"}},
         // Currencies and countries from the ISO tables.
         value_case{0x9F42, "0978", -1, {"meaning 0: 978 EUR Euro"}},
         value_case{0x5F2A, "0840", -1, {"meaning 0: 840 USD US Dollar"}},
@@ -325,6 +368,25 @@ TEST(IsoTables, AreSortedUniqueAndHoldTheCommonCodes) {
   EXPECT_EQ(find_country(999), nullptr);
   EXPECT_EQ(find_language("e"), nullptr);
   EXPECT_EQ(find_language("EN"), nullptr);
+}
+
+// The package lists no minor units; the project's ISO 4217 table must cover every
+// currency the package names, under the same letters.
+TEST(IsoTables, EveryCurrencyHasItsMinorUnit) {
+  expect_strictly_ascending(iso_minor_units(), [](const iso_minor_unit& e) { return e.numeric; });
+  for (const iso_currency& currency : iso_currencies()) {
+    const auto& units = iso_minor_units();
+    const auto row = std::find_if(units.begin(), units.end(), [&](const iso_minor_unit& e) {
+      return e.numeric == currency.numeric;
+    });
+    ASSERT_NE(row, units.end()) << currency.alpha3 << " has no minor unit";
+    EXPECT_EQ(row->alpha3, currency.alpha3) << currency.numeric;
+  }
+  for (const iso_minor_unit& row : iso_minor_units()) {
+    EXPECT_GE(row.places, -1) << row.alpha3;
+    EXPECT_LE(row.places, 4) << row.alpha3;
+    EXPECT_EQ(currency_minor_unit(row.numeric), row.places) << row.alpha3;
+  }
 }
 
 }  // namespace

@@ -551,6 +551,11 @@ const shape_case shape_cases[] = {
     {node_line(R"({"tag":"95","length":5,"offset":0,"value":"0000000000","explain":[)"
                R"({"kind":"none","text":"no bit set"}]})"),
      true},
+    {node_line(R"({"tag":"4F","length":5,"offset":0,"value":"A000000004","explain":[)"
+               R"({"kind":"field","label":"payment system","text":"Mastercard",)"
+               R"("payment_system":"Mastercard"},{"kind":"field","label":"kernel",)"
+               R"("text":"C-2","kernel":"C-2"}]})"),
+     true},
     {"{\"line\":1,\"elements\":[]} ", true},
     // The line.
     {"", false},
@@ -766,10 +771,21 @@ const typed_case typed_cases[] = {
       R"j({"kind":"field","label":"method","number":31,"text":"No CVM required"})j",
       R"j({"kind":"field","label":"condition","number":3,"text":"If terminal supports the CVM"})j",
       R"j({"kind":"field","label":"if unsuccessful","text":"fail cardholder verification"})j"}},
-    // No exponent: the minor units, but no amount text.
+    // An AID's payment system and kernel.
+    {"4F07A0000000041010",
+     {R"j({"kind":"field","label":"payment system","payment_system":"Mastercard","text":"Mastercard"})j",
+      R"j({"kernel":"C-2","kind":"field","label":"kernel","text":"C-2"})j",
+      R"j({"kind":"field","label":"product","text":"Mastercard credit/debit"})j"}},
+    {"9F0607A0000003591010",
+     {R"j({"kind":"field","label":"payment system","payment_system":"girocard","text":"girocard"})j",
+      R"j({"kernel":"domestic","kind":"field","label":"kernel","text":"domestic, no EMVCo kernel"})j"}},
+    // No 5F36: the currency's minor unit.
     {"9F0206000000001000 5F2A020840",
-     {R"j({"currency":"USD","kind":"meaning","number":1000,"text":"1000 USD (US Dollar), exponent unknown"})j",
+     {R"j({"amount":"10.00","currency":"USD","exponent":2,"kind":"meaning","number":1000,"text":"10.00 USD (US Dollar), exponent from the currency"})j",
       R"j({"code":"USD","kind":"meaning","number":840,"text":"840 USD US Dollar"})j"}},
+    // No exponent and no currency: the minor units, but no amount text.
+    {"9F0206000000001000",
+     {R"j({"kind":"meaning","number":1000,"text":"1000, exponent unknown"})j"}},
     {"5F2403271231", {R"j({"date":"2027-12-31","kind":"meaning","text":"2027-12-31"})j"}},
     {"5F28020840",
      {R"j({"code":"US","kind":"meaning","number":840,"text":"840 United States of America"})j"}},

@@ -9,6 +9,8 @@
 // - Names are the package's "name" field, in UTF-8 as the package has them
 //   ("Côte d'Ivoire"), at most iso_name_max bytes (checked at build time); codes are
 //   ASCII.
+// - Minor units are the exception: the package has none, so they come from ISO 4217's
+//   own table, kept in this project and present without the package.
 #pragma once
 
 #include <cstddef>
@@ -39,13 +41,26 @@ struct iso_language {
   std::string_view name;    // "English"
 };
 
+// A currency's minor unit, from ISO 4217 itself: the iso-codes package has none, so
+// these are a table of this project (iso_4217_minor_units.cpp).
+struct iso_minor_unit {
+  std::uint16_t numeric;
+  std::string_view alpha3;  // "EUR"
+  std::int8_t places;       // decimal places, 0 to 4; -1 where ISO 4217 gives none (XAU, XXX)
+};
+
 const iso_currency* find_currency(std::uint16_t numeric);
 const iso_country* find_country(std::uint16_t numeric);
 const iso_language* find_language(std::string_view alpha2);
+
+// The decimal places of a currency's amounts (2 for EUR, 0 for JPY, 3 for KWD), or -1
+// for a currency that has none or a code the table does not list.
+int currency_minor_unit(std::uint16_t numeric);
 
 // The whole tables, each in ascending order of its lookup key, without duplicates.
 std::span<const iso_currency> iso_currencies();
 std::span<const iso_country> iso_countries();
 std::span<const iso_language> iso_languages();
+std::span<const iso_minor_unit> iso_minor_units();
 
 }  // namespace emvtlv

@@ -21,9 +21,11 @@ struct explained_tag {
 // Ascending by tag. Text formats not listed here are explained from the dictionary;
 // 9F66 and 9F6B are read by kernel before this table is looked at.
 constexpr std::array explained_tags = {
+    explained_tag{0x4F, explain::explain_aid},
     explained_tag{0x57, explain::explain_track2},
     explained_tag{0x80, explain::explain_format1},
     explained_tag{0x82, explain::explain_aip},
+    explained_tag{0x84, explain::explain_aid},
     explained_tag{0x87, explain::explain_priority},
     explained_tag{0x8C, explain::explain_dol},
     explained_tag{0x8D, explain::explain_dol},
@@ -43,6 +45,7 @@ constexpr std::array explained_tags = {
     explained_tag{0x5F36, explain::explain_exponent},
     explained_tag{0x9F02, explain::explain_amount},
     explained_tag{0x9F03, explain::explain_amount},
+    explained_tag{0x9F06, explain::explain_aid},
     explained_tag{0x9F07, explain::explain_auc},
     explained_tag{0x9F0D, explain::explain_iac_default},
     explained_tag{0x9F0E, explain::explain_iac_denial},

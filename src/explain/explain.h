@@ -1,5 +1,5 @@
 // Explain mode: what an element's value means, for the elements whose coding EMV
-// defines (bit fields, lists, dates, amounts, codes, text).
+// defines (bit fields, lists, dates, amounts, codes, text, AIDs).
 //
 // Contract and limits:
 // - An explanation is a run of items, each a kind, a short label and a text, handed
@@ -57,11 +57,13 @@ struct explain_facts {
   std::uint64_t number = 0;
   std::uint8_t first_record = 0;  // AFL records: 0 when absent (a record is never 0)
   std::uint8_t last_record = 0;
-  std::string_view amount;      // "10.00", when the exponent is known
-  std::string_view currency;    // "EUR", when the currency is known
-  std::string_view date;        // "2027-12-31", or "2027-12" for an expiry month
-  std::string_view code;        // an ISO code as letters: "EUR", "US", "en"
-  std::string_view cryptogram;  // "AAC", "TC", "ARQC" or "RFU"
+  std::string_view amount;          // "10.00", when the exponent is known
+  std::string_view currency;        // "EUR", when the currency is known
+  std::string_view date;            // "2027-12-31", or "2027-12" for an expiry month
+  std::string_view code;            // an ISO code as letters: "EUR", "US", "en"
+  std::string_view cryptogram;      // "AAC", "TC", "ARQC" or "RFU"
+  std::string_view payment_system;  // an AID's: "Mastercard"
+  std::string_view kernel;          // an AID's: "C-2" ... "C-7", or "domestic"
 };
 
 class output_sink;

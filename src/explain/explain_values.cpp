@@ -288,6 +288,10 @@ void explain_time(bytes v, const explain_context&, explain_output out) {
 
 void emit_amount(explain_output out, explain_kind kind, std::string_view label,
                  std::uint64_t minor_units, int exponent, int currency, std::uint32_t level) {
+  // Without 5F36 or 9F44 the currency's own minor unit stands: ICC data rarely carries
+  // the exponent, and EUR has 2 places whoever reads it.
+  const bool by_currency = exponent < 0 && currency >= 0;
+  if (by_currency) exponent = currency_minor_unit(static_cast<std::uint16_t>(currency));
   // The exponent counts decimal places from the right; n 1 keeps it to 0-9.
   const std::size_t places =
       exponent > 0 ? std::min(static_cast<std::size_t>(exponent), max_places) : 0;
@@ -325,6 +329,7 @@ void emit_amount(explain_output out, explain_kind kind, std::string_view label,
     }
   }
   if (exponent < 0) t.put(", exponent unknown");
+  if (exponent >= 0 && by_currency) t.put(", exponent from the currency");
   if (exponent >= 0) facts.amount = t.view().substr(0, amount_size);
   emit(out, kind, label, t.view(), level, facts);
 }
@@ -719,6 +724,43 @@ void explain_hidden_digits(bytes v, const explain_context&, explain_output out) 
   while (digits > 0 && nibble_at(v, digits - 1) == 0xF)
     --digits;
   emit_hidden_count(out, digits, "digit");
+}
+
+// The payment system and kernel an AID's RID names, and the product of a common AID;
+// a DF name that is a payment system environment says which.
+void explain_aid(bytes v, const explain_context&, explain_output out) {
+  const payment_environment environment = environment_of(v);
+  if (environment != payment_environment::none) {
+    emit(out, explain_kind::meaning, {},
+         environment == payment_environment::contact ? "PSE: the contact directory"
+                                                     : "PPSE: the contactless directory");
+    return;
+  }
+  if (v.size() < 5 || v.size() > 16) {
+    wrong_length(out, "AID", "5 to 16 bytes", v.size());
+    return;
+  }
+  const payment_system* system = find_payment_system(v);
+  if (system == nullptr) {
+    text_buffer<48> t;
+    t.put("RID ");
+    put_hex(t, v.first(5));
+    t.put(": no payment system known");
+    emit(out, explain_kind::meaning, {}, t.view());
+    return;
+  }
+  explain_facts facts;
+  facts.payment_system = system->name;
+  emit(out, explain_kind::field, "payment system", system->name, 0, facts);
+  facts = {};
+  facts.kernel = kernel_name(system->kernel);
+  emit(out, explain_kind::field, "kernel",
+       system->kernel == emv_kernel::domestic ? "domestic, no EMVCo kernel" : facts.kernel, 0,
+       facts);
+  // "American Express" is the system and its one product: said once.
+  if (const std::string_view product = find_aid_product(v);
+      !product.empty() && product != system->name)
+    emit(out, explain_kind::field, "product", product);
 }
 
 }  // namespace emvtlv::explain

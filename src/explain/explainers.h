@@ -45,8 +45,10 @@ bool wrong_length(explain_output out, std::string_view short_name, std::string_v
                   std::size_t given);
 
 // One amount as a field or meaning item: `minor_units` with `exponent` decimal places
-// (-1: "exponent unknown", the digits as they are) in the ISO 4217 currency numbered
-// `currency` (-1: none named): "10.00 EUR (Euro)", "1000, exponent unknown".
+// in the ISO 4217 currency numbered `currency` (-1: none named): "10.00 EUR (Euro)".
+// Without an exponent (-1) the currency's minor unit stands and the text says so
+// ("10.00 EUR (Euro), exponent from the currency"); without either, the digits as they
+// are ("1000, exponent unknown").
 void emit_amount(explain_output out, explain_kind kind, std::string_view label,
                  std::uint64_t minor_units, int exponent, int currency, std::uint32_t level = 0);
 
@@ -94,5 +96,6 @@ void explain_service_code(bytes v, const explain_context& c, explain_output out)
 void explain_track2(bytes v, const explain_context& c, explain_output out);  // 57, 9F6B as Track 2
 void explain_hidden_text(bytes v, const explain_context& c, explain_output out);    // 9F1F
 void explain_hidden_digits(bytes v, const explain_context& c, explain_output out);  // 9F20
+void explain_aid(bytes v, const explain_context& c, explain_output out);            // 4F 84 9F06
 
 }  // namespace emvtlv::explain

@@ -494,6 +494,8 @@ template <class Writer>
   put_field(w, ",\"date\":\"", facts.date);
   put_field(w, ",\"code\":\"", facts.code);
   put_field(w, ",\"cryptogram\":\"", facts.cryptogram);
+  put_field(w, ",\"payment_system\":\"", facts.payment_system);
+  put_field(w, ",\"kernel\":\"", facts.kernel);
 }
 
 // Each kind's opening, written whole.
@@ -513,7 +515,8 @@ constexpr std::array<std::string_view, 7> kind_openings = {
   // The fixed text of an item is under 256 characters.
   const std::size_t bound = 256 + 2 * std::size_t{closed} + label.size() + text.size() +
                             facts.id.size() + facts.amount.size() + facts.currency.size() +
-                            facts.date.size() + facts.code.size() + facts.cryptogram.size();
+                            facts.date.size() + facts.code.size() + facts.cryptogram.size() +
+                            facts.payment_system.size() + facts.kernel.size();
   put_json_buffered(
       *state.out, bound, [&](auto& w) __attribute__((always_inline)) {
         if (!state.any) {
