@@ -4,8 +4,9 @@
 // Contract: a FILE that cannot be read says "emvtlv: NAME: REASON" on standard error
 // (standard input is "-"); output that cannot be written says "emvtlv: write error:
 // REASON" once, except for a closed pipe, which stays silent as it does for cat. Either
-// makes the status 1, as does a record's problem with --strict. The classic console
-// (no option and no FILE) writes nothing on standard error, ever.
+// makes the status 2 (trouble); a record's problem with --strict makes it 1 (a finding)
+// when there was no trouble. The classic console (no option and no FILE) writes
+// nothing on standard error, ever, and ends with 2 on a read or write error too.
 #pragma once
 
 #include "cli/options.h"
