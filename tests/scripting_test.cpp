@@ -151,6 +151,27 @@ TEST_F(ClosedPipe, StaysSilent) {
   }
 }
 
+// Each FILE is closed once read: twice as many FILEs as descriptors may be open at once
+// are all read, in every mode.
+TEST(ManyFiles, MoreThanTheDescriptorLimit) {
+  if (std::getenv("EMVTLV_TEST_WRAPPER") != nullptr)
+    GTEST_SKIP() << "a wrapper such as valgrind needs descriptors of its own";
+  for (const char* mode : {"-q", "-t", "-j", "-p", "-a"}) {
+    SCOPED_TRACE(mode);
+    const test::run_result got = run_bash(
+        std::string("d=$(mktemp -d) && for i in $(seq 24); do echo 9F270180 > $d/$i; done && "
+                    "(ulimit -n 12 && \"$0\" ") +
+        mode + " --no-filename $d/*); s=$?; rm -r \"$d\"; exit $s");
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.exit_status, 0);
+    std::size_t records = 0;
+    for (std::size_t at = got.out.find("80"); at != std::string::npos;
+         at = got.out.find("80", at + 1))
+      ++records;
+    EXPECT_EQ(records, 24u);
+  }
+}
+
 // A FILE that a slow writer fills a byte at a time is still read to its end.
 TEST(SlowFile, ReadsOfOneByteDecodeTheWhole) {
   for (const char* mode : {"-p", "-q"}) {
