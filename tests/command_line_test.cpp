@@ -422,6 +422,55 @@ TEST_F(FileArguments, RecordsAndByteOrderMarks) {
   }
 }
 
+// Text saved as UTF-16 gets one hint on standard error per input, in every decoding
+// mode; text that only starts like it does not.
+TEST_F(FileArguments, Utf16GetsOneHint) {
+  const std::string hint = ": the input looks like UTF-16; convert it with iconv\n";
+  struct hint_case {
+    const char* name;
+    std::string content;
+    bool hinted;
+  };
+  const std::vector<hint_case> cases = {
+      {"LittleEndianWithMark",
+       std::string("\xFF\xFE"
+                   "9\0F\0\n\0"
+                   "5\0A\0\n\0",
+                   14),
+       true},
+      {"BigEndianWithMark",
+       std::string("\xFE\xFF\0"
+                   "9\0F\0\n",
+                   8),
+       true},
+      {"LittleEndianNoMark", std::string("9\0F\0\n\0", 6), true},
+      {"BigEndianNoMark",
+       std::string("\0"
+                   "9\0F\0\n",
+                   6),
+       true},
+      {"Utf8Mark",
+       "\xEF\xBB\xBF"
+       "9F270180\n",
+       false},
+      {"Hex", "9F270180\n", false},
+      {"OneCharacter", "9", false},
+      {"Empty", "", false},
+  };
+  int made = 0;
+  for (const hint_case& c : cases) {
+    const std::string file = make("u" + std::to_string(made++), c.content);
+    for (const char* mode : {"-t", "-j", "-p", "-a"}) {
+      SCOPED_TRACE(std::string(c.name) + " " + mode);
+      const test::run_result named = run({mode, "--no-filename", file}, "");
+      EXPECT_EQ(named.err, c.hinted ? "emvtlv: " + file + hint : "");
+      const test::run_result piped = run({mode}, c.content);
+      EXPECT_EQ(piped.err, c.hinted ? "emvtlv: -" + hint : "");
+      EXPECT_EQ(piped.out, named.out);
+    }
+  }
+}
+
 // A line far past the largest record is one message, read in blocks, never held whole.
 TEST(DecodingModes, RefuseAnOverlongLineAndGoOn) {
   const std::string input = std::string(1'000'000, 'A') + "\n88 01 02\n";

@@ -10,7 +10,9 @@
 // - Each read hands out what one read(2) gives, into the console's own block: memory
 //   stays flat whatever the files' sizes.
 // - With skip_bom, a UTF-8 byte-order mark (EF BB BF) at the start of each file is
-//   dropped, however the reads cut it.
+//   dropped, however the reads cut it; a file that starts as UTF-16 text does (its
+//   mark, or a NUL beside its first character) gets one hint on `errors`, "emvtlv:
+//   NAME: the input looks like UTF-16; convert it with iconv", and is read on as it is.
 #pragma once
 
 #include <array>
