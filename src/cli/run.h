@@ -1,6 +1,11 @@
 // Runs what the command line chose, on the input it names (FILEs, then -r records;
 // standard input when there is neither) and standard output, and gives the exit status.
 //
+// Each FILE is run as an input of its own (lines from 1, its last line its own, a trace
+// session ended with it), its output labelled with its name as the options ask
+// (cli/line_labels.h); the records are one more input, never labelled. A mode needs
+// only to run on the input and output it is given.
+//
 // Contract: a FILE that cannot be read says "emvtlv: NAME: REASON" on standard error
 // (standard input is "-"); output that cannot be written says "emvtlv: write error:
 // REASON" once, except for a closed pipe, which stays silent as it does for cat. Either
