@@ -77,6 +77,15 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     "",
                     0},
+        option_case{"NamedStandardInput",
+                    {"-qnH"},
+                    "(standard input):1:Application Cryptogram: 112233\n"
+                    "(standard input):3:Application Primary Account Number (PAN): "
+                    "XXXXXXXXXXXX0010\n"
+                    "(standard input):3:Application Expiration Date: 271231\n",
+                    false,
+                    "",
+                    0},
         option_case{"DashReadsStandardInput",
                     {"-q", "-"},
                     "Application Cryptogram: 112233\n"
@@ -468,6 +477,38 @@ TEST_F(FileArguments, Utf16GetsOneHint) {
       EXPECT_EQ(piped.err, c.hinted ? "emvtlv: -" + hint : "");
       EXPECT_EQ(piped.out, named.out);
     }
+  }
+}
+
+// --value=TAG:HEX is the record the program makes of it: every mode prints and masks
+// it as that record given with -r, and explains it unless a mode is named.
+TEST(Values, DecodeAsTheRecordTheyMake) {
+  struct value_case {
+    std::string value;
+    std::string record;
+  };
+  const std::vector<value_case> cases = {
+      {"95:0000008000", "95050000008000"},
+      {"5A:4761739001010010", "5A084761739001010010"},
+      {"57:4761739001010010D27122011143804489", "57114761739001010010D27122011143804489"},
+      {"9F20:3132333435", "9F20053132333435"},
+      {"70:5A084761739001010010", "700A5A084761739001010010"},
+      {"8E:00 00 03 E8 00 00 00 00 42 03", "8E0A000003E8000000004203"},
+      {"9F27:", "9F2700"},
+  };
+  for (const value_case& c : cases) {
+    for (const strings& mode : std::vector<strings>{{"-t"}, {"-j"}, {"-p"}, {"-x"}, {"-jx"}}) {
+      strings with_value = mode;
+      with_value.push_back("--value=" + c.value);
+      strings with_record = mode;
+      with_record.insert(with_record.end(), {"-r", c.record});
+      SCOPED_TRACE(::testing::PrintToString(with_value));
+      const test::run_result value = run(with_value, "");
+      EXPECT_EQ(value.out, run(with_record, "").out);
+      EXPECT_EQ(value.exit_status, 0);
+      EXPECT_EQ(value.out.find("47617390010"), std::string::npos);
+    }
+    EXPECT_EQ(run({"--value=" + c.value}, "").out, run({"-x", "-r", c.record}, "").out);
   }
 }
 

@@ -105,7 +105,7 @@ int run_on_input(const options& chosen, bool skip_bom, Decode decode) {
 int run_console_mode(const options& chosen) {
   // No option and no FILE: standard input exactly as the classic console reads it.
   const bool classic = chosen.files.empty() && chosen.records.empty() && !chosen.console.quiet &&
-                       !chosen.console.line_numbers && !chosen.strict;
+                       !chosen.console.line_numbers && !chosen.strict && !chosen.label_lines;
   // It has no --strict, so a status other than 0 can only be a read or write error.
   if (classic)
     return run_console(stdin_source(), stdout_target(), chosen.console) == 0 ? 0 : exit_trouble;
