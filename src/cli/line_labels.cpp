@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "common/output_sink.h"
 #include "writers/json_lines.h"
@@ -13,16 +14,17 @@ constexpr std::size_t block_size = 64 * 1024;
 
 bool flush(line_labeller& labeller) {
   const bool written =
-      labeller.block.empty() ||
-      labeller.target.write(labeller.target.context, labeller.block.data(), labeller.block.size());
-  labeller.block.clear();
+      labeller.held == 0 ||
+      labeller.target.write(labeller.target.context, labeller.block.get(), labeller.held);
+  labeller.held = 0;
   return written;
 }
 
 bool put(line_labeller& labeller, const char* data, std::size_t size) {
-  if (labeller.block.size() + size > block_size && !flush(labeller)) return false;
+  if (labeller.held + size > block_size && !flush(labeller)) return false;
   if (size > block_size) return labeller.target.write(labeller.target.context, data, size);
-  labeller.block.insert(labeller.block.end(), data, data + size);
+  std::memcpy(labeller.block.get() + labeller.held, data, size);
+  labeller.held += size;
   return true;
 }
 
@@ -73,7 +75,7 @@ line_labeller make_line_labeller(output_target target, std::string_view file_nam
   } else {
     labeller.label = std::string(label_name(file_name)) + ":";
   }
-  labeller.block.reserve(block_size);
+  labeller.block = std::make_unique_for_overwrite<char[]>(block_size);
   return labeller;
 }
 

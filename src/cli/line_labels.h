@@ -12,9 +12,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "io/descriptors.h"
 
@@ -22,10 +22,11 @@ namespace emvtlv::cli {
 
 struct line_labeller {
   output_target target{};
-  std::string label{};     // inserted at each line's start (after its first byte in JSON)
-  std::size_t after = 0;   // 0 for text; 1 for JSON, past the object's '{'
-  std::size_t column = 0;  // bytes of the current line seen, up to `after` + 1
-  std::vector<char> block{};
+  std::string label{};              // inserted at each line's start (after its first byte in JSON)
+  std::size_t after = 0;            // 0 for text; 1 for JSON, past the object's '{'
+  std::size_t column = 0;           // bytes of the current line seen, up to `after` + 1
+  std::unique_ptr<char[]> block{};  // block_size bytes, made with the labeller
+  std::size_t held = 0;             // of block, waiting to be written
 };
 
 // The name of `file_name` in labels.
