@@ -328,18 +328,23 @@ TEST_F(FileArguments, EachDecodedAsIfAlone) {
              {}, {"-q"}, {"-n"}, {"-qn"}, {"-t"}, {"-j"}, {"-xn"}, {"-a"}, {"-ajn"}}) {
       const bool json = std::find(options.begin(), options.end(), "-j") != options.end() ||
                         std::find(options.begin(), options.end(), "-ajn") != options.end();
-      for (const char* names : {"", "-H", "--no-filename"}) {
+      std::vector<std::string> outputs;  // of each FILE run alone
+      for (const std::string& file : files) {
+        strings args = options;
+        args.push_back("--no-filename");
+        args.push_back(file);
+        std::string out = run(args, standard_input).out;
+        if (!outputs.empty() && out.starts_with(banner)) out.erase(0, banner.size());
+        outputs.push_back(out);
+      }
+      // The default, and whichever of -H and --no-filename changes it.
+      for (const char* names : {"", files.size() > 1 ? "--no-filename" : "-H"}) {
         const bool named = std::string(names) == "-H" || (names[0] == 0 && files.size() > 1);
         const bool json_named = std::string(names) != "--no-filename";
         std::string alone;
-        for (const std::string& file : files) {
-          strings args = options;
-          args.push_back("--no-filename");
-          args.push_back(file);
-          std::string out = run(args, standard_input).out;
-          if (!alone.empty() && out.starts_with(banner)) out.erase(0, banner.size());
-          const std::string label = file == "-" ? "(standard input)" : file;
-          alone += labelled(out, (json ? json_named : named) ? label : "", json);
+        for (std::size_t i = 0; i < files.size(); ++i) {
+          const std::string label = files[i] == "-" ? "(standard input)" : files[i];
+          alone += labelled(outputs[i], (json ? json_named : named) ? label : "", json);
         }
         strings args = options;
         if (names[0] != 0) args.push_back(names);
@@ -354,7 +359,7 @@ TEST_F(FileArguments, EachDecodedAsIfAlone) {
   }
 }
 
-// As cat does: say which file and why, go on with the others, end with status 1.
+// As cat does: say which file and why, go on with the others; end with status 2.
 TEST_F(FileArguments, OneThatCannotBeReadIsReportedAndSkipped) {
   const std::string a = make("a", "9F2608112233\n");
   const std::string b = make("b", "9F270180\n");
