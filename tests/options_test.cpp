@@ -244,28 +244,6 @@ INSTANTIATE_TEST_SUITE_P(
             2,
             "",
             "emvtlv: option '--t' is ambiguous; possibilities: '--tree' '--tag'\n" + try_help},
-        parse_case{"AmbiguousPrefixWithArgument",
-                   {"--v=1"},
-                   false,
-                   false,
-                   false,
-                   {},
-                   2,
-                   "",
-                   "emvtlv: option '--v=1' is ambiguous; possibilities: '--value' "
-                   "'--version'\n" +
-                       try_help},
-        parse_case{"BadValue",
-                   {"--value=95"},
-                   false,
-                   false,
-                   false,
-                   {},
-                   2,
-                   "",
-                   "emvtlv: invalid value for '--value': a value is TAG:HEX, such as "
-                   "95:0000008000\n" +
-                       try_help},
         parse_case{"StrictIsLongOnly",
                    {"-s"},
                    false,
@@ -357,9 +335,7 @@ INSTANTIATE_TEST_SUITE_P(
                       mode_case{{"--tag", "5A", "-j"}, mode::json, true, false, false},
                       // A value alone is explained, unless a mode says otherwise.
                       mode_case{{"--value=95:00"}, mode::tree, false, true, false},
-                      mode_case{{"--value=95:00", "-t"}, mode::tree, false, false, false},
                       mode_case{{"--value=95:00", "-j"}, mode::json, true, false, false},
-                      mode_case{{"--value=95:00", "-p"}, mode::paths, false, false, false},
                       mode_case{{"--value=95:00", "-jx"}, mode::json, true, true, false}));
 
 struct collect_case {
@@ -418,8 +394,6 @@ TEST(FileNames, AsGrepGivesThem) {
       {{}, false, false},
       {{"a"}, false, true},
       {{"a", "b"}, true, true},
-      {{"-H"}, true, true},
-      {{"-H", "a"}, true, true},
       {{"--with-filename", "a"}, true, true},
       {{"--no-filename", "a", "b"}, false, false},
       {{"-H", "--no-filename", "a", "b"}, false, false},

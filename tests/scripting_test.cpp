@@ -84,12 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
                     bad,
                     {},
                     "emvtlv: /nonexistent/cards.log: No such file or directory\n",
-                    2},
-        status_case{"TroubleWithoutStrict",
-                    {"-t", "/nonexistent/x", "-"},
-                    bad,
-                    {},
-                    "emvtlv: /nonexistent/x: No such file or directory\n",
                     2}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 

@@ -241,7 +241,6 @@ TEST(TreeMode, OutputStartsInColumnOneAtATerminal) {
   };
   const std::vector<typed_case> cases = {
       {"Typed", {"880101\n"}, ask + one + ask + "\n"},
-      {"TypedTwo", {"880101\n", "880102\n"}, ask + one + ask + two + ask + "\n"},
       {"TypedInPieces", {"8801", "01\n"}, ask + one + ask + "\n"},
       {"Pasted", {"880101\n880102\n"}, ask + one + ask + "\n" + two + ask + "\n"},
       {"EndedMidLine", {"880101"}, ask + "\n" + one + ask + "\n"},
