@@ -19,5 +19,5 @@ int main(int argc, char* argv[]) {
     write_descriptor(STDERR_FILENO, line.data(), line.size());
   }
   write_descriptor(STDERR_FILENO, parsed.err.data(), parsed.err.size());
-  return written ? parsed.exit_status : 1;
+  return written ? parsed.exit_status : cli::exit_trouble;
 }

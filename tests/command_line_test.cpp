@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -250,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     false,
                     "emvtlv: -n: No such file or directory\n",
-                    1}),
+                    2}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Files in a fresh directory, removed at the end.
@@ -278,8 +279,10 @@ class FileArguments : public ::testing::Test {
   std::map<std::string, std::string> contents_;
 };
 
-// emvtlv [OPTIONS] a b ... prints what cat a b ... | emvtlv [OPTIONS] prints.
-TEST_F(FileArguments, ReadAsTheirConcatenationOnStandardInput) {
+// Each FILE is an input of its own: emvtlv [OPTIONS] a b ... prints what emvtlv
+// [OPTIONS] a, emvtlv [OPTIONS] b ... print one after the other (the console's banner
+// once), each line after its FILE's name when there are several, and "file" in JSON.
+TEST_F(FileArguments, EachDecodedAsIfAlone) {
   const std::string with_newline = make("a", "9F2608112233\n\n5A0847617390010100105F2403271231\n");
   const std::string no_final_newline = make("b", "9F270180\n9F3602");  // ends inside a line
   const std::string empty = make("c", "");
@@ -293,39 +296,71 @@ TEST_F(FileArguments, ReadAsTheirConcatenationOnStandardInput) {
                                      {no_final_newline, long_lines, no_final_newline},
                                      {with_newline, "-", no_final_newline}};
   const std::string standard_input = "9F2701\n";  // what "-" reads
-  for (const strings& files : sets) {
-    std::string concatenation;
-    for (const std::string& file : files) {
-      if (file == "-") {
-        concatenation += standard_input;
-        continue;
+  // Each line of `text` that is not empty after `label`; JSON's label goes after '{'.
+  const auto labelled = [](const std::string& text, const std::string& label, bool json) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+      const std::string line = text.substr(at, end - at);
+      if (line == "\n" || label.empty()) {
+        out += line;
+      } else if (json) {
+        out += "{\"file\":\"" + label + "\"," + line.substr(1);
+      } else {
+        out += label + ":" + line;
       }
-      concatenation += contents_.at(file);
+      at = end;
     }
+    return out;
+  };
+  for (const strings& files : sets) {
     for (const strings& options : std::vector<strings>{
              {}, {"-q"}, {"-n"}, {"-qn"}, {"-t"}, {"-j"}, {"-xn"}, {"-a"}, {"-ajn"}}) {
-      strings args = options;
-      args.insert(args.end(), files.begin(), files.end());
-      const test::run_result from_files = run(args, standard_input);
-      const test::run_result from_pipe = run(options, concatenation);
-      SCOPED_TRACE(::testing::PrintToString(args));
-      EXPECT_EQ(from_files.out, from_pipe.out);
-      EXPECT_EQ(from_files.err, "");
-      EXPECT_EQ(from_files.exit_status, 0);
+      const bool json = std::find(options.begin(), options.end(), "-j") != options.end() ||
+                        std::find(options.begin(), options.end(), "-ajn") != options.end();
+      std::vector<std::string> outputs;  // of each FILE run alone
+      for (const std::string& file : files) {
+        strings args = options;
+        args.push_back("--no-filename");
+        args.push_back(file);
+        std::string out = run(args, standard_input).out;
+        if (!outputs.empty() && out.starts_with(banner)) out.erase(0, banner.size());
+        outputs.push_back(out);
+      }
+      // The default, and whichever of -H and --no-filename changes it.
+      for (const char* names : {"", files.size() > 1 ? "--no-filename" : "-H"}) {
+        const bool named = std::string(names) == "-H" || (names[0] == 0 && files.size() > 1);
+        const bool json_named = std::string(names) != "--no-filename";
+        std::string alone;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+          const std::string label = files[i] == "-" ? "(standard input)" : files[i];
+          alone += labelled(outputs[i], (json ? json_named : named) ? label : "", json);
+        }
+        strings args = options;
+        if (names[0] != 0) args.push_back(names);
+        args.insert(args.end(), files.begin(), files.end());
+        const test::run_result together = run(args, standard_input);
+        SCOPED_TRACE(::testing::PrintToString(args));
+        EXPECT_EQ(together.out, alone);
+        EXPECT_EQ(together.err, "");
+        EXPECT_EQ(together.exit_status, 0);
+      }
     }
   }
 }
 
-// As cat does: say which file and why, go on with the others, end with status 1.
+// As cat does: say which file and why, go on with the others; end with status 2.
 TEST_F(FileArguments, OneThatCannotBeReadIsReportedAndSkipped) {
   const std::string a = make("a", "9F2608112233\n");
   const std::string b = make("b", "9F270180\n");
   const std::string missing = dir_ + "/missing";
   const test::run_result got = run({"-q", a, missing, dir_, b}, "");
-  EXPECT_EQ(got.out, "Application Cryptogram: 112233\nCryptogram Information Data: 80\n");
+  EXPECT_EQ(got.out,
+            a + ":Application Cryptogram: 112233\n" + b + ":Cryptogram Information Data: 80\n");
   EXPECT_EQ(got.err, "emvtlv: " + missing + ": No such file or directory\nemvtlv: " + dir_ +
                          ": Is a directory\n");
-  EXPECT_EQ(got.exit_status, 1);
+  EXPECT_EQ(got.exit_status, 2);
 }
 
 struct records_case {
@@ -335,7 +370,8 @@ struct records_case {
   std::string out;
 };
 
-// -r records are lines of their own, after the FILEs, numbered on from them; a
+// -r records are lines of their own, after the FILEs, numbered from 1 as an input of
+// their own; a
 // byte-order mark starts each input of the decoding modes without being data.
 TEST_F(FileArguments, RecordsAndByteOrderMarks) {
   const std::string bom = "\xEF\xBB\xBF";
@@ -358,14 +394,14 @@ TEST_F(FileArguments, RecordsAndByteOrderMarks) {
        "1:Cryptogram Information Data: 80\n2:Application Transaction Counter (ATC): 0001\n"},
       // After the last FILE, even one that does not end its last line.
       {"RecordsAfterFiles",
-       {"-pn", "FILE:5A00\n", "-r", "9F270180", "FILE:880102"},
+       {"-pn", "--no-filename", "FILE:5A00\n", "-r", "9F270180", "FILE:880102"},
        "",
-       "1:5A\n2:88 02\n3:9F27 80\n"},
+       "1:5A\n1:88 02\n1:9F27 80\n"},
       {"FileWithMark", {"-p", "FILE:" + bom + "880102\n"}, "", "88 02\n"},
       {"EveryFileWithMark",
-       {"-pn", "FILE:" + bom + "880101\n", "FILE:" + bom + "880102"},
+       {"-pn", "--no-filename", "FILE:" + bom + "880101\n", "FILE:" + bom + "880102"},
        "",
-       "1:88 01\n2:88 02\n"},
+       "1:88 01\n1:88 02\n"},
       {"StandardInputWithMark",
        {"-t", "-q"},
        bom + "880102\n",
@@ -388,6 +424,79 @@ TEST_F(FileArguments, RecordsAndByteOrderMarks) {
     EXPECT_EQ(got.out, c.out);
     EXPECT_EQ(got.err, "");
     EXPECT_EQ(got.exit_status, 0);
+  }
+}
+
+// Text saved as UTF-16 gets one hint on standard error per input, in every decoding
+// mode; text that only starts like it does not.
+TEST_F(FileArguments, Utf16GetsOneHint) {
+  const std::string hint = ": the input looks like UTF-16; convert it with iconv\n";
+  struct hint_case {
+    const char* name;
+    std::string content;
+    bool hinted;
+  };
+  const std::vector<hint_case> cases = {
+      {"LittleEndianWithMark",
+       std::string("\xFF\xFE"
+                   "9\0F\0\n\0"
+                   "5\0A\0\n\0",
+                   14),
+       true},
+      {"LittleEndianNoMark", std::string("9\0F\0\n\0", 6), true},
+      {"BigEndianNoMark",
+       std::string("\0"
+                   "9\0F\0\n",
+                   6),
+       true},
+      {"Utf8Mark",
+       "\xEF\xBB\xBF"
+       "9F270180\n",
+       false},
+      {"Hex", "9F270180\n", false},
+      {"OneCharacter", "9", false},
+      {"Empty", "", false},
+  };
+  int made = 0;
+  for (const hint_case& c : cases) {
+    const std::string file = make("u" + std::to_string(made++), c.content);
+    for (const char* mode : {"-t", "-j", "-p", "-a"}) {
+      SCOPED_TRACE(std::string(c.name) + " " + mode);
+      const test::run_result named = run({mode, "--no-filename", file}, "");
+      EXPECT_EQ(named.err, c.hinted ? "emvtlv: " + file + hint : "");
+      const test::run_result piped = run({mode}, c.content);
+      EXPECT_EQ(piped.err, c.hinted ? "emvtlv: -" + hint : "");
+      EXPECT_EQ(piped.out, named.out);
+    }
+  }
+}
+
+// --value=TAG:HEX is the record the program makes of it: every mode prints and masks
+// it as that record given with -r, and explains it unless a mode is named.
+TEST(Values, DecodeAsTheRecordTheyMake) {
+  struct value_case {
+    std::string value;
+    std::string record;
+  };
+  const std::vector<value_case> cases = {
+      {"95:0000008000", "95050000008000"},
+      {"5A:4761739001010010", "5A084761739001010010"},
+      {"57:4761739001010010D27122011143804489", "57114761739001010010D27122011143804489"},
+      {"70:5A084761739001010010", "700A5A084761739001010010"},
+  };
+  for (const value_case& c : cases) {
+    for (const strings& mode : std::vector<strings>{{"-t"}, {"-j"}, {"-p"}, {"-x"}, {"-jx"}}) {
+      strings with_value = mode;
+      with_value.push_back("--value=" + c.value);
+      strings with_record = mode;
+      with_record.insert(with_record.end(), {"-r", c.record});
+      SCOPED_TRACE(::testing::PrintToString(with_value));
+      const test::run_result value = run(with_value, "");
+      EXPECT_EQ(value.out, run(with_record, "").out);
+      EXPECT_EQ(value.exit_status, 0);
+      EXPECT_EQ(value.out.find("47617390010"), std::string::npos);
+    }
+    EXPECT_EQ(run({"--value=" + c.value}, "").out, run({"-x", "-r", c.record}, "").out);
   }
 }
 

@@ -234,6 +234,16 @@ INSTANTIATE_TEST_SUITE_P(
                    2,
                    "",
                    "emvtlv: option '--strict' doesn't allow an argument\n" + try_help},
+        parse_case{
+            "AmbiguousPrefix",
+            {"--t"},
+            false,
+            false,
+            false,
+            {},
+            2,
+            "",
+            "emvtlv: option '--t' is ambiguous; possibilities: '--tree' '--tag'\n" + try_help},
         parse_case{"StrictIsLongOnly",
                    {"-s"},
                    false,
@@ -251,8 +261,27 @@ TEST(HelpText, ListsEveryOption) {
   for (const char* line :
        {"  -t, --tree ", "  -j, --json ", "  -x, --explain ", "  -a, --apdu ", "  -q, --quiet ",
         "  -n, --line-number ", "  -h, --help ", "  -V, --version ", "  -p, --paths ",
-        "      --tag=TAG[,TAG...] ", "  -r, --record=HEX ", "      --strict ", "man emvtlv"})
+        "      --tag=TAG[,TAG...] ", "  -r, --record=HEX ", "      --strict ", "man emvtlv",
+        "      --value=TAG:HEX ", "  -H, --with-filename ", "      --no-filename "})
     EXPECT_NE(help.find(line), std::string::npos) << line;
+}
+
+// It fits a terminal of 80 columns, and a line of prose runs on to the margin unless
+// its sentence ends there.
+TEST(HelpText, FitsEightyColumns) {
+  std::vector<std::string> lines;
+  const std::string help = help_text();
+  for (std::size_t start = 0, end; (end = help.find('\n', start)) != std::string::npos;
+       start = end + 1)
+    lines.push_back(help.substr(start, end - start));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_LT(lines[i].size(), 80u) << lines[i];
+    const bool prose = !lines[i].empty() && lines[i][0] != ' ';
+    const bool more_prose = i + 1 < lines.size() && !lines[i + 1].empty() && lines[i + 1][0] != ' ';
+    if (prose && more_prose) {
+      EXPECT_TRUE(lines[i].ends_with('.') || lines[i].size() >= 60) << lines[i];
+    }
+  }
 }
 
 struct mode_case {
@@ -303,7 +332,11 @@ INSTANTIATE_TEST_SUITE_P(
                       mode_case{{"-tp"}, mode::paths, false, false, false},
                       mode_case{{"-pj"}, mode::json, true, false, false},
                       mode_case{{"--tag", "5A"}, mode::tree, false, false, false},
-                      mode_case{{"--tag", "5A", "-j"}, mode::json, true, false, false}));
+                      mode_case{{"--tag", "5A", "-j"}, mode::json, true, false, false},
+                      // A value alone is explained, unless a mode says otherwise.
+                      mode_case{{"--value=95:00"}, mode::tree, false, true, false},
+                      mode_case{{"--value=95:00", "-j"}, mode::json, true, false, false},
+                      mode_case{{"--value=95:00", "-jx"}, mode::json, true, true, false}));
 
 struct collect_case {
   std::vector<std::string> args;
@@ -342,7 +375,39 @@ INSTANTIATE_TEST_SUITE_P(
             {"-r", "9F27", "--record=5A", "-r9000"}, {"9F27", "5A", "9000"}, {}, false, false},
         collect_case{
             {"-p", "--tag", "9F27,5a", "--tag=DF8101"}, {}, {0x9F27, 0x5A, 0xDF8101}, false, false},
-        collect_case{{"--strict", "-t"}, {}, {}, true, true}));
+        collect_case{{"--strict", "-t"}, {}, {}, true, true},
+        collect_case{{"-t", "-r", "9F27", "--value=95:0000008000", "-r", "5A"},
+                     {"9F27", "95050000008000", "5A"},
+                     {},
+                     false,
+                     true}));
+
+struct names_case {
+  std::vector<std::string> args;
+  bool label_lines;
+  bool json_file_names;
+};
+
+// As grep: names for several FILEs, or when asked; JSON names any FILE it reads.
+TEST(FileNames, AsGrepGivesThem) {
+  const std::vector<names_case> cases = {
+      {{}, false, false},
+      {{"a"}, false, true},
+      {{"a", "b"}, true, true},
+      {{"--with-filename", "a"}, true, true},
+      {{"--no-filename", "a", "b"}, false, false},
+      {{"-H", "--no-filename", "a", "b"}, false, false},
+      {{"--no-filename", "-H", "a"}, true, true},
+      {{"-r", "9000"}, false, false},
+  };
+  for (const names_case& c : cases) {
+    const parse_result got = parse(c.args);
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    ASSERT_TRUE(got.run);
+    EXPECT_EQ(got.chosen.label_lines, c.label_lines);
+    EXPECT_EQ(got.chosen.json_file_names, c.json_file_names);
+  }
+}
 
 struct prompt_case {
   std::vector<std::string> args;

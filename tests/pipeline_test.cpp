@@ -79,8 +79,8 @@ void PrintTo(const unwritable_case& c, std::ostream* os) {
 class UnwritableOutput : public ::testing::TestWithParam<unwritable_case> {};
 
 // A full disk or a closed descriptor is an error, not a reason to wait or to carry on:
-// status 1 at once, nothing on standard error.
-TEST_P(UnwritableOutput, EndsAtOnceWithStatusOne) {
+// status 2 (trouble) at once, nothing on standard error.
+TEST_P(UnwritableOutput, EndsAtOnceWithStatusTwo) {
   test::run_options options;
   if (GetParam().closed) {
     options.stdout_closed = true;
@@ -91,7 +91,7 @@ TEST_P(UnwritableOutput, EndsAtOnceWithStatusOne) {
   const test::run_result run = test::run_program(EMVTLV_PROGRAM, GetParam().input, options);
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.signal, 0);
-  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.exit_status, 2);
   EXPECT_EQ(run.err, "");
 }
 

@@ -60,10 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ask + "unknown tag\n" + ask}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(Piped, UnreadableInputEndsWithANewlineAndStatusOne) {
+TEST(Piped, UnreadableInputEndsWithANewlineAndStatusTwo) {
   const test::run_result run = test::run_program_with_stdin_file(EMVTLV_PROGRAM, "/");
   EXPECT_EQ(run.out, banner + ask);
-  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.exit_status, 2);
 }
 
 // A person at the prompt: each line is typed only once the prompt has arrived, so a

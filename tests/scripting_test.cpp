@@ -59,16 +59,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     {},
                     "emvtlv: /nonexistent/cards.log: No such file or directory\n",
-                    1},
-        status_case{"DirectoryAsFile", {"-p", "/"}, "", {}, "emvtlv: /: Is a directory\n", 1},
-        status_case{"FullDiskTree", {"-t"}, good, "/dev/full", full_disk, 1},
-        status_case{"FullDiskJson", {"-j"}, good, "/dev/full", full_disk, 1},
-        status_case{"FullDiskPaths", {"-p"}, good, "/dev/full", full_disk, 1},
-        status_case{"FullDiskExplain", {"-xq"}, good, "/dev/full", full_disk, 1},
-        status_case{"FullDiskConsoleQuiet", {"-q"}, good, "/dev/full", full_disk, 1},
-        status_case{"FullDiskHelp", {"--help"}, "", "/dev/full", full_disk, 1},
+                    2},
+        status_case{"DirectoryAsFile", {"-p", "/"}, "", {}, "emvtlv: /: Is a directory\n", 2},
+        status_case{"FullDiskTree", {"-t"}, good, "/dev/full", full_disk, 2},
+        status_case{"FullDiskJson", {"-j"}, good, "/dev/full", full_disk, 2},
+        status_case{"FullDiskPaths", {"-p"}, good, "/dev/full", full_disk, 2},
+        status_case{"FullDiskExplain", {"-xq"}, good, "/dev/full", full_disk, 2},
+        status_case{"FullDiskConsoleQuiet", {"-q"}, good, "/dev/full", full_disk, 2},
+        status_case{"FullDiskHelp", {"--help"}, "", "/dev/full", full_disk, 2},
         // The classic console writes nothing on standard error, ever.
-        status_case{"FullDiskClassicConsole", {}, good, "/dev/full", "", 1},
+        status_case{"FullDiskClassicConsole", {}, good, "/dev/full", "", 2},
         status_case{"BadRecordTree", {"-t"}, bad, {}, "", 0},
         status_case{"BadRecordTreeStrict", {"-t", "--strict"}, bad, {}, "", 1},
         status_case{"BadRecordJsonStrict", {"--strict", "-j"}, bad, {}, "", 1},
@@ -76,7 +76,15 @@ INSTANTIATE_TEST_SUITE_P(
         status_case{"BadRecordExplainStrict", {"-x", "--strict"}, "82 03 19 80 00\n", {}, "", 1},
         status_case{"BadRecordConsole", {"-q"}, "5A02FFFF\n", {}, "", 0},
         status_case{"BadRecordConsoleStrict", {"-q", "--strict"}, "5A02FFFF\n", {}, "", 1},
-        status_case{"UnknownTagConsoleStrict", {"--strict"}, "DF01\n", {}, "", 1}),
+        status_case{"UnknownTagConsoleStrict", {"--strict"}, "DF01\n", {}, "", 1},
+        // A finding in any FILE counts; trouble outweighs findings.
+        status_case{"FindingInALaterFile", {"-p", "--strict", "/dev/null", "-"}, bad, {}, "", 1},
+        status_case{"TroubleOutweighsFindings",
+                    {"-p", "--strict", "-", "/nonexistent/cards.log"},
+                    bad,
+                    {},
+                    "emvtlv: /nonexistent/cards.log: No such file or directory\n",
+                    2}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Through bash, for what the test's own pipes cannot set up: standard input from a
@@ -102,7 +110,7 @@ TEST(ExitStatus, UnreadableStandardInputIsNamedDash) {
   for (const char* mode : {"-t", "-j", "-p", "-q"}) {
     const test::run_result got = run_bash(std::string("\"$0\" ") + mode + " < /");
     EXPECT_EQ(got.err, "emvtlv: -: Is a directory\n") << mode;
-    EXPECT_EQ(got.exit_status, 1) << mode;
+    EXPECT_EQ(got.exit_status, 2) << mode;
   }
 }
 
@@ -133,7 +141,28 @@ TEST_F(ClosedPipe, StaysSilent) {
     const test::run_result ignored =
         run_bash("trap '' PIPE; " + run + "; exit ${PIPESTATUS[0]}", path_);
     EXPECT_EQ(ignored.err, "");
-    EXPECT_EQ(ignored.exit_status, 1);
+    EXPECT_EQ(ignored.exit_status, 2);
+  }
+}
+
+// Each FILE is closed once read: twice as many FILEs as descriptors may be open at once
+// are all read, in every mode.
+TEST(ManyFiles, MoreThanTheDescriptorLimit) {
+  if (std::getenv("EMVTLV_TEST_WRAPPER") != nullptr)
+    GTEST_SKIP() << "a wrapper such as valgrind needs descriptors of its own";
+  for (const char* mode : {"-q", "-t", "-j", "-p", "-a"}) {
+    SCOPED_TRACE(mode);
+    const test::run_result got = run_bash(
+        std::string("d=$(mktemp -d) && for i in $(seq 24); do echo 9F270180 > $d/$i; done && "
+                    "(ulimit -n 12 && \"$0\" ") +
+        mode + " --no-filename $d/*); s=$?; rm -r \"$d\"; exit $s");
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.exit_status, 0);
+    std::size_t records = 0;
+    for (std::size_t at = got.out.find("80"); at != std::string::npos;
+         at = got.out.find("80", at + 1))
+      ++records;
+    EXPECT_EQ(records, 24u);
   }
 }
 

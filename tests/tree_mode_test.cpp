@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "memory_io.h"
 
@@ -209,6 +212,50 @@ TEST(TreeMode, PromptsBeforeEveryLineAndEndsWithANewlineWhenAsked) {
   EXPECT_EQ(run_tree("88 01 01\n", options), std::string(tree_prompt) +
                                                  "88 Short File Identifier (SFI): 01\n" +
                                                  std::string(tree_prompt) + "\n");
+}
+
+// Reads as a terminal gives them: each what one Enter (or Ctrl-D) sent, then the end.
+struct typed_input {
+  std::vector<std::string> reads;
+  std::size_t next = 0;
+  static std::ptrdiff_t read(void* context, char* buffer, std::size_t capacity) {
+    auto& self = *static_cast<typed_input*>(context);
+    if (self.next == self.reads.size()) return 0;
+    const std::string& text = self.reads[self.next++];
+    EXPECT_LE(text.size(), capacity);
+    std::memcpy(buffer, text.data(), text.size());
+    return static_cast<std::ptrdiff_t>(text.size());
+  }
+};
+
+// Element lines start in column 1 at a terminal: after a line typed with Enter the
+// cursor is there already; after one pasted with others, or ended by Ctrl-D, it
+// stands after the prompt or the text, and a newline comes first.
+TEST(TreeMode, OutputStartsInColumnOneAtATerminal) {
+  const std::string ask(tree_prompt);
+  const std::string one = "88 Short File Identifier (SFI): 01\n";
+  const std::string two = "88 Short File Identifier (SFI): 02\n";
+  struct typed_case {
+    const char* name;
+    std::vector<std::string> reads;
+    std::string output;
+  };
+  const std::vector<typed_case> cases = {
+      {"Typed", {"880101\n"}, ask + one + ask + "\n"},
+      {"TypedInPieces", {"8801", "01\n"}, ask + one + ask + "\n"},
+      {"Pasted", {"880101\n880102\n"}, ask + one + ask + "\n" + two + ask + "\n"},
+      {"EndedMidLine", {"880101"}, ask + "\n" + one + ask + "\n"},
+      {"PastedThenEndedMidLine", {"880101\n880102"}, ask + one + ask + "\n" + two + ask + "\n"},
+      {"EndedAtThePrompt", {}, ask + "\n"},
+  };
+  tree_mode_options options;
+  options.prompt = true;
+  for (const typed_case& c : cases) {
+    typed_input in{c.reads};
+    test::string_output out;
+    EXPECT_EQ(run_tree_mode({&in, typed_input::read}, out.target(), options), 0);
+    EXPECT_EQ(out.text, c.output) << c.name;
+  }
 }
 
 TEST(TreeMode, GivesTheSameOutputWhateverTheReadSizes) {

@@ -63,6 +63,7 @@ def check_output(name, output, expected_lines, validator, trace=False):
     if output and not output.endswith(b"\n"):
         raise Failure(f"{name}: output does not end with a newline")
     lines = output.split(b"\n")[:-1] if output else []
+    file, file_line = None, 0  # each FILE's lines count from 1, and again when named twice
     for index, raw in enumerate(lines, start=1):
         where = f"{name}: output line {index}"
         try:
@@ -78,8 +79,10 @@ def check_output(name, output, expected_lines, validator, trace=False):
         if error is not None:
             path = "/".join(str(part) for part in error.absolute_path) or "(top)"
             raise Failure(f"{where}: at {path}: {error.message}: {text[:200]}")
-        if not trace and obj["line"] != index:
-            raise Failure(f"{where}: \"line\" is {obj['line']}, expected {index}")
+        same_file = index > 1 and obj.get("file") == file and obj["line"] != 1
+        file, file_line = obj.get("file"), file_line + 1 if same_file else 1
+        if not trace and obj["line"] != file_line:
+            raise Failure(f"{where}: \"line\" is {obj['line']}, expected {file_line}")
     if expected_lines is not None and len(lines) != expected_lines:
         raise Failure(f"{name}: {len(lines)} objects for {expected_lines} input lines")
     return len(lines)

@@ -12,11 +12,22 @@
 namespace emvtlv::cli {
 namespace {
 
+void say(const file_list& files, std::string_view what) {
+  const std::string line = std::string("emvtlv: ") + files.name + ": " + std::string(what) + "\n";
+  files.errors.write(files.errors.context, line.data(), line.size());
+}
+
 void report(file_list& files, int error) {
   files.failed = true;
-  const std::string line =
-      std::string("emvtlv: ") + files.name + ": " + std::strerror(error) + "\n";
-  files.errors.write(files.errors.context, line.data(), line.size());
+  say(files, std::strerror(error));
+}
+
+// Text in UTF-16 holds a NUL beside each ASCII character, or starts with its mark.
+bool looks_like_utf16(const std::array<char, 3>& head) {
+  const bool mark =
+      (head[0] == '\xFF' && head[1] == '\xFE') || (head[0] == '\xFE' && head[1] == '\xFF');
+  const bool nul_beside_text = (head[0] == '\0') != (head[1] == '\0');
+  return mark || nul_beside_text;
 }
 
 void close_current(file_list& files) {
@@ -46,15 +57,19 @@ bool open_next(file_list& files) {
 constexpr std::array<char, 3> byte_order_mark = {'\xEF', '\xBB', '\xBF'};
 
 // Reads the file's first bytes into its head until they are the whole mark (dropped)
-// or differ from it. Returns what the last read gave: >0 while the head is read.
+// or two of them differ from it. Returns what the last read gave: >0 while the head
+// is read.
 std::ptrdiff_t read_head(file_list& files) {
+  bool differs = false;
   while (files.head_size < byte_order_mark.size()) {
     const std::size_t at = files.head_size;
     const std::ptrdiff_t got = read_descriptor(files.fd, files.head.data() + at, 1);
     if (got <= 0) return got;
     files.head_size = at + 1;
-    if (files.head[at] != byte_order_mark[at]) return 1;
+    differs = differs || files.head[at] != byte_order_mark[at];
+    if (differs && files.head_size >= 2) return 1;
   }
+  if (differs) return 1;
   files.head_size = 0;  // the mark: nothing to hand out
   return 1;
 }
@@ -74,6 +89,8 @@ std::ptrdiff_t read_files(void* context, char* buffer, std::size_t capacity) {
         continue;
       }
       files.head_done = true;
+      if (files.head_size >= 2 && looks_like_utf16(files.head))
+        say(files, "the input looks like UTF-16; convert it with iconv");
     }
     if (files.head_given < files.head_size) {
       const std::size_t n = std::min(capacity, files.head_size - files.head_given);

@@ -1,15 +1,18 @@
 // Input from FILE arguments: the files read in order as one stream, exactly the bytes
-// `cat FILE...` would give, so the console sees no seams between them.
+// `cat FILE...` would give. The command line gives each FILE a list of its own, so
+// that each is an input of its own (cli/run.h).
 //
 // Contract and limits:
 // - "-" is standard input (never closed; named twice, it is read twice).
 // - A file that cannot be opened or read is reported on `errors` as
 //   "emvtlv: NAME: <strerror text>" and skipped; what it gave before a read error
-//   stays given. `failed` then tells the caller to end with status 1.
+//   stays given. `failed` then tells the caller to end with status 2.
 // - Each read hands out what one read(2) gives, into the console's own block: memory
 //   stays flat whatever the files' sizes.
 // - With skip_bom, a UTF-8 byte-order mark (EF BB BF) at the start of each file is
-//   dropped, however the reads cut it.
+//   dropped, however the reads cut it; a file that starts as UTF-16 text does (its
+//   mark, or a NUL beside its first character) gets one hint on `errors`, "emvtlv:
+//   NAME: the input looks like UTF-16; convert it with iconv", and is read on as it is.
 #pragma once
 
 #include <array>

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
+
+#include "cli/value_record.h"
 
 #ifndef EMVTLV_VERSION
 #error "EMVTLV_VERSION comes from project() in CMakeLists.txt"
@@ -16,6 +19,8 @@ namespace {
 // Options that have no short form get a code past every character.
 constexpr int tag_option = 256;
 constexpr int strict_option = 257;
+constexpr int no_filename_option = 258;
+constexpr int value_option = 259;
 
 struct option_row {
   const char* long_name;
@@ -25,18 +30,21 @@ struct option_row {
 };
 
 constexpr std::array option_table = {
-    option_row{"tree", 't', nullptr, "decode each line as a BER-TLV tree, naming every EMV tag"},
-    option_row{"json", 'j', nullptr, "write the tree as JSON Lines, one object per input line"},
+    option_row{"tree", 't', nullptr, "decode each line as a BER-TLV tree, naming EMV tags"},
+    option_row{"json", 'j', nullptr, "the tree as JSON Lines, one object per input line"},
     option_row{"paths", 'p', nullptr, "one line per element: its path of tags and its value"},
     option_row{"explain", 'x', nullptr, "explain bits, dates, codes and lists (implies -t)"},
     option_row{"tag", tag_option, "TAG[,TAG...]",
                "only these elements, at any depth (-t, -p, -x, -j)"},
     option_row{"record", 'r', "HEX", "decode HEX as an input line (repeatable; after FILEs)"},
-    option_row{"strict", strict_option, nullptr,
-               "exit with status 1 when a record has a problem too"},
-    option_row{"apdu", 'a', nullptr, "read the input as a card session log: commands and answers"},
+    option_row{"value", value_option, "TAG:HEX",
+               "decode HEX as the value of TAG, as -r (implies -x)"},
+    option_row{"strict", strict_option, nullptr, "exit with status 1 when a record has a problem"},
+    option_row{"apdu", 'a', nullptr, "read the input as a card session log"},
     option_row{"quiet", 'q', nullptr, "print only the element lines and messages"},
     option_row{"line-number", 'n', nullptr, "start each line with its input line's number and ':'"},
+    option_row{"with-filename", 'H', nullptr, "start each line with its FILE's name and ':'"},
+    option_row{"no-filename", no_filename_option, nullptr, "no FILE names, even for several FILEs"},
     option_row{"help", 'h', nullptr, "print this help and exit"},
     option_row{"version", 'V', nullptr, "print the version and exit"},
 };
@@ -74,6 +82,20 @@ const option_row* find_row(int short_name) {
   return row == option_table.end() ? nullptr : row;
 }
 
+// The long options `name` (what follows "--", up to any '=') is a prefix of, as
+// getopt_long lists them when it is more than one: " '--tree' '--tag'"; empty otherwise.
+std::string ambiguity(std::string_view name) {
+  name = name.substr(0, name.find('='));
+  std::string listed;
+  int matches = 0;
+  for (const option_row& row : option_table) {
+    if (!std::string_view(row.long_name).starts_with(name)) continue;
+    ++matches;
+    listed += " '--" + std::string(row.long_name) + "'";
+  }
+  return matches > 1 ? listed : std::string();
+}
+
 parse_result usage_error(std::string complaint) {
   parse_result result;
   result.run = false;
@@ -92,6 +114,11 @@ parse_result complain(int code, int bad_option, const char* word) {
       return usage_error("option '--" + std::string(row->long_name) + "' requires an argument");
     return usage_error("option requires an argument -- '" +
                        std::string(1, static_cast<char>(bad_option)) + "'");
+  }
+  if (bad_option == 0 && long_form) {
+    if (std::string ambiguous = ambiguity(word + 2); !ambiguous.empty())
+      return usage_error("option '" + std::string(word) +
+                         "' is ambiguous; possibilities:" + ambiguous);
   }
   if (bad_option == 0) return usage_error("unrecognized option '" + std::string(word) + "'");
   // A listed option refused here can only be a long one given "=value".
@@ -115,6 +142,8 @@ parse_result parse_command_line(int argc, char* argv[]) {
   bool json_asked = false;
   bool trace_asked = false;
   bool paths_asked = false;
+  bool values_given = false;
+  enum class file_names { automatic, always, never } names = file_names::automatic;
   ::opterr = 0;  // we word the complaints ourselves
   ::optind = 0;  // 0, not 1: makes glibc start afresh, as every call must
   for (;;) {
@@ -139,6 +168,21 @@ parse_result parse_command_line(int argc, char* argv[]) {
         if (std::strchr(::optarg, '\n') != nullptr)
           return usage_error("a record of '--record' must be one line");
         result.chosen.records.push_back(::optarg);
+        break;
+      case value_option: {
+        std::string record;
+        std::string complaint;
+        if (!make_value_record(::optarg, record, complaint))
+          return usage_error("invalid value for '--value': " + complaint);
+        result.chosen.records.push_back(std::move(record));
+        values_given = true;
+        break;
+      }
+      case 'H':
+        names = file_names::always;
+        break;
+      case no_filename_option:
+        names = file_names::never;
         break;
       case tag_option:
         if (!parse_tag_list(::optarg, result.chosen.tags))
@@ -168,6 +212,9 @@ parse_result parse_command_line(int argc, char* argv[]) {
   // JSON is the tree written for scripts, paths the tree for grep; explaining needs the
   // tree. When several are asked for, JSON wins, then paths.
   options& chosen = result.chosen;
+  // A value alone is there to be explained.
+  if (values_given && !trace_asked && !json_asked && !paths_asked && !tree_asked)
+    chosen.tree.explain = true;
   if (trace_asked) {
     chosen.run_mode = mode::trace;
     if (json_asked) chosen.tree.output = tree_mode_options::format::json;
@@ -186,6 +233,11 @@ parse_result parse_command_line(int argc, char* argv[]) {
   chosen.tree.strict = chosen.console.strict = chosen.strict;
   result.chosen.files =
       std::span<char* const>(argv + ::optind, static_cast<std::size_t>(argc - ::optind));
+  // As grep: names when there is more than one FILE; JSON names any FILE it reads.
+  chosen.label_lines =
+      names == file_names::always || (names == file_names::automatic && chosen.files.size() > 1);
+  chosen.json_file_names =
+      names == file_names::always || (names == file_names::automatic && !chosen.files.empty());
   return result;
 }
 
@@ -194,10 +246,10 @@ std::string help_text() {
       "Usage: emvtlv [OPTION]... [FILE]...\n"
       "Decode EMV payment-card records, one per line as hex text, and print each\n"
       "BER-TLV element's name and value; card numbers are masked.\n"
-      "FILEs are read in order as one input, then the -r records; with neither, or\n"
-      "when FILE is -, read standard input. Unless -q is given, the banner and\n"
-      "prompts are printed too\n"
-      "(with -t, -x or -p, a prompt only when standard input and output are terminals).\n\n";
+      "Each FILE is read in turn, then the -r and --value records; with none of them,\n"
+      "or when FILE is -, read standard input. Unless -q is given, the banner and\n"
+      "prompts are printed too (with -t, -x or -p, a prompt only when standard input\n"
+      "and output are terminals).\n\n";
   for (const option_row& row : option_table) {
     std::string left = row.code <= 0xFF ? std::string("  -") + static_cast<char>(row.code) + ", "
                                         : std::string(6, ' ');
@@ -207,8 +259,9 @@ std::string help_text() {
     text += left + row.help + "\n";
   }
   text +=
-      "\nExit status: 0 if all went well; 1 if a FILE could not be read, the output could\n"
-      "not be written or, with --strict, a record had a problem; 2 for a bad option.\n"
+      "\nExit status: 0 if all went well; 1 if, with --strict, a record had a problem;\n"
+      "2 if a FILE could not be read, the output could not be written or an option\n"
+      "was wrong.\n"
       "The manual: man emvtlv\n";
   return text;
 }

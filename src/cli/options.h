@@ -30,12 +30,19 @@ struct options {
   console_options console;
   tree_mode_options tree;            // the decoding modes; prompt and tags are run's to set
   std::span<char* const> files;      // in order; none (and no records): standard input
-  std::vector<const char*> records;  // -r HEX, decoded in order after the files
+  std::vector<std::string> records;  // -r HEX and --value's records, in order after the files
   std::vector<tag_id> tags;          // --tag, in the decoding modes
   bool strict = false;               // --strict: a record's problem makes the status 1
+  bool label_lines = false;          // text: "FILE:" before every line of a FILE's output
+  bool json_file_names = false;      // JSON: a "file" field in every object from a FILE
 };
 
-inline constexpr int exit_usage = 2;  // a bad option or a missing argument
+// The exit statuses, as grep, diff and rg give them: 1 is a finding (with --strict, a
+// record had a problem), 2 is trouble (a bad option, input that cannot be read,
+// output that cannot be written).
+inline constexpr int exit_findings = 1;
+inline constexpr int exit_trouble = 2;
+inline constexpr int exit_usage = exit_trouble;  // a bad option or a missing argument
 
 struct parse_result {
   bool run = true;  // false: print `out` and `err` and exit with `exit_status`

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/file_input.h"
+#include "cli/line_labels.h"
 #include "console/console.h"
 #include "io/descriptors.h"
 #include "modes/trace_mode.h"
@@ -28,49 +29,29 @@ bool write_reported(void* context, const char* data, std::size_t size) {
   return false;
 }
 
-// The -r records, one line each, handed out after the files. A last file line with no
-// newline is ended first, so every record stays a line of its own.
-struct input_chain {
-  input_source files;
-  std::span<const char* const> records;
-  bool files_done = false;
-  char last = '\n';        // the last byte the files gave
+// The -r and --value records, one line each.
+struct record_lines {
+  std::span<const std::string> records;
   std::size_t next = 0;    // the record being handed out
   std::size_t offset = 0;  // of its text, then its newline
 };
 
-std::ptrdiff_t read_chain(void* context, char* buffer, std::size_t capacity) {
-  auto& chain = *static_cast<input_chain*>(context);
-  if (!chain.files_done) {
-    const std::ptrdiff_t got = chain.files.read(chain.files.context, buffer, capacity);
-    if (got > 0) {
-      chain.last = buffer[got - 1];
-      return got;
-    }
-    chain.files_done = true;
-    if (chain.last != '\n' && !chain.records.empty()) {
-      buffer[0] = '\n';
-      return 1;
-    }
-  }
-  if (chain.next == chain.records.size() || capacity == 0) return 0;
-  const std::string_view text = chain.records[chain.next];
+std::ptrdiff_t read_records(void* context, char* buffer, std::size_t capacity) {
+  auto& lines = *static_cast<record_lines*>(context);
+  if (lines.next == lines.records.size() || capacity == 0) return 0;
+  const std::string_view text = lines.records[lines.next];
   std::size_t given = 0;
-  if (chain.offset < text.size()) {
-    given = std::min(capacity, text.size() - chain.offset);
-    std::memcpy(buffer, text.data() + chain.offset, given);
-    chain.offset += given;
+  if (lines.offset < text.size()) {
+    given = std::min(capacity, text.size() - lines.offset);
+    std::memcpy(buffer, text.data() + lines.offset, given);
+    lines.offset += given;
   }
-  if (given < capacity && chain.offset == text.size()) {
+  if (given < capacity && lines.offset == text.size()) {
     buffer[given++] = '\n';
-    ++chain.next;
-    chain.offset = 0;
+    ++lines.next;
+    lines.offset = 0;
   }
   return static_cast<std::ptrdiff_t>(given);
-}
-
-std::ptrdiff_t read_nothing(void*, char*, std::size_t) {
-  return 0;
 }
 
 char dash[] = "-";
@@ -83,30 +64,55 @@ void report_write_error(int error) {
   write_descriptor(STDERR_FILENO, line.data(), line.size());
 }
 
-// Runs `decode` on the input the command line names and the reported standard output.
+// Runs `decode(input, output, first)` on each input the command line names in turn (each
+// FILE, then the records; standard input when there is neither) and gives the status:
+// trouble (a FILE unread, output unwritten) before findings (a decoding run's 1).
+// Each FILE is an input of its own: its last line ends with it, its lines count from 1,
+// its output carries its name when the command line asks for names.
 template <typename Decode>
 int run_on_input(const options& chosen, bool skip_bom, Decode decode) {
   const bool from_stdin = chosen.files.empty() && chosen.records.empty();
-  file_list files{.names = from_stdin ? std::span<char* const>(standard_input) : chosen.files,
-                  .errors = stderr_target()};
-  files.skip_bom = skip_bom;
+  const std::span<char* const> names =
+      from_stdin ? std::span<char* const>(standard_input) : chosen.files;
   if (from_stdin) stdin_source();  // for its larger pipe
-  input_chain chain{
-      .files = files.names.empty() ? input_source{nullptr, read_nothing} : file_list_source(files),
-      .records = chosen.records};
   reported_output out{stdout_target()};
-  const int status = decode(input_source{&chain, read_chain}, output_target{&out, write_reported});
+  const output_target plain{&out, write_reported};
+  const bool json = chosen.tree.output == tree_mode_options::format::json;
+  const bool named = json ? chosen.json_file_names : chosen.label_lines;
+  bool trouble = false;
+  bool findings = false;
+  bool first = true;
+  for (std::size_t i = 0; i < names.size() && out.error == 0; ++i) {
+    file_list file{.names = names.subspan(i, 1), .errors = stderr_target()};
+    file.skip_bom = skip_bom;
+    line_labeller labeller;
+    if (named) labeller = make_line_labeller(plain, names[i], json);
+    const int status =
+        decode(file_list_source(file), named ? labelled_target(labeller) : plain, first);
+    first = false;
+    trouble = trouble || file.failed;
+    findings = findings || status != 0;
+  }
+  if (!chosen.records.empty() && out.error == 0) {
+    record_lines lines{.records = chosen.records};
+    findings = decode(input_source{&lines, read_records}, plain, first) != 0 || findings;
+  }
   report_write_error(out.error);
-  return status != 0 || files.failed || out.error != 0 ? 1 : 0;
+  if (trouble || out.error != 0) return exit_trouble;
+  return findings ? exit_findings : 0;
 }
 
 int run_console_mode(const options& chosen) {
   // No option and no FILE: standard input exactly as the classic console reads it.
   const bool classic = chosen.files.empty() && chosen.records.empty() && !chosen.console.quiet &&
-                       !chosen.console.line_numbers && !chosen.strict;
-  if (classic) return run_console(stdin_source(), stdout_target(), chosen.console);
-  return run_on_input(chosen, false, [&](input_source in, output_target out) {
-    return run_console(in, out, chosen.console);
+                       !chosen.console.line_numbers && !chosen.strict && !chosen.label_lines;
+  // It has no --strict, so a status other than 0 can only be a read or write error.
+  if (classic)
+    return run_console(stdin_source(), stdout_target(), chosen.console) == 0 ? 0 : exit_trouble;
+  return run_on_input(chosen, false, [&](input_source in, output_target out, bool first) {
+    console_options console = chosen.console;
+    console.banner = first;
+    return run_console(in, out, console);
   });
 }
 
@@ -114,8 +120,9 @@ int run_tree_modes(const options& chosen) {
   tree_mode_options tree = chosen.tree;
   tree.tags = chosen.tags;
   tree.prompt = decoding_prompt(chosen, ::isatty(STDIN_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1);
-  return run_on_input(chosen, true, [&](input_source in, output_target out) {
-    return run_tree_mode(in, out, tree);
+  tree_mode_state state;  // made once, for every input
+  return run_on_input(chosen, true, [&](input_source in, output_target out, bool) {
+    return run_tree_mode(in, out, tree, state);
   });
 }
 
@@ -123,7 +130,7 @@ int run_trace(const options& chosen) {
   // A log is read whole, never prompted for.
   tree_mode_options tree = chosen.tree;
   tree.tags = chosen.tags;
-  return run_on_input(chosen, true, [&](input_source in, output_target out) {
+  return run_on_input(chosen, true, [&](input_source in, output_target out, bool) {
     return run_trace_mode(in, out, tree);
   });
 }
@@ -146,7 +153,7 @@ int run(const options& chosen) {
     case mode::trace:
       return run_trace(chosen);
   }
-  return 1;
+  return exit_trouble;
 }
 
 }  // namespace emvtlv::cli

@@ -232,7 +232,7 @@ int run_console(input_source in, output_target out, const console_options& optio
   const bool talk = !options.quiet;
   bool problems = false;  // with strict: a record printed a message
 
-  if (talk) sink.append(banner);
+  if (talk && options.banner) sink.append(banner);
   for (;;) {
     if (talk) sink.append(prompt);
     std::string_view text;

@@ -59,6 +59,8 @@ struct console_options {
   // No banner, no prompts, no newline after a prompt or at end of input: only the
   // element lines and messages.
   bool quiet = false;
+  // Without quiet: start with the banner (not for each FILE after the first).
+  bool banner = true;
   // Each element line and message starts with the number of the input line its
   // record came from and a colon ("12:"). Lines count from 1; the records a line
   // longer than 511 characters is cut into share its number.

@@ -41,6 +41,20 @@ bool has_problem(const hex_line& line, const tree_result& tree, bool explain) {
   return false;
 }
 
+// The input, telling whether a read found its end: the line that ends there was ended
+// with Ctrl-D rather than a newline, so the terminal's cursor stands after it.
+struct watched_input {
+  input_source in;
+  bool ended = false;
+};
+
+std::ptrdiff_t read_watched(void* context, char* buffer, std::size_t capacity) {
+  auto& watched = *static_cast<watched_input*>(context);
+  const std::ptrdiff_t got = watched.in.read(watched.in.context, buffer, capacity);
+  watched.ended = watched.ended || got == 0;
+  return got;
+}
+
 }  // namespace
 
 tree_mode_state::tree_mode_state()
@@ -73,16 +87,24 @@ int run_tree_mode(input_source in, output_target out, const tree_mode_options& o
     text.marks = json.marks = paths.marks = state.filter->marks();
   }
   bool problems = false;
+  watched_input watched{in};
+  const input_source watched_in{&watched, read_watched};
 
   for (;;) {
     if (options.prompt) sink.append(tree_prompt);
     hex_line line;
     hex_line_reader::status got = reader->next(line);
+    bool typed = false;  // read after the prompt, so the terminal echoed it after the prompt
     while (got == hex_line_reader::status::need_input) {
       if (!drain(sink, out)) return 1;
-      reader->fill(in);
+      reader->fill(watched_in);
+      typed = true;
       got = reader->next(line);
     }
+    // A person sees the output start in column 1, as the console gives it: after a line
+    // that was pasted with others (never echoed after this prompt) or ended with Ctrl-D.
+    if (options.prompt && got == hex_line_reader::status::line && (!typed || watched.ended))
+      sink.put('\n');
     if (got != hex_line_reader::status::line) {
       if (options.prompt) sink.put('\n');
       const bool written = drain(sink, out);

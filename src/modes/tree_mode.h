@@ -9,6 +9,8 @@
 //   linear in the input and memory flat however deep the templates nest.
 // - Everything written so far is drained before a read that may block, so a prompt
 //   (printed only when asked for, for a person at a terminal) is seen before typing.
+//   A record's output then starts in column 1: after a newline when its line was not
+//   typed after this prompt (pasted with others) or was ended by end of input.
 // - End of input: status 0 (after a newline when prompting), or 1 with `strict` when a
 //   record had a problem (a bad line, a node's problem, with explain a problem item).
 //   A read error: status 1. Output that can no longer be written: status 1 at once.
