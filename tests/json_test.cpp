@@ -662,7 +662,9 @@ TEST(json_explain, parses_back_to_the_text_explanation) {
       "9F02060000000123455F3601025F2A0209789F1A020840\n"
       "701357114761739001010010D27122011143804489\n"
       "9F27018095050000048000 5F2D04656E6672 500A5649534120435245444954\n"
-      "82021980000000 9F070201\n";
+      "82021980000000 9F070201\n"
+      "9F100706010A03A40000\n"
+      "4F07A0000000041010 9F10120110A0400324C000000000000000000000FF\n";
   tree_mode_options text;
   text.explain = true;
   tree_mode_options jsonl = text;
@@ -689,7 +691,7 @@ TEST(json_explain, parses_back_to_the_text_explanation) {
     explain_lines_of_nodes(object["elements"], 0, from_json);
     at = end + 1;
   }
-  EXPECT_EQ(objects, 7u);
+  EXPECT_EQ(objects, 9u);
   EXPECT_EQ(from_json, expected);
 }
 
@@ -834,7 +836,19 @@ TEST(json_typed, schema_lists_every_bit_id) {
   std::vector<std::string> given;
   for (const std::string& item : typed_items("8202FFFF 9F0702FFFF 9505FFFFFFFFFF 9B02FFFF "
                                              "9F3303FFFFFF 9F4005FFFFFFFFFF 9F6604FFFFFFFF "
-                                             "9F6C02FFFF")) {
+                                             "9F6C02FFFF "
+                                             // 9F10 in each layout, every CVR bit set.
+                                             "9F10200FAFFFFFFFFFFFFFFFFFFFFFFFFFFFFF0F"
+                                             "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFF "
+                                             "9F100806FF0A03FFFFFF00 "
+                                             "9F10201F2FFFFFFFFFFFFF0F" +
+                                             std::string(46, 'F') +
+                                             " "
+                                             "9F1012FF17FFFFFFFFFFFF" +
+                                             std::string(20, 'F') +
+                                             " "
+                                             "9F1014FF17FFFFFFFFFFFF" +
+                                             std::string(24, 'F'))) {
     const nlohmann::json parsed = nlohmann::json::parse(item);
     if (!parsed.contains("id")) continue;
     const std::string name = parsed["id"].get<std::string>();

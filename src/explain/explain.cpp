@@ -7,6 +7,7 @@
 #include "card/mask.h"
 #include "emv/elements.h"
 #include "explain/explainers.h"
+#include "explain/item_text.h"
 
 namespace emvtlv {
 namespace {
@@ -47,6 +48,7 @@ constexpr std::array explained_tags = {
     explained_tag{0x9F0D, explain::explain_iac_default},
     explained_tag{0x9F0E, explain::explain_iac_denial},
     explained_tag{0x9F0F, explain::explain_iac_online},
+    explained_tag{0x9F10, explain::explain_iad},
     explained_tag{0x9F11, explain::explain_code_table},
     explained_tag{0x9F12, explain::explain_preferred_name},
     explained_tag{0x9F1A, explain::explain_country},
@@ -236,6 +238,24 @@ bool wrong_length(explain_output out, std::string_view short_name, std::string_v
   const std::size_t size = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), text.size() - 1);
   emit_problem(out, "wrong_length", std::string_view(text.data(), size));
   return false;
+}
+
+void emit_kernel_note(explain_output out, const explain_context& c) {
+  if (c.kernel_option == emv_kernel::unknown) [[likely]]
+    return;
+  item_text<80> text;
+  if (c.aid.empty()) {
+    text.append(kernel_name(c.kernel_option)).append(" (from --kernel; no AID)");
+  } else if (c.kernel != c.kernel_option) {
+    const std::string_view by_aid = kernel_name(c.kernel);
+    text.append(by_aid.empty() ? std::string_view("unknown") : by_aid)
+        .append(" (from the AID; --kernel=")
+        .append(kernel_name(c.kernel_option))
+        .append(" overruled)");
+  } else {
+    return;
+  }
+  emit(out, explain_kind::field, "kernel", text.view());
 }
 
 }  // namespace explain

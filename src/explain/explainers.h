@@ -50,6 +50,10 @@ bool wrong_length(explain_output out, std::string_view short_name, std::string_v
 void emit_amount(explain_output out, explain_kind kind, std::string_view label,
                  std::uint64_t minor_units, int exponent, int currency, std::uint32_t level = 0);
 
+// When the user named a kernel (--kernel): a "kernel" item saying whether it stands in
+// for a missing AID or an AID overruled it; nothing otherwise.
+void emit_kernel_note(explain_output out, const explain_context& c);
+
 // Bit fields (explain_bits.cpp).
 void explain_aip(bytes v, const explain_context& c, explain_output out);                    // 82
 void explain_auc(bytes v, const explain_context& c, explain_output out);                    // 9F07
@@ -65,6 +69,9 @@ void explain_additional_capabilities(bytes v, const explain_context& c,
 void explain_ttq(bytes v, const explain_context& c, explain_output out);     // 9F66 as TTQ
 void explain_punatc(bytes v, const explain_context& c, explain_output out);  // 9F66 under C-2
 void explain_ctq(bytes v, const explain_context& c, explain_output out);     // 9F6C
+
+// Issuer Application Data (explain_iad.cpp).
+void explain_iad(bytes v, const explain_context& c, explain_output out);  // 9F10
 
 // Lists (explain_lists.cpp).
 void explain_cvm_list(bytes v, const explain_context& c, explain_output out);     // 8E
