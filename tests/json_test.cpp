@@ -721,8 +721,10 @@ void flat_node_items(const nlohmann::json& nodes, std::vector<std::string>& out)
   }
 }
 
-std::vector<std::string> typed_items(const std::string& record) {
+std::vector<std::string> typed_items(const std::string& record,
+                                     emv_kernel kernel = emv_kernel::unknown) {
   tree_mode_options options;
+  options.kernel = kernel;
   options.explain = true;
   options.output = tree_mode_options::format::json;
   const std::string written = run_mode(record + "\n", options);
@@ -832,23 +834,22 @@ TEST(json_typed, schema_lists_every_bit_id) {
   const std::string description = id["description"].get<std::string>();
   std::vector<std::string> listed = id["enum"].get<std::vector<std::string>>();
 
-  // Every bit of every bit field set.
+  // Every bit of every bit field set, and the TVR's byte 5 as the kernels read it.
   std::vector<std::string> given;
-  for (const std::string& item : typed_items("8202FFFF 9F0702FFFF 9505FFFFFFFFFF 9B02FFFF "
-                                             "9F3303FFFFFF 9F4005FFFFFFFFFF 9F6604FFFFFFFF "
-                                             "9F6C02FFFF "
-                                             // 9F10 in each layout, every CVR bit set.
-                                             "9F10200FAFFFFFFFFFFFFFFFFFFFFFFFFFFFFF0F"
-                                             "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFF "
-                                             "9F100806FF0A03FFFFFF00 "
-                                             "9F10201F2FFFFFFFFFFFFF0F" +
-                                             std::string(46, 'F') +
-                                             " "
-                                             "9F1012FF17FFFFFFFFFFFF" +
-                                             std::string(20, 'F') +
-                                             " "
-                                             "9F1014FF17FFFFFFFFFFFF" +
-                                             std::string(24, 'F'))) {
+  std::vector<std::string> items = typed_items("4F07A0000000041010 9505FFFFFFFFFF");
+  for (const std::string& item : typed_items("9505FFFFFFFFFF", emv_kernel::contact))
+    items.push_back(item);
+  const std::string all_bits =
+      "8202FFFF 9F0702FFFF 9505FFFFFFFFFF 9B02FFFF 9F3303FFFFFF 9F4005FFFFFFFFFF "
+      "9F6604FFFFFFFF 9F6C02FFFF "
+      // 9F10 in each layout, every CVR bit set.
+      "9F10200FAF" +
+      std::string(28, 'F') + "0F" + std::string(30, 'F') + " 9F100806FF0A03FFFFFF00 9F10201F2FFF" +
+      std::string(10, 'F') + "0F" + std::string(46, 'F') + " 9F1012FF17" + std::string(32, 'F') +
+      " 9F1014FF17" + std::string(36, 'F');
+  for (const std::string& item : typed_items(all_bits))
+    items.push_back(item);
+  for (const std::string& item : items) {
     const nlohmann::json parsed = nlohmann::json::parse(item);
     if (!parsed.contains("id")) continue;
     const std::string name = parsed["id"].get<std::string>();

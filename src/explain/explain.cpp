@@ -314,6 +314,7 @@ namespace {
 [[gnu::noinline]] void explain_by_kernel(std::uint64_t tag, explain::bytes value,
                                          const explain_context& context, explain_output out) {
   const reading r = reading_of(tag, value, context.kernel);
+  explain::emit_kernel_note(out, context);
   emit_reading(out, *names_of(r.what), r.by_length, context.kernel);
   switch (r.what) {
     case kernel_reading::ttq:
