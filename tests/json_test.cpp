@@ -849,6 +849,12 @@ TEST(json_typed, schema_lists_every_bit_id) {
       " 9F1014FF17" + std::string(36, 'F');
   for (const std::string& item : typed_items(all_bits))
     items.push_back(item);
+  // The kernels' fields under their kernels, and 91 with a CSU.
+  for (const char* record : {"4F07A0000000031010 9F6E043FFFFFFF", "4F06A00000002501 9F6E04FFFFFFFF",
+                             "4F07A0000000041010 9F5D03FFFFFF 9F1D08FFFFFFFFFFFFFFFF",
+                             "910CFFFFFFFFFFFFFFFFFFFFFFFF 9F2A0102"})
+    for (const std::string& item : typed_items(record))
+      items.push_back(item);
   for (const std::string& item : items) {
     const nlohmann::json parsed = nlohmann::json::parse(item);
     if (!parsed.contains("id")) continue;

@@ -29,6 +29,7 @@ constexpr std::array explained_tags = {
     explained_tag{0x8C, explain::explain_dol},
     explained_tag{0x8D, explain::explain_dol},
     explained_tag{0x8E, explain::explain_cvm_list},
+    explained_tag{0x91, explain::explain_issuer_authentication},
     explained_tag{0x94, explain::explain_afl},
     explained_tag{0x95, explain::explain_tvr},
     explained_tag{0x97, explain::explain_dol},
@@ -52,10 +53,12 @@ constexpr std::array explained_tags = {
     explained_tag{0x9F11, explain::explain_code_table},
     explained_tag{0x9F12, explain::explain_preferred_name},
     explained_tag{0x9F1A, explain::explain_country},
+    explained_tag{0x9F1D, explain::explain_kernel_9f1d},
     explained_tag{0x9F1F, explain::explain_hidden_text},
     explained_tag{0x9F20, explain::explain_hidden_digits},
     explained_tag{0x9F21, explain::explain_time},
     explained_tag{0x9F27, explain::explain_cid},
+    explained_tag{0x9F2A, explain::explain_kernel_identifier},
     explained_tag{0x9F33, explain::explain_terminal_capabilities},
     explained_tag{0x9F34, explain::explain_cvm_results},
     explained_tag{0x9F35, explain::explain_terminal_type},
@@ -68,7 +71,10 @@ constexpr std::array explained_tags = {
     explained_tag{0x9F4A, explain::explain_tag_list},
     explained_tag{0x9F4D, explain::explain_log_entry},
     explained_tag{0x9F4F, explain::explain_dol},
+    explained_tag{0x9F5D, explain::explain_kernel_9f5d},
     explained_tag{0x9F6C, explain::explain_ctq},
+    explained_tag{0x9F6D, explain::explain_kernel_9f6d},
+    explained_tag{0x9F6E, explain::explain_kernel_9f6e},
 };
 
 constexpr bool sorted_by_tag() {

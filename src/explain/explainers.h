@@ -73,6 +73,15 @@ void explain_ctq(bytes v, const explain_context& c, explain_output out);     // 
 // Issuer Application Data (explain_iad.cpp).
 void explain_iad(bytes v, const explain_context& c, explain_output out);  // 9F10
 
+// The kernels' fields, and 91 (explain_kernel.cpp).
+void explain_kernel_9f6e(bytes v, const explain_context& c, explain_output out);        // by kernel
+void explain_kernel_9f6d(bytes v, const explain_context& c, explain_output out);        // by kernel
+void explain_kernel_9f5d(bytes v, const explain_context& c, explain_output out);        // by kernel
+void explain_kernel_9f1d(bytes v, const explain_context& c, explain_output out);        // C-2
+void explain_kernel_identifier(bytes v, const explain_context& c, explain_output out);  // 9F2A
+void explain_issuer_authentication(bytes v, const explain_context& c,
+                                   explain_output out);  // 91
+
 // Lists (explain_lists.cpp).
 void explain_cvm_list(bytes v, const explain_context& c, explain_output out);     // 8E
 void explain_cvm_results(bytes v, const explain_context& c, explain_output out);  // 9F34
