@@ -502,6 +502,14 @@ const record_case record_cases[] = {
      "  - ATC: 1\n"
      "  - cryptogram: 9D1B2A6F04C5E817\n"
      "  - IAD: 06010A03A00000\n"
+     "    - reading: Visa format 0/1/3 (by pattern)\n"
+     "      - DKI: 01\n"
+     "      - CVN: CVN 10: original contact VIS; AC input ends with the 4-byte CVR\n"
+     "      - CVR: 03A00000\n"
+     "        - byte 2 b8-b7: AC in 2nd GENERATE AC: not requested\n"
+     "        - byte 2 b6-b5: AC in 1st GENERATE AC (contactless: GPO): ARQC\n"
+     "        - byte 4 b8-b5: issuer script commands processed: 0\n"
+     "      - IDD: none\n"
      "status: 9000 (success)\n"},
 };
 
