@@ -246,6 +246,33 @@ bool wrong_length(explain_output out, std::string_view short_name, std::string_v
   return false;
 }
 
+void emit_set_bit(explain_output out, std::size_t byte, unsigned bit, std::string_view text,
+                  std::string_view note, std::string_view id, std::uint32_t level) {
+  item_text<16> label;
+  label.append("byte ").append_uint(byte).append(" b").append_uint(bit);
+  explain_facts facts;
+  facts.byte = static_cast<std::uint8_t>(byte);
+  facts.bit = static_cast<std::uint8_t>(bit);
+  facts.id = id;
+  item_text<128> line;
+  if (text.empty()) {
+    line.append("RFU bit set: ").append(label.view());
+    emit(out, explain_kind::rfu, label.view(), line.view(), level, facts);
+    return;
+  }
+  line.append(text).append(note);
+  emit(out, explain_kind::bit, label.view(), line.view(), level, facts);
+}
+
+void emit_numbered(explain_output out, std::string_view label, std::string_view id,
+                   std::uint64_t number, std::string_view text, std::uint32_t level) {
+  explain_facts facts;
+  facts.id = id;
+  facts.has_number = true;
+  facts.number = number;
+  emit(out, explain_kind::field, label, text, level, facts);
+}
+
 void emit_kernel_note(explain_output out, const explain_context& c) {
   if (c.kernel_option == emv_kernel::unknown) [[likely]]
     return;

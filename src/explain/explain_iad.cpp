@@ -306,19 +306,9 @@ void emit_cvr(bytes cvr, std::size_t first, std::span<const cvr_group> groups, b
       }
       if ((cvr[i] & mask) == 0) continue;
       any = true;
-      explain_facts facts;
-      facts.byte = number;
-      facts.bit = static_cast<std::uint8_t>(bit);
-      item_text<16> label;
-      label.append("byte ").append_uint(number).append(" b").append_uint(bit);
-      if (const cvr_bit* row = find_bit(number, mask, bits, more); row != nullptr) {
-        facts.id = row->id;
-        emit(out, explain_kind::bit, label.view(), row->text, 2, facts);
-      } else {
-        item_text<32> text;
-        text.append("RFU bit set: ").append(label.view());
-        emit(out, explain_kind::rfu, label.view(), text.view(), 2, facts);
-      }
+      const cvr_bit* row = find_bit(number, mask, bits, more);
+      emit_set_bit(out, number, bit, row != nullptr ? row->text : std::string_view(), {},
+                   row != nullptr ? row->id : std::string_view(), 2);
     }
   }
   if (!any) emit(out, explain_kind::none, {}, "no bit set", 2);
@@ -328,11 +318,7 @@ void emit_byte_field(explain_output out, std::string_view label, std::string_vie
                      std::uint8_t value) {
   item_text<2> text;
   text.append_hex(value);
-  explain_facts facts;
-  facts.id = id;
-  facts.has_number = true;
-  facts.number = value;
-  emit(out, explain_kind::field, label, text.view(), 1, facts);
+  emit_numbered(out, label, id, value, text.view(), 1);
 }
 
 void emit_hex_field(explain_output out, std::string_view label, bytes v) {
@@ -345,11 +331,7 @@ void emit_hex_field(explain_output out, std::string_view label, bytes v) {
 void emit_idd(explain_output out, std::size_t length, std::string_view option) {
   item_text<48> text;
   text.append_uint(length).append(length == 1 ? " byte" : " bytes").append(option);
-  explain_facts facts;
-  facts.id = "idd";
-  facts.has_number = true;
-  facts.number = length;
-  emit(out, explain_kind::field, "IDD", text.view(), 1, facts);
+  emit_numbered(out, "IDD", "idd", length, text.view(), 1);
 }
 
 bool matches(iad_layout layout, bytes v) {
@@ -402,11 +384,7 @@ void emit_visa_cvn(explain_output out, std::uint8_t cvn) {
   } else {
     text.append("CVN ").append_uint(cvn).append(": not in the public CVN table");
   }
-  explain_facts facts;
-  facts.id = "cvn";
-  facts.has_number = true;
-  facts.number = cvn;
-  emit(out, explain_kind::field, "CVN", text.view(), 1, facts);
+  emit_numbered(out, "CVN", "cvn", cvn, text.view(), 1);
 }
 
 void read_visa_013(bytes v, explain_output out) {
@@ -454,11 +432,7 @@ void read_mchip(bytes v, explain_output out) {
       break;
   }
   text.append((cvn & 1) != 0 ? ", counters in the AC data" : ", counters not in the AC data");
-  explain_facts facts;
-  facts.id = "cvn";
-  facts.has_number = true;
-  facts.number = cvn;
-  emit(out, explain_kind::field, "CVN", text.view(), 1, facts);
+  emit_numbered(out, "CVN", "cvn", cvn, text.view(), 1);
   const bool advance = v.size() == 20 || v.size() == 28;
   emit_cvr(v.subspan(2, 6), 1, mchip_groups, mchip_bits,
            advance ? bit_rows(mchip_advance_bits) : bit_rows(mchip_either_bits), out);
@@ -466,12 +440,10 @@ void read_mchip(bytes v, explain_output out) {
   const std::size_t counters = v.size() <= 20 ? 8 : 16;
   emit_hex_field(out, "counters", v.subspan(10, counters));
   if (v.size() == 20 || v.size() == 28) {
-    explain_facts atc;
-    atc.has_number = true;
-    atc.number = std::uint32_t{v[v.size() - 2]} << 8 | v[v.size() - 1];
+    const std::uint32_t atc = std::uint32_t{v[v.size() - 2]} << 8 | v[v.size() - 1];
     item_text<8> number;
-    number.append_uint(atc.number);
-    emit(out, explain_kind::field, "last online ATC", number.view(), 1, atc);
+    number.append_uint(atc);
+    emit_numbered(out, "last online ATC", {}, atc, number.view(), 1);
   }
 }
 
@@ -482,11 +454,7 @@ void read_common_core(bytes v, explain_output out) {
   text.append(version == 5   ? std::string_view(" (TDES)")
               : version == 6 ? std::string_view(" (AES)")
                              : std::string_view(" (RFU)"));
-  explain_facts facts;
-  facts.id = "cvn";
-  facts.has_number = true;
-  facts.number = version;
-  emit(out, explain_kind::field, "CCI", text.view(), 1, facts);
+  emit_numbered(out, "CCI", "cvn", version, text.view(), 1);
   emit_byte_field(out, "DKI", "dki", v[2]);
   emit_cvr(v.subspan(3, 5), 1, core_groups, core_bits, {}, out);
   emit_hex_field(out, "counters", v.subspan(8, 8));

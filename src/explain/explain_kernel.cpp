@@ -35,34 +35,13 @@ void emit_bits(bytes v, bit_rows rows, std::span<const std::uint8_t> skip, std::
     for (unsigned bit = 8; bit >= 1; --bit) {
       const auto mask = static_cast<std::uint8_t>(1U << (bit - 1));
       if ((bits & mask) == 0) continue;
-      item_text<16> label;
-      label.append("byte ").append_uint(number).append(" b").append_uint(bit);
-      explain_facts facts;
-      facts.byte = number;
-      facts.bit = static_cast<std::uint8_t>(bit);
       const field_bit* row = nullptr;
       for (const field_bit& r : rows)
         if (r.byte == number && r.mask == mask) row = &r;
-      item_text<112> text;
-      if (row == nullptr) {
-        text.append("RFU bit set: ").append(label.view());
-        emit(out, explain_kind::rfu, label.view(), text.view(), level, facts);
-        continue;
-      }
-      facts.id = row->id;
-      text.append(row->text).append(note);
-      emit(out, explain_kind::bit, label.view(), text.view(), level, facts);
+      emit_set_bit(out, number, bit, row != nullptr ? row->text : std::string_view(), note,
+                   row != nullptr ? row->id : std::string_view(), level);
     }
   }
-}
-
-void emit_code(explain_output out, std::string_view label, std::string_view id, unsigned value,
-               std::string_view text, std::uint32_t level = 0) {
-  explain_facts facts;
-  facts.id = id;
-  facts.has_number = true;
-  facts.number = value;
-  emit(out, explain_kind::field, label, text, level, facts);
 }
 
 void emit_hex(explain_output out, std::string_view label, bytes v, std::uint32_t level = 0) {
@@ -107,20 +86,20 @@ void explain_ffi(bytes v, explain_output out) {
   if (version != 1) {
     item_text<48> text;
     text.append_uint(version).append(": layout not known");
-    emit_code(out, "version", "ffi_version", version, text.view());
+    emit_numbered(out, "version", "ffi_version", version, text.view());
     return;
   }
-  emit_code(out, "version", "ffi_version", version, "1");
+  emit_numbered(out, "version", "ffi_version", version, "1");
   const unsigned form = v[0] & 0x1F;
-  emit_code(out, "form factor", "form_factor", form,
-            form < form_factors.size() ? form_factors[form] : std::string_view("RFU"));
+  emit_numbered(out, "form factor", "form_factor", form,
+                form < form_factors.size() ? form_factors[form] : std::string_view("RFU"));
   // Bytes 1 and 4 hold fields; byte 4 b8-b5 are RFU bits.
   constexpr std::array<std::uint8_t, 4> fields = {0xFF, 0x00, 0x00, 0x0F};
   emit_bits(v, ffi_bits, fields, {}, out);
   const unsigned technology = v[3] & 0x0F;
-  emit_code(out, "technology", "technology", technology,
-            technology == 0 ? std::string_view("ISO 14443 contactless (including NFC)")
-                            : std::string_view("RFU"));
+  emit_numbered(out, "technology", "technology", technology,
+                technology == 0 ? std::string_view("ISO 14443 contactless (including NFC)")
+                                : std::string_view("RFU"));
 }
 
 // 9F6E under C-2: Third Party Data.
@@ -142,7 +121,7 @@ void explain_third_party_data(bytes v, explain_output out) {
     if (const iso_country* found = find_country(static_cast<std::uint16_t>(country)))
       text.append(" ").append(found->name);
   }
-  emit_code(out, "country", {}, country, text.view());
+  emit_numbered(out, "country", {}, country, text.view());
   const unsigned identifier = std::uint32_t{v[2]} << 8 | v[3];
   item_text<64> id;
   id.append_hex(v.subspan(2, 2));
@@ -150,7 +129,7 @@ void explain_third_party_data(bytes v, explain_output out) {
     id.append(": no proprietary data");
   else if (identifier == 0x0003 || identifier == 0x8003)
     id.append(": Mastercard product extension");
-  emit_code(out, "unique identifier", {}, identifier, id.view());
+  emit_numbered(out, "unique identifier", {}, identifier, id.view());
   std::size_t data = 4;
   if ((v[2] & 0x80) == 0 && v.size() >= 6) {
     const bool digits = v[4] >= '0' && v[4] <= '9' && v[5] >= '0' && v[5] <= '9';
@@ -203,7 +182,7 @@ void explain_reader_capabilities(bytes v, explain_output out) {
   const unsigned version = v[3] & 0x07;
   item_text<40> text;
   text.append_uint(version).append(": ").append(c4_versions[version]);
-  emit_code(out, "C-4 kernel version", "c4_kernel_version", version, text.view());
+  emit_numbered(out, "C-4 kernel version", "c4_kernel_version", version, text.view());
 }
 
 // 9F5D under C-2: Application Capabilities Information.
@@ -229,18 +208,18 @@ void explain_aci(bytes v, explain_output out) {
   }
   item_text<8> version;
   version.append_uint(v[0] >> 4);
-  emit_code(out, "ACI version", {}, v[0] >> 4, version.view());
+  emit_numbered(out, "ACI version", {}, v[0] >> 4, version.view());
   const unsigned storage = v[0] & 0x0F;
   item_text<32> text;
   text.append_uint(storage);
   text.append(storage == 0 ? std::string_view(": none") : storage > 2 ? ": RFU" : "");
-  emit_code(out, "data storage version", {}, storage, text.view());
+  emit_numbered(out, "data storage version", {}, storage, text.view());
   constexpr std::array<std::uint8_t, 3> fields = {0xFF, 0x00, 0xFF};
   emit_bits(v, aci_bits, fields, {}, out);
   item_text<64> scheme;
   scheme.append_hex(v[2]).append(": ");
   scheme.append(v[2] < sds_schemes.size() ? sds_schemes[v[2]] : std::string_view("RFU"));
-  emit_code(out, "SDS scheme indicator", {}, v[2], scheme.view());
+  emit_numbered(out, "SDS scheme indicator", {}, v[2], scheme.view());
 }
 
 // 9F1D under C-2: Terminal Risk Management Data.
@@ -287,9 +266,9 @@ void explain_csu(bytes csu, explain_output out) {
   emit_bits(csu, csu_bits, fields, {}, out, 1);
   item_text<8> tries;
   tries.append_uint(csu[0] & 0x0F);
-  emit_code(out, "PIN try counter", "pin_try_counter", csu[0] & 0x0FU, tries.view(), 1);
-  emit_code(out, "update counters", "update_counters", csu[1] & 0x03U, counter_updates[csu[1] & 3],
-            1);
+  emit_numbered(out, "PIN try counter", "pin_try_counter", csu[0] & 0x0FU, tries.view(), 1);
+  emit_numbered(out, "update counters", "update_counters", csu[1] & 0x03U,
+                counter_updates[csu[1] & 3], 1);
   emit_hex(out, "issuer discretionary", csu.subspan(3, 1), 1);
 }
 
@@ -347,7 +326,7 @@ void explain_kernel_9f6d(bytes v, const explain_context& c, explain_output out) 
     default:
       break;
   }
-  emit_code(out, {}, {}, v[0], meaning);
+  emit_numbered(out, {}, {}, v[0], meaning);
 }
 
 void explain_kernel_9f5d(bytes v, const explain_context& c, explain_output out) {
@@ -387,7 +366,7 @@ void explain_kernel_identifier(bytes v, const explain_context&, explain_output o
   }
   constexpr std::array<std::string_view, 4> types = {
       "international", "RFU", "domestic, EMVCo format", "domestic, proprietary format"};
-  emit_code(out, "kernel type", "kernel_type", v[0] >> 6, types[v[0] >> 6]);
+  emit_numbered(out, "kernel type", "kernel_type", v[0] >> 6, types[v[0] >> 6]);
   const unsigned id = v[0] & 0x3F;
   item_text<48> text;
   text.append_uint(id);
@@ -402,7 +381,7 @@ void explain_kernel_identifier(bytes v, const explain_context&, explain_output o
       }
     text.append(")");
   }
-  emit_code(out, "short kernel ID", "short_kernel_id", id, text.view());
+  emit_numbered(out, "short kernel ID", "short_kernel_id", id, text.view());
   if (v.size() > 1) emit_hex(out, "extended kernel ID", v.subspan(1));
 }
 

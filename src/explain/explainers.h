@@ -54,6 +54,15 @@ void emit_amount(explain_output out, explain_kind kind, std::string_view label,
 // for a missing AID or an AID overruled it; nothing otherwise.
 void emit_kernel_note(explain_output out, const explain_context& c);
 
+// One set bit of a table read as it comes (the rare fields'): a bit item, its meaning
+// `text` followed by `note`, or with no text an RFU item, "RFU bit set: byte N bM".
+void emit_set_bit(explain_output out, std::size_t byte, unsigned bit, std::string_view text,
+                  std::string_view note, std::string_view id, std::uint32_t level);
+
+// A field item that carries a number and, when not empty, an id.
+void emit_numbered(explain_output out, std::string_view label, std::string_view id,
+                   std::uint64_t number, std::string_view text, std::uint32_t level = 0);
+
 // Bit fields (explain_bits.cpp).
 void explain_aip(bytes v, const explain_context& c, explain_output out);                    // 82
 void explain_auc(bytes v, const explain_context& c, explain_output out);                    // 9F07
