@@ -141,9 +141,10 @@ INSTANTIATE_TEST_SUITE_P(
         element_case{0xFFFF'FFFF'FFFF'FFFF, false, {}, b, false}));
 
 // Counted from the source tables: 136 rows, one of them for two tags, and 9F4E listed
-// with the terminal elements and again with the contactless ones.
+// with the terminal elements and again with the contactless ones; and 9F2A, the Kernel
+// Identifier, from the kernels' own fields.
 TEST(EmvElements, HoldsEveryTranscribedElement) {
-  EXPECT_EQ(emv_elements().size(), 136u);
+  EXPECT_EQ(emv_elements().size(), 137u);
 }
 
 // A tree printer opens exactly the elements whose tag says constructed; the flag must

@@ -250,6 +250,69 @@ const context_case context_cases[] = {
      with_kernel(c6),
      {"field 0 reading: TTQ (C-6)", "problem 0 TTQ: 4 bytes expected, 5 given"}},
 
+    // A bit one kernel defines is RFU under another's AID, and names its kernel under
+    // its own; with no kernel known it stays "kernel-specific".
+    {0x9F66,
+     "00180000",
+     with_kernel(c3),
+     {"field 0 reading: TTQ (C-3)", "rfu 0 byte 2 b5: RFU bit set: byte 2 b5",
+      "rfu 0 byte 2 b4: RFU bit set: byte 2 b4"}},
+    {0x9F66,
+     "000C2880",
+     with_kernel(c6),
+     {"field 0 reading: TTQ (C-6)", "bit 0 byte 2 b4: Fast mode supported (C-6)",
+      "bit 0 byte 2 b3: Transit terminal (C-6)",
+      "bit 0 byte 3 b6: CDCVM for transit MCC supported (C-6)",
+      "bit 0 byte 3 b4: CDCVM required (C-6)", "rfu 0 byte 4 b8: RFU bit set: byte 4 b8"}},
+    {0x9F66,
+     "000C2880",
+     with_kernel(c7),
+     {"field 0 reading: TTQ (C-7)", "rfu 0 byte 2 b4: RFU bit set: byte 2 b4",
+      "rfu 0 byte 2 b3: RFU bit set: byte 2 b3", "rfu 0 byte 3 b6: RFU bit set: byte 3 b6",
+      "rfu 0 byte 3 b4: RFU bit set: byte 3 b4", "bit 0 byte 4 b8: fDDA v1.0 supported (C-7)"}},
+    {0x9F66,
+     "00080080",
+     {},
+     {"field 0 reading: TTQ (by length)", "bit 0 byte 2 b4: Fast mode supported (kernel-specific)",
+      "bit 0 byte 4 b8: fDDA v1.0 supported (kernel-specific)"}},
+    {0x82,
+     "0200",
+     with_kernel(c3),
+     {"rfu 0 byte 1 b2: RFU bit set: byte 1 b2", "field 0 byte 2: kernel-specific: 00"}},
+    {0x82,
+     "0200",
+     with_kernel(c2),
+     {"bit 0 byte 1 b2: On-device cardholder verification supported (C-2)",
+      "field 0 byte 2: kernel-specific: 00"}},
+    // TVR byte 5 b4-b1 (and the action codes that share its layout) by kernel.
+    {0x95,
+     "000000008F",
+     with_kernel(c2),
+     {"bit 0 byte 5 b8: Default TDOL used",
+      "bit 0 byte 5 b4: Relay resistance threshold exceeded (C-2)",
+      "bit 0 byte 5 b3: Relay resistance time limits exceeded (C-2)",
+      "bit 0 byte 5 b2: Relay resistance performed (b2-b1 10) (C-2)",
+      "bit 0 byte 5 b1: Relay resistance not performed (b2-b1 01) (C-2)"}},
+    {0x9F0E,
+     "0000000006",
+     with_kernel(contact),
+     {"bit 0 byte 5 b3: CA ECC key missing (EMV 4.4)",
+      "bit 0 byte 5 b2: ECC key recovery failed (EMV 4.4)"}},
+    {0x9F0F,
+     "0000000008",
+     with_kernel(c3),
+     {"bit 0 byte 5 b4: reserved for contactless / kernel-specific"}},
+    // A kernel named on the command line says so; an AID overrules it.
+    {0x95,
+     "0000000008",
+     [] {
+       explain_context c = with_kernel(c2);
+       c.kernel_option = c2;
+       return c;
+     }(),
+     {"field 0 kernel: C-2 (from --kernel; no AID)",
+      "bit 0 byte 5 b4: Relay resistance threshold exceeded (C-2)"}},
+
     // 9F6B by kernel: the kernel decides, whatever the length says.
     {0x9F6B,
      "000000010000",
@@ -466,6 +529,14 @@ const record_case record_cases[] = {
      "  - ATC: 1\n"
      "  - cryptogram: 9D1B2A6F04C5E817\n"
      "  - IAD: 06010A03A00000\n"
+     "    - reading: Visa format 0/1/3 (by pattern)\n"
+     "      - DKI: 01\n"
+     "      - CVN: CVN 10: original contact VIS; AC input ends with the 4-byte CVR\n"
+     "      - CVR: 03A00000\n"
+     "        - byte 2 b8-b7: AC in 2nd GENERATE AC: not requested\n"
+     "        - byte 2 b6-b5: AC in 1st GENERATE AC (contactless: GPO): ARQC\n"
+     "        - byte 4 b8-b5: issuer script commands processed: 0\n"
+     "      - IDD: none\n"
      "status: 9000 (success)\n"},
 };
 

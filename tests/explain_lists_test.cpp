@@ -304,13 +304,22 @@ std::vector<std::string> with_reading(std::string reading, std::vector<std::stri
   return items;
 }
 
-const std::vector<std::string> visa_tc_items = {"entry 0 CID: 40",
-                                                "field 1 cryptogram: TC (approve offline)",
-                                                "field 1 advice: no advice required",
-                                                "field 1 reason: no information given",
-                                                "field 0 ATC: 1",
-                                                "field 0 cryptogram: 9D1B2A6F04C5E817",
-                                                "field 0 IAD: 06010A03A00000"};
+const std::vector<std::string> visa_tc_items = {
+    "entry 0 CID: 40", "field 1 cryptogram: TC (approve offline)",
+    "field 1 advice: no advice required", "field 1 reason: no information given", "field 0 ATC: 1",
+    "field 0 cryptogram: 9D1B2A6F04C5E817", "field 0 IAD: 06010A03A00000",
+    // The IAD read by its layout, one deeper.
+    "field 1 reading: Visa format 0/1/3 (by pattern)", "field 2 DKI: 01",
+    "field 2 CVN: CVN 10: original contact VIS; AC "
+    "input ends with the 4-byte CVR",
+    "field 2 CVR: 03A00000",
+    "field 3 byte 2 b8-b7: AC in 2nd GENERATE AC: not "
+    "requested",
+    "field 3 byte 2 b6-b5: AC in 1st GENERATE AC "
+    "(contactless: GPO): ARQC",
+    "field 3 byte 4 b8-b5: issuer script commands "
+    "processed: 0",
+    "field 2 IDD: none"};
 
 const format1_case format1_cases[] = {
     {by_content, "19800801030110020500", with_reading("AIP + AFL (by content)", gpo_1980_items)},
@@ -328,7 +337,8 @@ const format1_case format1_cases[] = {
      {"field 0 reading: CID + ATC + cryptogram + IAD (by content)", "entry 0 CID: 80",
       "field 1 cryptogram: ARQC (go online)", "field 1 advice: no advice required",
       "field 1 reason: no information given", "field 0 ATC: 42",
-      "field 0 cryptogram: 31C2E4A5B6978812", "field 0 IAD: 070103A00000"}},
+      "field 0 cryptogram: 31C2E4A5B6978812", "field 0 IAD: 070103A00000",
+      "meaning 1 layout not recognised"}},
     // Eleven bytes: no IAD.
     {by_content,
      "0000019D1B2A6F04C5E817",

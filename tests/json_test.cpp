@@ -667,7 +667,9 @@ TEST(json_explain, parses_back_to_the_text_explanation) {
       "9F02060000000123455F3601025F2A0209789F1A020840\n"
       "701357114761739001010010D27122011143804489\n"
       "9F27018095050000048000 5F2D04656E6672 500A5649534120435245444954\n"
-      "82021980000000 9F070201\n";
+      "82021980000000 9F070201\n"
+      "9F100706010A03A40000\n"
+      "4F07A0000000041010 9F10120110A0400324C000000000000000000000FF\n";
   tree_mode_options text;
   text.explain = true;
   tree_mode_options jsonl = text;
@@ -694,7 +696,7 @@ TEST(json_explain, parses_back_to_the_text_explanation) {
     explain_lines_of_nodes(object["elements"], 0, from_json);
     at = end + 1;
   }
-  EXPECT_EQ(objects, 7u);
+  EXPECT_EQ(objects, 9u);
   EXPECT_EQ(from_json, expected);
 }
 
@@ -724,8 +726,10 @@ void flat_node_items(const nlohmann::json& nodes, std::vector<std::string>& out)
   }
 }
 
-std::vector<std::string> typed_items(const std::string& record) {
+std::vector<std::string> typed_items(const std::string& record,
+                                     emv_kernel kernel = emv_kernel::unknown) {
   tree_mode_options options;
+  options.kernel = kernel;
   options.explain = true;
   options.output = tree_mode_options::format::json;
   const std::string written = run_mode(record + "\n", options);
@@ -846,11 +850,28 @@ TEST(json_typed, schema_lists_every_bit_id) {
   const std::string description = id["description"].get<std::string>();
   std::vector<std::string> listed = id["enum"].get<std::vector<std::string>>();
 
-  // Every bit of every bit field set.
+  // Every bit of every bit field set, and the TVR's byte 5 as the kernels read it.
   std::vector<std::string> given;
-  for (const std::string& item : typed_items("8202FFFF 9F0702FFFF 9505FFFFFFFFFF 9B02FFFF "
-                                             "9F3303FFFFFF 9F4005FFFFFFFFFF 9F6604FFFFFFFF "
-                                             "9F6C02FFFF")) {
+  std::vector<std::string> items = typed_items("4F07A0000000041010 9505FFFFFFFFFF");
+  for (const std::string& item : typed_items("9505FFFFFFFFFF", emv_kernel::contact))
+    items.push_back(item);
+  const std::string all_bits =
+      "8202FFFF 9F0702FFFF 9505FFFFFFFFFF 9B02FFFF 9F3303FFFFFF 9F4005FFFFFFFFFF "
+      "9F6604FFFFFFFF 9F6C02FFFF "
+      // 9F10 in each layout, every CVR bit set.
+      "9F10200FAF" +
+      std::string(28, 'F') + "0F" + std::string(30, 'F') + " 9F100806FF0A03FFFFFF00 9F10201F2FFF" +
+      std::string(10, 'F') + "0F" + std::string(46, 'F') + " 9F1012FF17" + std::string(32, 'F') +
+      " 9F1014FF17" + std::string(36, 'F');
+  for (const std::string& item : typed_items(all_bits))
+    items.push_back(item);
+  // The kernels' fields under their kernels, and 91 with a CSU.
+  for (const char* record : {"4F07A0000000031010 9F6E043FFFFFFF", "4F06A00000002501 9F6E04FFFFFFFF",
+                             "4F07A0000000041010 9F5D03FFFFFF 9F1D08FFFFFFFFFFFFFFFF",
+                             "910CFFFFFFFFFFFFFFFFFFFFFFFF 9F2A0102"})
+    for (const std::string& item : typed_items(record))
+      items.push_back(item);
+  for (const std::string& item : items) {
     const nlohmann::json parsed = nlohmann::json::parse(item);
     if (!parsed.contains("id")) continue;
     const std::string name = parsed["id"].get<std::string>();

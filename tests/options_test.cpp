@@ -244,6 +244,24 @@ INSTANTIATE_TEST_SUITE_P(
             2,
             "",
             "emvtlv: option '--t' is ambiguous; possibilities: '--tree' '--tag'\n" + try_help},
+        parse_case{"KernelOutOfRange",
+                   {"--kernel=C-8"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: invalid kernel 'C-8': C-2 to C-7 or contact\n" + try_help},
+        parse_case{"KernelNeedsAName",
+                   {"--kernel"},
+                   false,
+                   false,
+                   false,
+                   {},
+                   2,
+                   "",
+                   "emvtlv: option '--kernel' requires an argument\n" + try_help},
         parse_case{"StrictIsLongOnly",
                    {"-s"},
                    false,
@@ -256,13 +274,31 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Every option the parser takes has its line in the help, long and short form.
+// --kernel takes C-2 to C-7 in either case, and contact.
+TEST(KernelOption, NamesTheKernel) {
+  const std::pair<const char*, emv_kernel> rows[] = {{"--kernel=C-2", emv_kernel::c2},
+                                                     {"--kernel=c-7", emv_kernel::c7},
+                                                     {"--kernel=contact", emv_kernel::contact},
+                                                     {"-x", emv_kernel::unknown}};
+  for (const auto& [arg, kernel] : rows) {
+    std::vector<std::string> args{"emvtlv", arg};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+      argv.push_back(a.data());
+    const parse_result got = parse_command_line(static_cast<int>(argv.size()), argv.data());
+    EXPECT_TRUE(got.run) << arg;
+    EXPECT_EQ(got.chosen.tree.kernel, kernel) << arg;
+  }
+}
+
 TEST(HelpText, ListsEveryOption) {
   const std::string help = help_text();
   for (const char* line :
        {"  -t, --tree ", "  -j, --json ", "  -x, --explain ", "  -a, --apdu ", "  -q, --quiet ",
         "  -n, --line-number ", "  -h, --help ", "  -V, --version ", "  -p, --paths ",
         "      --tag=TAG[,TAG...] ", "  -r, --record=HEX ", "      --strict ", "man emvtlv",
-        "      --value=TAG:HEX ", "  -H, --with-filename ", "      --no-filename "})
+        "      --value=TAG:HEX ", "  -H, --with-filename ", "      --no-filename ",
+        "      --kernel=NAME "})
     EXPECT_NE(help.find(line), std::string::npos) << line;
 }
 

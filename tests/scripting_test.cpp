@@ -150,17 +150,26 @@ TEST_F(ClosedPipe, StaysSilent) {
 TEST(ManyFiles, MoreThanTheDescriptorLimit) {
   if (std::getenv("EMVTLV_TEST_WRAPPER") != nullptr)
     GTEST_SKIP() << "a wrapper such as valgrind needs descriptors of its own";
-  for (const char* mode : {"-q", "-t", "-j", "-p", "-a"}) {
-    SCOPED_TRACE(mode);
-    const test::run_result got = run_bash(
-        std::string("d=$(mktemp -d) && for i in $(seq 24); do echo 9F270180 > $d/$i; done && "
-                    "(ulimit -n 12 && \"$0\" ") +
-        mode + " --no-filename $d/*); s=$?; rm -r \"$d\"; exit $s");
+  struct mode_case {
+    const char* mode;
+    const char* lines;   // printf format of each FILE
+    const char* needle;  // once per FILE in the output
+  };
+  for (const mode_case& row :
+       {mode_case{"-q", "9F270180\\n", "80"}, mode_case{"-t", "9F270180\\n", "80"},
+        mode_case{"-j", "9F270180\\n", "80"}, mode_case{"-p", "9F270180\\n", "80"},
+        mode_case{"-a", "80CA9F2700\\n9F2701809000\\n", "9000"}}) {
+    SCOPED_TRACE(row.mode);
+    const test::run_result got =
+        run_bash(std::string("d=$(mktemp -d) && for i in $(seq 24); do printf '") + row.lines +
+                 "' > $d/$i; done && (ulimit -n 12 && \"$0\" " + row.mode +
+                 " --no-filename $d/*); s=$?; rm -r \"$d\"; exit $s");
     EXPECT_EQ(got.err, "");
     EXPECT_EQ(got.exit_status, 0);
     std::size_t records = 0;
-    for (std::size_t at = got.out.find("80"); at != std::string::npos;
-         at = got.out.find("80", at + 1))
+    const std::string needle = row.needle;
+    for (std::size_t at = got.out.find(needle); at != std::string::npos;
+         at = got.out.find(needle, at + 1))
       ++records;
     EXPECT_EQ(records, 24u);
   }

@@ -21,6 +21,7 @@ constexpr int tag_option = 256;
 constexpr int strict_option = 257;
 constexpr int no_filename_option = 258;
 constexpr int value_option = 259;
+constexpr int kernel_option = 260;
 
 struct option_row {
   const char* long_name;
@@ -40,6 +41,8 @@ constexpr std::array option_table = {
     option_row{"value", value_option, "TAG:HEX",
                "decode HEX as the value of TAG, as -r (implies -x)"},
     option_row{"strict", strict_option, nullptr, "exit with status 1 when a record has a problem"},
+    option_row{"kernel", kernel_option, "NAME",
+               "no AID: read as kernel NAME's (C-2 ... C-7, contact)"},
     option_row{"apdu", 'a', nullptr, "read the input as a card session log"},
     option_row{"quiet", 'q', nullptr, "print only the element lines and messages"},
     option_row{"line-number", 'n', nullptr, "start each line with its input line's number and ':'"},
@@ -127,6 +130,21 @@ parse_result complain(int code, int bad_option, const char* word) {
   return usage_error("invalid option -- '" + std::string(1, static_cast<char>(bad_option)) + "'");
 }
 
+// --kernel's NAME: C-2 to C-7 (or c-2 ...), or contact.
+bool parse_kernel(std::string_view name, emv_kernel& kernel) {
+  using enum emv_kernel;
+  constexpr std::array<emv_kernel, 6> numbered = {c2, c3, c4, c5, c6, c7};
+  if (name == "contact") {
+    kernel = contact;
+    return true;
+  }
+  if (name.size() != 3 || (name[0] != 'C' && name[0] != 'c') || name[1] != '-' || name[2] < '2' ||
+      name[2] > '7')
+    return false;
+  kernel = numbered[static_cast<std::size_t>(name[2] - '2')];
+  return true;
+}
+
 parse_result exit_with(std::string text) {
   parse_result result;
   result.run = false;
@@ -191,6 +209,11 @@ parse_result parse_command_line(int argc, char* argv[]) {
         break;
       case strict_option:
         result.chosen.strict = true;
+        break;
+      case kernel_option:
+        if (!parse_kernel(::optarg, result.chosen.tree.kernel))
+          return usage_error("invalid kernel '" + std::string(::optarg) +
+                             "': C-2 to C-7 or contact");
         break;
       case 'x':
         result.chosen.tree.explain = true;

@@ -112,6 +112,7 @@ constexpr std::array elements = std::to_array<emv_element>({
     {0x9F25, "Last 4 Digits of PAN", n, false},
     {0x9F26, "Application Cryptogram", b, false},
     {0x9F27, "Cryptogram Information Data (CID)", b, false},
+    {0x9F2A, "Kernel Identifier", b, false},
     {0x9F2D, "ICC PIN Encipherment Public Key Certificate", b, false},
     {0x9F2E, "ICC PIN Encipherment Public Key Exponent", b, false},
     {0x9F2F, "ICC PIN Encipherment Public Key Remainder", b, false},

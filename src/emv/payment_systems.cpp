@@ -105,8 +105,8 @@ std::string_view find_aid_product(std::span<const std::uint8_t> aid) {
 }
 
 std::string_view kernel_name(emv_kernel kernel) {
-  constexpr std::array<std::string_view, 8> names{"",    "C-2", "C-3", "C-4",
-                                                  "C-5", "C-6", "C-7", "domestic"};
+  constexpr std::array<std::string_view, 9> names{"",    "C-2", "C-3",      "C-4",    "C-5",
+                                                  "C-6", "C-7", "domestic", "contact"};
   return names[static_cast<std::size_t>(kernel)];
 }
 

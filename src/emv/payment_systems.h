@@ -20,8 +20,9 @@
 namespace emvtlv {
 
 // The contactless kernel whose readings apply, by the EMVCo kernel number; domestic
-// systems have none of their own.
-enum class emv_kernel : std::uint8_t { unknown, c2, c3, c4, c5, c6, c7, domestic };
+// systems have none of their own. `contact` is no AID's: it is named on the command
+// line, for a contact (EMV 4.4) terminal's values.
+enum class emv_kernel : std::uint8_t { unknown, c2, c3, c4, c5, c6, c7, domestic, contact };
 
 struct payment_system {
   std::uint64_t rid;      // the five RID bytes as one number, A000000003
@@ -40,7 +41,7 @@ const payment_system* find_payment_system(std::span<const std::uint8_t> aid);
 // The product of a common AID, exactly as listed, or an empty view.
 std::string_view find_aid_product(std::span<const std::uint8_t> aid);
 
-// "C-2" ... "C-7", "domestic", or "" for unknown.
+// "C-2" ... "C-7", "domestic", "contact", or "" for unknown.
 std::string_view kernel_name(emv_kernel kernel);
 
 // The whole table, ascending by RID.

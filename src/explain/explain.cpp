@@ -7,6 +7,7 @@
 #include "card/mask.h"
 #include "emv/elements.h"
 #include "explain/explainers.h"
+#include "explain/item_text.h"
 
 namespace emvtlv {
 namespace {
@@ -30,6 +31,7 @@ constexpr std::array explained_tags = {
     explained_tag{0x8C, explain::explain_dol},
     explained_tag{0x8D, explain::explain_dol},
     explained_tag{0x8E, explain::explain_cvm_list},
+    explained_tag{0x91, explain::explain_issuer_authentication},
     explained_tag{0x94, explain::explain_afl},
     explained_tag{0x95, explain::explain_tvr},
     explained_tag{0x97, explain::explain_dol},
@@ -50,13 +52,16 @@ constexpr std::array explained_tags = {
     explained_tag{0x9F0D, explain::explain_iac_default},
     explained_tag{0x9F0E, explain::explain_iac_denial},
     explained_tag{0x9F0F, explain::explain_iac_online},
+    explained_tag{0x9F10, explain::explain_iad},
     explained_tag{0x9F11, explain::explain_code_table},
     explained_tag{0x9F12, explain::explain_preferred_name},
     explained_tag{0x9F1A, explain::explain_country},
+    explained_tag{0x9F1D, explain::explain_kernel_9f1d},
     explained_tag{0x9F1F, explain::explain_hidden_text},
     explained_tag{0x9F20, explain::explain_hidden_digits},
     explained_tag{0x9F21, explain::explain_time},
     explained_tag{0x9F27, explain::explain_cid},
+    explained_tag{0x9F2A, explain::explain_kernel_identifier},
     explained_tag{0x9F33, explain::explain_terminal_capabilities},
     explained_tag{0x9F34, explain::explain_cvm_results},
     explained_tag{0x9F35, explain::explain_terminal_type},
@@ -69,7 +74,10 @@ constexpr std::array explained_tags = {
     explained_tag{0x9F4A, explain::explain_tag_list},
     explained_tag{0x9F4D, explain::explain_log_entry},
     explained_tag{0x9F4F, explain::explain_dol},
+    explained_tag{0x9F5D, explain::explain_kernel_9f5d},
     explained_tag{0x9F6C, explain::explain_ctq},
+    explained_tag{0x9F6D, explain::explain_kernel_9f6d},
+    explained_tag{0x9F6E, explain::explain_kernel_9f6e},
 };
 
 constexpr bool sorted_by_tag() {
@@ -241,6 +249,51 @@ bool wrong_length(explain_output out, std::string_view short_name, std::string_v
   return false;
 }
 
+void emit_set_bit(explain_output out, std::size_t byte, unsigned bit, std::string_view text,
+                  std::string_view note, std::string_view id, std::uint32_t level) {
+  item_text<16> label;
+  label.append("byte ").append_uint(byte).append(" b").append_uint(bit);
+  explain_facts facts;
+  facts.byte = static_cast<std::uint8_t>(byte);
+  facts.bit = static_cast<std::uint8_t>(bit);
+  facts.id = id;
+  item_text<128> line;
+  if (text.empty()) {
+    line.append("RFU bit set: ").append(label.view());
+    emit(out, explain_kind::rfu, label.view(), line.view(), level, facts);
+    return;
+  }
+  line.append(text).append(note);
+  emit(out, explain_kind::bit, label.view(), line.view(), level, facts);
+}
+
+void emit_numbered(explain_output out, std::string_view label, std::string_view id,
+                   std::uint64_t number, std::string_view text, std::uint32_t level) {
+  explain_facts facts;
+  facts.id = id;
+  facts.has_number = true;
+  facts.number = number;
+  emit(out, explain_kind::field, label, text, level, facts);
+}
+
+void emit_kernel_note(explain_output out, const explain_context& c) {
+  if (c.kernel_option == emv_kernel::unknown) [[likely]]
+    return;
+  item_text<80> text;
+  if (c.aid.empty()) {
+    text.append(kernel_name(c.kernel_option)).append(" (from --kernel; no AID)");
+  } else if (c.kernel != c.kernel_option) {
+    const std::string_view by_aid = kernel_name(c.kernel);
+    text.append(by_aid.empty() ? std::string_view("unknown") : by_aid)
+        .append(" (from the AID; --kernel=")
+        .append(kernel_name(c.kernel_option))
+        .append(" overruled)");
+  } else {
+    return;
+  }
+  emit(out, explain_kind::field, "kernel", text.view());
+}
+
 }  // namespace explain
 
 void note_context_element(explain_context& context, std::uint64_t tag,
@@ -297,6 +350,7 @@ namespace {
 [[gnu::noinline]] void explain_by_kernel(std::uint64_t tag, explain::bytes value,
                                          const explain_context& context, explain_output out) {
   const reading r = reading_of(tag, value, context.kernel);
+  explain::emit_kernel_note(out, context);
   emit_reading(out, *names_of(r.what), r.by_length, context.kernel);
   switch (r.what) {
     case kernel_reading::ttq:

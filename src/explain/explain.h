@@ -106,6 +106,10 @@ struct explain_context {
   // it are read by their length and say so.
   std::span<const std::uint8_t> aid{};
   emv_kernel kernel = emv_kernel::unknown;
+  // The kernel the user named (--kernel) to stand in for a missing AID: a caller sets
+  // `kernel` to it too. An AID (the record's or the session's) overrules it, and the
+  // kernel-dependent explanations say which one decided.
+  emv_kernel kernel_option = emv_kernel::unknown;
   int transaction_currency = -1;           // 5F2A as its number (978), -1 unknown
   int currency_exponent = -1;              // 5F36, 0 to 9; -1 unknown or not a valid n 1
   int application_currency = -1;           // 9F42, -1 unknown

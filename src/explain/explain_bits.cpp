@@ -28,12 +28,16 @@ struct bit_meaning {
   // Stable for scripts: lower-case words joined by '_', one per row, unique in its table.
   std::string_view id;
   bit_note note = bit_note::none;
+  // A kernel-specific bit: the kernel that defines it. Under another known kernel the
+  // bit is RFU; with no kernel known it reads with "(kernel-specific)".
+  emv_kernel defined_by = emv_kernel::unknown;
 };
 
 using bit_table = std::span<const bit_meaning>;
 
 constexpr auto emv44 = bit_note::emv44;
 constexpr auto kernel = bit_note::kernel;
+using enum emv_kernel;
 
 // Application Interchange Profile, byte 1 only: byte 2 is left to the kernels.
 constexpr std::array aip_bits = {
@@ -46,7 +50,7 @@ constexpr std::array aip_bits = {
                 "terminal_risk_management_to_be_performed"},
     bit_meaning{1, 0x04, "Issuer authentication is supported", "issuer_authentication_supported"},
     bit_meaning{1, 0x02, "On-device cardholder verification supported",
-                "on_device_cardholder_verification_supported", kernel},
+                "on_device_cardholder_verification_supported", kernel, c2},
     bit_meaning{1, 0x01, "CDA supported", "cda_supported"},
 };
 
@@ -129,6 +133,33 @@ constexpr std::array tvr_bits = {
     bit_meaning{5, 0x02, contactless_reserved, "reserved_for_contactless_b2"},
     bit_meaning{5, 0x01, contactless_reserved, "reserved_for_contactless_b1"},
 };
+
+// TVR byte 5 b4-b1 as C-2 reads them (relay resistance), and as an EMV 4.4 contact
+// terminal does (b3, b2); the rest of the layout is the same.
+constexpr auto tvr_with_byte5 = [](std::array<bit_meaning, 4> low) {
+  std::array<bit_meaning, tvr_bits.size()> rows{};
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    rows[i] = tvr_bits[i];
+  for (std::size_t i = 0; i < low.size(); ++i)
+    rows[rows.size() - low.size() + i] = low[i];
+  return rows;
+};
+constexpr auto tvr_c2_bits = tvr_with_byte5({
+    bit_meaning{5, 0x08, "Relay resistance threshold exceeded",
+                "relay_resistance_threshold_exceeded", kernel, c2},
+    bit_meaning{5, 0x04, "Relay resistance time limits exceeded",
+                "relay_resistance_time_limits_exceeded", kernel, c2},
+    bit_meaning{5, 0x02, "Relay resistance performed (b2-b1 10)", "relay_resistance_performed",
+                kernel, c2},
+    bit_meaning{5, 0x01, "Relay resistance not performed (b2-b1 01)",
+                "relay_resistance_not_performed", kernel, c2},
+});
+constexpr auto tvr_contact_bits = tvr_with_byte5({
+    tvr_bits[tvr_bits.size() - 4],
+    bit_meaning{5, 0x04, "CA ECC key missing", "ca_ecc_key_missing", emv44},
+    bit_meaning{5, 0x02, "ECC key recovery failed", "ecc_key_recovery_failed", emv44},
+    tvr_bits[tvr_bits.size() - 1],
+});
 
 constexpr std::array tsi_bits = {
     bit_meaning{1, 0x80, "Offline data authentication was performed",
@@ -220,15 +251,15 @@ constexpr std::array ttq_bits = {
     bit_meaning{2, 0x40, "CVM required", "cvm_required"},
     bit_meaning{2, 0x20, "(Contact chip) offline PIN supported",
                 "contact_chip_offline_pin_supported"},
-    bit_meaning{2, 0x08, "Fast mode supported", "fast_mode_supported", kernel},
-    bit_meaning{2, 0x04, "Transit terminal", "transit_terminal", kernel},
+    bit_meaning{2, 0x08, "Fast mode supported", "fast_mode_supported", kernel, c6},
+    bit_meaning{2, 0x04, "Transit terminal", "transit_terminal", kernel, c6},
     bit_meaning{3, 0x80, "Issuer Update Processing supported",
                 "issuer_update_processing_supported"},
     bit_meaning{3, 0x40, "Consumer Device CVM supported", "consumer_device_cvm_supported"},
     bit_meaning{3, 0x20, "CDCVM for transit MCC supported", "cdcvm_for_transit_mcc_supported",
-                kernel},
-    bit_meaning{3, 0x08, "CDCVM required", "cdcvm_required", kernel},
-    bit_meaning{4, 0x80, "fDDA v1.0 supported", "fdda_v1_0_supported", kernel},
+                kernel, c6},
+    bit_meaning{3, 0x08, "CDCVM required", "cdcvm_required", kernel, c6},
+    bit_meaning{4, 0x80, "fDDA v1.0 supported", "fdda_v1_0_supported", kernel, c7},
 };
 
 // Card Transaction Qualifiers.
@@ -269,6 +300,8 @@ constexpr bool well_formed(bit_table table, std::uint8_t bytes) {
 static_assert(well_formed(aip_bits, 1));
 static_assert(well_formed(auc_bits, 2));
 static_assert(well_formed(tvr_bits, 5));
+static_assert(well_formed(tvr_c2_bits, 5));
+static_assert(well_formed(tvr_contact_bits, 5));
 static_assert(well_formed(tsi_bits, 2));
 static_assert(well_formed(terminal_capabilities_bits, 3));
 static_assert(well_formed(additional_capabilities_bits, 5));
@@ -324,34 +357,46 @@ constexpr auto bit_label_colons = [] {
   return chars;
 }();
 
-constexpr std::string_view note_text(bit_note note) {
+// A kernel-specific bit says which kernel defines it when the kernel is known.
+constexpr std::string_view note_text(bit_note note, emv_kernel known = emv_kernel::unknown) {
+  constexpr std::array<std::string_view, 9> kernel_notes = {
+      " (kernel-specific)", " (C-2)", " (C-3)", " (C-4)", " (C-5)", " (C-6)", " (C-7)", "",
+      " (contact)"};
   switch (note) {
     case bit_note::emv44:
       return " (EMV 4.4)";
     case bit_note::kernel:
-      return " (kernel-specific)";
+      return kernel_notes[static_cast<std::size_t>(known)];
     default:
       return {};
   }
 }
 
-// The items of one table; the noted meanings' texts are joined with their notes here.
-template <const auto& table>
+// Whether a row reads under `known`: a kernel-specific row only under its kernel, or
+// when no kernel is known.
+constexpr bool reads_under(const bit_meaning& m, emv_kernel known) {
+  return m.note != bit_note::kernel || known == emv_kernel::unknown || known == m.defined_by;
+}
+
+// The items of one table as read under kernel `known`; the noted meanings' texts are
+// joined with their notes here, and a kernel-specific bit of another kernel stays RFU.
+template <const auto& table, emv_kernel known = emv_kernel::unknown>
 struct bit_items {
   static constexpr std::size_t noted_size = [] {
     std::size_t n = 0;
     for (const bit_meaning& m : table)
-      if (m.note != bit_note::none) n += m.text.size() + note_text(m.note).size();
+      if (m.note != bit_note::none && reads_under(m, known))
+        n += m.text.size() + note_text(m.note, known).size();
     return n;
   }();
   static constexpr std::array<char, noted_size + 1> noted = [] {
     std::array<char, noted_size + 1> chars{};
     std::size_t at = 0;
     for (const bit_meaning& m : table) {
-      if (m.note == bit_note::none) continue;
+      if (m.note == bit_note::none || !reads_under(m, known)) continue;
       for (const char c : m.text)
         chars[at++] = c;
-      for (const char c : note_text(m.note))
+      for (const char c : note_text(m.note, known))
         chars[at++] = c;
     }
     return chars;
@@ -365,6 +410,7 @@ struct bit_items {
     }
     std::size_t at = 0;
     for (const bit_meaning& m : table) {
+      if (!reads_under(m, known)) continue;
       bit_item& item = all[8 * (m.byte - 1U) + static_cast<std::size_t>(std::countl_zero(m.mask))];
       item.kind = explain_kind::bit;
       item.id = m.id;
@@ -372,7 +418,7 @@ struct bit_items {
         item.text = m.text;
         continue;
       }
-      const std::size_t size = m.text.size() + note_text(m.note).size();
+      const std::size_t size = m.text.size() + note_text(m.note, known).size();
       item.text = std::string_view(noted.data() + at, size);
       at += size;
     }
@@ -381,6 +427,40 @@ struct bit_items {
 };
 
 using bit_item_table = std::span<const bit_item, max_field_bits>;
+
+// A table's items under the context's kernel.
+template <const auto& table>
+bit_item_table items_under(emv_kernel known) {
+  switch (known) {
+    case c2:
+      return bit_items<table, c2>::items;
+    case c3:
+      return bit_items<table, c3>::items;
+    case c4:
+      return bit_items<table, c4>::items;
+    case c5:
+      return bit_items<table, c5>::items;
+    case c6:
+      return bit_items<table, c6>::items;
+    case c7:
+      return bit_items<table, c7>::items;
+    case domestic:
+      return bit_items<table, domestic>::items;
+    case contact:
+      return bit_items<table, contact>::items;
+    default:
+      return bit_items<table>::items;
+  }
+}
+
+// The TVR layout (95, the Issuer and Terminal Action Codes) under the context's
+// kernel: byte 5 b4-b1 read as C-2 or as an EMV 4.4 contact terminal reads them.
+bit_item_table tvr_items(const explain_context& c, bytes v, explain_output out) {
+  if (v.size() == 5 && (v[4] & 0x0F) != 0) emit_kernel_note(out, c);
+  if (c.kernel == c2) return bit_items<tvr_c2_bits, c2>::items;
+  if (c.kernel == contact) return bit_items<tvr_contact_bits, contact>::items;
+  return bit_items<tvr_bits>::items;
+}
 
 // The set bits of `v` (at most max_field_bytes) as text lines: all reserved at once,
 // then written in place.
@@ -469,7 +549,7 @@ constexpr std::array<std::string_view, 8> cid_reasons = {"no information given",
 
 }  // namespace
 
-void explain_aip(bytes v, const explain_context&, explain_output out) {
+void explain_aip(bytes v, const explain_context& c, explain_output out) {
   if (v.size() != 2) {
     wrong_length(out, "AIP", "2 bytes", v.size());
     return;
@@ -480,7 +560,8 @@ void explain_aip(bytes v, const explain_context&, explain_output out) {
          "no offline data authentication, no cardholder verification, no issuer "
          "authentication");
   } else {
-    explain_set_bits(v.first(1), bit_items<aip_bits>::items, out);
+    if ((v[0] & 0x02) != 0) emit_kernel_note(out, c);
+    explain_set_bits(v.first(1), items_under<aip_bits>(c.kernel), out);
   }
   if (v[0] == 0 && v[1] == 0) return;
   // The kernels disagree on byte 2, and the AID that says which kernel is not here.
@@ -493,21 +574,21 @@ void explain_auc(bytes v, const explain_context&, explain_output out) {
   explain_fixed(v, 2, "AUC", "2 bytes", bit_items<auc_bits>::items, out);
 }
 
-void explain_tvr(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 5, "TVR", "5 bytes", bit_items<tvr_bits>::items, out);
+void explain_tvr(bytes v, const explain_context& c, explain_output out) {
+  explain_fixed(v, 5, "TVR", "5 bytes", tvr_items(c, v, out), out);
 }
 
 // The Issuer Action Codes have the TVR's layout, and their own names.
-void explain_iac_default(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 5, "IAC - Default", "5 bytes", bit_items<tvr_bits>::items, out);
+void explain_iac_default(bytes v, const explain_context& c, explain_output out) {
+  explain_fixed(v, 5, "IAC - Default", "5 bytes", tvr_items(c, v, out), out);
 }
 
-void explain_iac_denial(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 5, "IAC - Denial", "5 bytes", bit_items<tvr_bits>::items, out);
+void explain_iac_denial(bytes v, const explain_context& c, explain_output out) {
+  explain_fixed(v, 5, "IAC - Denial", "5 bytes", tvr_items(c, v, out), out);
 }
 
-void explain_iac_online(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 5, "IAC - Online", "5 bytes", bit_items<tvr_bits>::items, out);
+void explain_iac_online(bytes v, const explain_context& c, explain_output out) {
+  explain_fixed(v, 5, "IAC - Online", "5 bytes", tvr_items(c, v, out), out);
 }
 
 void explain_tsi(bytes v, const explain_context&, explain_output out) {
@@ -548,8 +629,8 @@ void explain_additional_capabilities(bytes v, const explain_context&, explain_ou
                 bit_items<additional_capabilities_bits>::items, out);
 }
 
-void explain_ttq(bytes v, const explain_context&, explain_output out) {
-  explain_fixed(v, 4, "TTQ", "4 bytes", bit_items<ttq_bits>::items, out);
+void explain_ttq(bytes v, const explain_context& c, explain_output out) {
+  explain_fixed(v, 4, "TTQ", "4 bytes", items_under<ttq_bits>(c.kernel), out);
 }
 
 // PUNATC(Track2), the C-2 bitmap that marks the digit positions of the Track 2

@@ -496,6 +496,7 @@ void explain_generate_ac_answer(bytes v, const explain_context& c, explain_outpu
     item_text<64> iad;
     iad.append_hex(v.subspan(11));
     emit(out, explain_kind::field, "IAD", iad.view());
+    explain_iad(v.subspan(11), c, inner);
   }
 }
 

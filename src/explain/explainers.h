@@ -52,6 +52,19 @@ bool wrong_length(explain_output out, std::string_view short_name, std::string_v
 void emit_amount(explain_output out, explain_kind kind, std::string_view label,
                  std::uint64_t minor_units, int exponent, int currency, std::uint32_t level = 0);
 
+// When the user named a kernel (--kernel): a "kernel" item saying whether it stands in
+// for a missing AID or an AID overruled it; nothing otherwise.
+void emit_kernel_note(explain_output out, const explain_context& c);
+
+// One set bit of a table read as it comes (the rare fields'): a bit item, its meaning
+// `text` followed by `note`, or with no text an RFU item, "RFU bit set: byte N bM".
+void emit_set_bit(explain_output out, std::size_t byte, unsigned bit, std::string_view text,
+                  std::string_view note, std::string_view id, std::uint32_t level);
+
+// A field item that carries a number and, when not empty, an id.
+void emit_numbered(explain_output out, std::string_view label, std::string_view id,
+                   std::uint64_t number, std::string_view text, std::uint32_t level = 0);
+
 // Bit fields (explain_bits.cpp).
 void explain_aip(bytes v, const explain_context& c, explain_output out);                    // 82
 void explain_auc(bytes v, const explain_context& c, explain_output out);                    // 9F07
@@ -67,6 +80,18 @@ void explain_additional_capabilities(bytes v, const explain_context& c,
 void explain_ttq(bytes v, const explain_context& c, explain_output out);     // 9F66 as TTQ
 void explain_punatc(bytes v, const explain_context& c, explain_output out);  // 9F66 under C-2
 void explain_ctq(bytes v, const explain_context& c, explain_output out);     // 9F6C
+
+// Issuer Application Data (explain_iad.cpp).
+void explain_iad(bytes v, const explain_context& c, explain_output out);  // 9F10
+
+// The kernels' fields, and 91 (explain_kernel.cpp).
+void explain_kernel_9f6e(bytes v, const explain_context& c, explain_output out);        // by kernel
+void explain_kernel_9f6d(bytes v, const explain_context& c, explain_output out);        // by kernel
+void explain_kernel_9f5d(bytes v, const explain_context& c, explain_output out);        // by kernel
+void explain_kernel_9f1d(bytes v, const explain_context& c, explain_output out);        // C-2
+void explain_kernel_identifier(bytes v, const explain_context& c, explain_output out);  // 9F2A
+void explain_issuer_authentication(bytes v, const explain_context& c,
+                                   explain_output out);  // 91
 
 // Lists (explain_lists.cpp).
 void explain_cvm_list(bytes v, const explain_context& c, explain_output out);     // 8E

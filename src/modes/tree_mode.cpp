@@ -24,13 +24,14 @@ void count_problem_item(void* context, explain_kind kind, std::uint32_t, std::st
 
 // Whether the record has anything --strict counts: a node's problem or, when it is
 // explained, a problem item of an explanation.
-bool has_problem(const hex_line& line, const tree_result& tree, bool explain) {
+bool has_problem(const hex_line& line, const tree_result& tree, bool explain,
+                 const explain_context* known) {
   if (line.what == hex_line::kind::bad) return true;
   if (line.what != hex_line::kind::record) return false;
   for (const tree_node& node : tree.nodes)
     if (node.problem != node_problem::none) return true;
   if (!explain) return false;
-  const explain_context context = context_of(tree, line.bytes);
+  const explain_context context = context_of(tree, line.bytes, known);
   bool found = false;
   for (const tree_node& node : tree.nodes) {
     if (!shows_value(node)) continue;
@@ -86,6 +87,12 @@ int run_tree_mode(input_source in, output_target out, const tree_mode_options& o
     if (!state.filter) state.filter = std::make_unique<tag_filter>();
     text.marks = json.marks = paths.marks = state.filter->marks();
   }
+  // A kernel named on the command line stands in for a record's missing AID.
+  explain_context known;
+  known.kernel = known.kernel_option = options.kernel;
+  const explain_context* const known_facts =
+      options.kernel == emv_kernel::unknown ? nullptr : &known;
+  text.known = json.known = known_facts;
   bool problems = false;
   watched_input watched{in};
   const input_source watched_in{&watched, read_watched};
@@ -114,7 +121,8 @@ int run_tree_mode(input_source in, output_target out, const tree_mode_options& o
     const tree_result tree =
         line.what == hex_line::kind::record ? parser->parse(line.bytes) : tree_result{};
     if (filtered && line.what == hex_line::kind::record) state.filter->mark(tree, options.tags);
-    if (options.strict && !problems) problems = has_problem(line, tree, options.explain);
+    if (options.strict && !problems)
+      problems = has_problem(line, tree, options.explain, known_facts);
     switch (options.output) {
       case tree_mode_options::format::json:
         write_json_line(line, tree, json, sink);

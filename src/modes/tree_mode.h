@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "common/output_sink.h"
+#include "emv/payment_systems.h"
 #include "io/descriptors.h"
 #include "tree/hex_lines.h"
 #include "tree/parse.h"
@@ -37,6 +38,7 @@ struct tree_mode_options {
   bool separate = false;              // text: a blank line after each record's output
   bool strict = false;                // status 1 when any record had a problem
   std::span<const tag_id> tags = {};  // only these elements (and, in JSON, the way to them)
+  emv_kernel kernel = emv_kernel::unknown;  // --kernel: read as this kernel's when no AID says
 };
 
 inline constexpr std::string_view tree_prompt = "Input EMV record encoded in TLV format: ";
