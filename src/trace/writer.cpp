@@ -51,9 +51,12 @@ class trace_writer_impl {
   void prefix(std::uint64_t line);
   void put_indented(std::uint64_t line, std::size_t indent);
   explain_context session_facts() const;
-  void put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line, std::size_t indent);
+  // Both return whether the TLV reading is empty or broken.
+  bool put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line, std::size_t indent);
   // JSON output: today's "elements" array (and nothing around it) for `bytes`.
-  void put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line);
+  bool put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line);
+  // The raw bytes of an answer whose TLV reading is empty or broken.
+  void put_raw_answer(std::span<const std::uint8_t> answer, std::uint64_t line);
   // Bytes as hex, masked by their tags where they parse and by `marks`.
   void put_masked_hex(std::span<const std::uint8_t> bytes, const hidden_nibbles& marks);
 
@@ -153,7 +156,21 @@ explain_context trace_writer_impl::session_facts() const {
   return known;
 }
 
-void trace_writer_impl::put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line,
+namespace {
+
+// A reading is broken where a node could not be read whole; a header hidden as card
+// digits is masking, not a fault of the bytes.
+bool reading_broken(const tree_result& tree) {
+  if (tree.nodes.empty()) return true;
+  for (const tree_node& node : tree.nodes)
+    if (node.problem != node_problem::none && node.problem != node_problem::header_hidden)
+      return true;
+  return false;
+}
+
+}  // namespace
+
+bool trace_writer_impl::put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line,
                                       std::size_t indent) {
   const tree_result tree = s_.parser.parse_data(bytes);
   hex_line record;
@@ -167,9 +184,10 @@ void trace_writer_impl::put_tree_text(std::span<const std::uint8_t> bytes, std::
   if (!options_.tags.empty()) text.marks = s_.filter.mark(tree, options_.tags).data();
   write_tree_text(record, tree, text, s_.scratch);
   put_indented(line, indent);
+  return reading_broken(tree);
 }
 
-void trace_writer_impl::put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line) {
+bool trace_writer_impl::put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line) {
   const tree_result tree = s_.parser.parse_data(bytes);
   hex_line record;
   record.what = hex_line::kind::record;
@@ -190,6 +208,7 @@ void trace_writer_impl::put_json_elements(std::span<const std::uint8_t> bytes, s
   else
     sink_.append("\"elements\":[]");
   s_.scratch.clear();
+  return reading_broken(tree);
 }
 
 // A value shown whole: still masked wherever it holds card-number elements.
@@ -503,8 +522,8 @@ void trace_writer_impl::put_chain(const exchange& x, const apdu_command& c, comm
 void trace_writer_impl::put_answer_reading(const exchange& x, command_id id) {
   const std::span<const std::uint8_t> answer = x.answer;
   const std::uint64_t line = x.answer_line;
-  s_.command_marks.scan(answer);
   if (id == command_id::get_challenge && !answer.empty()) {
+    s_.command_marks.scan(answer);
     if (json_) {
       sink_.append(",\"elements\":[],\"challenge\":\"");
     } else {
@@ -515,8 +534,8 @@ void trace_writer_impl::put_answer_reading(const exchange& x, command_id id) {
     sink_.put(json_ ? '"' : '\n');
     return;
   }
-  if (x.has_command && reads_log(s_.session, split_command(x.command), id) && !answer.empty() &&
-      answer[0] != 0x70) {
+  if (id == command_id::read_record && s_.session.log_sfi != 0 && !answer.empty() &&
+      answer[0] != 0x70 && reads_log(s_.session, split_command(x.command), id)) {
     const split_result split = split_by_list(s_.session.log_format.view(), answer, s_.rebuilt);
     const std::span<const std::uint8_t> rebuilt(s_.rebuilt.data(), split.written);
     if (json_) {
@@ -532,20 +551,19 @@ void trace_writer_impl::put_answer_reading(const exchange& x, command_id id) {
       note(line, "the log record and the log format disagree in length");
     return;
   }
+  bool broken = false;
   if (json_) {
     sink_.put(',');
-    put_json_elements(answer, line);
+    broken = put_json_elements(answer, line);
   } else if (!answer.empty()) {
     prefix(line);
     sink_.append("  answer:\n");
-    put_tree_text(answer, line, 4);
+    broken = put_tree_text(answer, line, 4);
   }
-  if (answer.empty() || !options_.tags.empty()) return;
-  const tree_result tree = s_.parser.parse_data(answer);
-  bool broken = tree.nodes.empty();
-  for (const tree_node& node : tree.nodes)
-    broken = broken || node.problem != node_problem::none;
-  if (!broken) return;
+  if (broken && !answer.empty() && options_.tags.empty()) put_raw_answer(answer, line);
+}
+
+void trace_writer_impl::put_raw_answer(std::span<const std::uint8_t> answer, std::uint64_t line) {
   if (json_) {
     sink_.append(",\"raw\":\"");
   } else {
@@ -787,20 +805,8 @@ void trace_writer_impl::emit_orphan_answer(const exchange& x) {
   }
   prefix(line);
   sink_.append("answer with no command:\n");
-  if (!x.answer.empty()) {
-    s_.command_marks.scan(x.answer);
-    put_tree_text(x.answer, line, 4);
-    const tree_result tree = s_.parser.parse_data(x.answer);
-    bool broken = tree.nodes.empty();
-    for (const tree_node& node : tree.nodes)
-      broken = broken || node.problem != node_problem::none;
-    if (broken && options_.tags.empty()) {
-      prefix(line);
-      sink_.append("  bytes: ");
-      put_masked_hex(x.answer, s_.command_marks);
-      sink_.append(" (not read whole as TLV)\n");
-    }
-  }
+  if (!x.answer.empty() && put_tree_text(x.answer, line, 4) && options_.tags.empty())
+    put_raw_answer(x.answer, line);
   if (x.has_status) put_status(x.status, command_id::unknown, x.status_line);
   put_problems();
 }
@@ -843,10 +849,10 @@ void trace_writer_impl::write_line_problem(std::uint64_t line, std::string_view 
 void trace_writer_impl::write(const trace_event& event) {
   switch (event.what) {
     case trace_event::kind::exchange:
-      if (event.done.has_command)
-        emit_exchange(event.done);
+      if (event.done->has_command)
+        emit_exchange(*event.done);
       else
-        emit_orphan_answer(event.done);
+        emit_orphan_answer(*event.done);
       return;
     case trace_event::kind::atr:
       emit_atr(event);
