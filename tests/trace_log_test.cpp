@@ -152,6 +152,20 @@ INSTANTIATE_TEST_SUITE_P(
                  {"1:GET CHALLENGE\n", "2:  challenge: 0102030405060708\n",
                   "4:  bytes: 00000000 (not read whole as TLV)\n"},
                  {"\"challenge\":\"0102030405060708\"", "\"raw\":\"00000000\""}},
+        log_case{"LogRecordByTheLogFormat",
+                 "00A4040007A000000003101000\n6F138407A0000000031010A508BF0C059F4D020B0A9000\n"
+                 "80CA9F4F00\n9F4F089A039F02065F2A029000\n00B2015C00\n26120800000000100009789000\n",
+                 {"5:READ RECORD: SFI 11, record 1\n", "6:  log record by the log format (9F4F):\n",
+                  "6:    9A Transaction Date: 261208\n",
+                  "6:    9F02 Amount, Authorised (Numeric): 000000001000\n", "problems: 0\n"},
+                 {"\"log_record\":{\"elements\":[{\"tag\":\"9A\""}},
+        log_case{
+            "InternalAuthenticateEighty",
+            "0088000004010203040\n8006112233445566900\n0088000004010203040\n"
+            "800611223344556690000\n",
+            {"3:INTERNAL AUTHENTICATE\n", "4:  80 read as the answer to INTERNAL AUTHENTICATE:\n",
+             "4:    9F4B Signed Dynamic Application Data: 112233445566\n"},
+            {"\"read_after\":\"INTERNAL AUTHENTICATE\""}},
         log_case{"CutOffTail",
                  "Request1: 00A4040006A0000009990100 Response1: 6F088406A000000999019000 "
                  "Request2: 00B2010C00 Response2: 700\n",
@@ -361,6 +375,37 @@ TEST(TracePairing, OneLineRemovedChangesOnlyItsOwnExchange) {
       ASSERT_EQ(got, expected) << "line " << removed << " removed from\n" << log.text;
     }
   }
+}
+
+// The bytes past the list hide a card number as the card's own would be.
+TEST(TracePairing, LeftOverDataHidesACardNumber) {
+  const std::string log =
+      "00A4040007A000000003101000\n6F0F8407A0000000031010A5049F38009000\n"
+      "80A80000"
+      "0C830A5A08@\n9000\n";
+  std::string outputs[2];
+  for (int i = 0; i < 2; ++i) {
+    std::string text = log;
+    text.replace(text.find('@'), 1, i == 0 ? "4761739001010010" : "4761730110160010");
+    outputs[i] = run(text, false) + run(text, true);
+    EXPECT_EQ(outputs[i].find("47617390"), std::string::npos);
+    EXPECT_EQ(outputs[i].find("3901010"), std::string::npos);
+  }
+  EXPECT_TRUE(in_order(
+      outputs[0], {"left over: 5A08XXXXXXXXXXXX0010", "\"left_over\":\"5A08XXXXXXXXXXXX0010\""}));
+  EXPECT_EQ(outputs[0], outputs[1]);
+}
+
+// The JSON summary says what the AIP offers and whether CDA was asked for.
+TEST(TracePairing, JsonSummaryOffersAndCda) {
+  const std::string json =
+      run("> 00A4040007A000000004101000\n< 6F098407A00000000410109000\n"
+          "> 80A8000002830000\n< 770A820219809404080101009000\n"
+          "> 80AE90000D0000000010001122334441030200\n< 77069F27018000009000\n",
+          true);
+  EXPECT_TRUE(in_order(json, {"\"aip_offers\":[\"cardholder verification\",\"terminal risk "
+                              "management\",\"CDA\"]",
+                              "\"cda_requested\":true"}));
 }
 
 // A reader used again after an input whose last line had no newline starts afresh.

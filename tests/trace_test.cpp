@@ -155,7 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
         form_case{"Request2: 00B2010C00 Response2: 700", "command:00B2010C00 response:70~"},
         // Prose and ATR.
         form_case{"# read SFI 1 record 1 00B2010C00", ""}, form_case{"read SFI 1 record 1", ""},
-        form_case{"ATR: 3B 8A 80 01", "atr:3B8A8001"}));
+        form_case{"ATR: 3B 8A 80 01", "atr:3B8A8001"},
+        // A letter that is no hex digit is no separator.
+        form_case{"00B2g010C00", ""}, form_case{"0g 00B2010C00", "none:00B2010C00"},
+        form_case{"00B2010C00g 9000", "none:9000"}));
 
 // Commands named and read ----------------------------------------------------------------
 
@@ -184,6 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
         header_case{"00A4040207A000000003101000",
                     "SELECT by name, next occurrence: A0000000031010 (Visa, C-3, Visa "
                     "credit/debit)"},
+        header_case{"00A4040107A000000003101000",
+                    "SELECT by name, P2 01: A0000000031010 (Visa, C-3, Visa credit/debit)"},
         header_case{"00A4040006A0000000250100",
                     "SELECT by name, first occurrence: A00000002501 (American Express, C-4)"},
         header_case{"00B2020C00", "READ RECORD: SFI 1, record 2"},
