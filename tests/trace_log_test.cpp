@@ -10,6 +10,7 @@
 
 #include "memory_io.h"
 #include "modes/trace_mode.h"
+#include "tree/tag_filter.h"
 
 namespace emvtlv {
 namespace {
@@ -406,6 +407,23 @@ TEST(TracePairing, JsonSummaryOffersAndCda) {
   EXPECT_TRUE(in_order(json, {"\"aip_offers\":[\"cardholder verification\",\"terminal risk "
                               "management\",\"CDA\"]",
                               "\"cda_requested\":true"}));
+}
+
+// With --tag, a heading shows only above elements kept under it.
+TEST(TracePairing, TagsKeepOnlyTheHeadingsOfWhatTheyKeep) {
+  const std::vector<tag_id> tags = {tag_id{0x9F36, 2}};
+  tree_mode_options options;
+  options.tags = tags;
+  test::string_input in{
+      "> 80A8000002830000\n< 770A820219809404080101009000\n"
+      "> 80AE90000D0000000010001122334441030200\n"
+      "< 77099F2701809F360200029000\n",
+      1 << 20};
+  test::string_output out;
+  ASSERT_EQ(run_trace_mode(in.source(), out.target(), options), 0);
+  EXPECT_EQ(out.text.find("answer:\n  status"), std::string::npos) << out.text;
+  EXPECT_EQ(out.text.find("data by the"), std::string::npos) << out.text;
+  EXPECT_TRUE(in_order(out.text, {"GENERATE AC", "  answer:\n", "9F36 "}));
 }
 
 // A reader used again after an input whose last line had no newline starts afresh.

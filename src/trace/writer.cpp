@@ -51,8 +51,10 @@ class trace_writer_impl {
   void prefix(std::uint64_t line);
   void put_indented(std::uint64_t line, std::size_t indent);
   explain_context session_facts() const;
-  // Both return whether the TLV reading is empty or broken.
-  bool put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line, std::size_t indent);
+  // Both return whether the TLV reading is empty or broken. The text tree comes under
+  // `heading` ("  answer:"), which --tag leaves out when it keeps no element.
+  bool put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line, std::size_t indent,
+                     std::string_view heading = {});
   // JSON output: today's "elements" array (and nothing around it) for `bytes`.
   bool put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line);
   // The raw bytes of an answer whose TLV reading is empty or broken.
@@ -171,7 +173,7 @@ bool reading_broken(const tree_result& tree) {
 }  // namespace
 
 bool trace_writer_impl::put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line,
-                                      std::size_t indent) {
+                                      std::size_t indent, std::string_view heading) {
   const tree_result tree = s_.parser.parse_data(bytes);
   hex_line record;
   record.what = hex_line::kind::record;
@@ -183,6 +185,11 @@ bool trace_writer_impl::put_tree_text(std::span<const std::uint8_t> bytes, std::
   text.known = &known;
   if (!options_.tags.empty()) text.marks = s_.filter.mark(tree, options_.tags).data();
   write_tree_text(record, tree, text, s_.scratch);
+  if (!heading.empty() && (options_.tags.empty() || s_.scratch.size() > 0)) {
+    prefix(line);
+    sink_.append(heading);
+    sink_.put('\n');
+  }
   put_indented(line, indent);
   return reading_broken(tree);
 }
@@ -250,11 +257,11 @@ void trace_writer_impl::put_split(std::span<const std::uint8_t> list, std::strin
     sink_.append("\",");
     put_json_elements(rebuilt, line);
   } else {
-    prefix(line);
-    sink_.append("  data by the ");
-    sink_.append(list_name);
-    sink_.append(":\n");
-    put_tree_text(rebuilt, line, 4);
+    text_buffer heading;
+    heading.put("  data by the ");
+    heading.put(list_name);
+    heading.put(":");
+    put_tree_text(rebuilt, line, 4, heading.view());
   }
   text_buffer message;
   if (split.malformed) {
@@ -543,9 +550,7 @@ void trace_writer_impl::put_answer_reading(const exchange& x, command_id id) {
       put_json_elements(rebuilt, line);
       sink_.put('}');
     } else {
-      prefix(line);
-      sink_.append("  log record by the log format (9F4F):\n");
-      put_tree_text(rebuilt, line, 4);
+      put_tree_text(rebuilt, line, 4, "  log record by the log format (9F4F):");
     }
     if (split.asked != answer.size())
       note(line, "the log record and the log format disagree in length");
@@ -556,9 +561,7 @@ void trace_writer_impl::put_answer_reading(const exchange& x, command_id id) {
     sink_.put(',');
     broken = put_json_elements(answer, line);
   } else if (!answer.empty()) {
-    prefix(line);
-    sink_.append("  answer:\n");
-    broken = put_tree_text(answer, line, 4);
+    broken = put_tree_text(answer, line, 4, "  answer:");
   }
   if (broken && !answer.empty() && options_.tags.empty()) put_raw_answer(answer, line);
 }
@@ -607,11 +610,11 @@ void trace_writer_impl::put_answer(const exchange& x, command_id id) {
         put_json_elements(rebuilt, x.answer_line);
         sink_.put('}');
       } else {
-        prefix(x.answer_line);
-        sink_.append("  80 read as the answer to ");
-        sink_.append(name);
-        sink_.append(":\n");
-        put_tree_text(rebuilt, x.answer_line, 4);
+        text_buffer heading;
+        heading.put("  80 read as the answer to ");
+        heading.put(name);
+        heading.put(":");
+        put_tree_text(rebuilt, x.answer_line, 4, heading.view());
       }
       if (split.used < node.value_size || (id == command_id::generate_ac && node.value_size < 11) ||
           (id == command_id::get_processing_options &&
