@@ -79,8 +79,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "6:READ RECORD: SFI 1, record 2\n",
                   "7:      9F08 Application Version Number "
                   "(card): 03\n"},
-                 {"{\"line\":3,", "\"problems\":[\"no answer logged\"]", "{\"line\":4,",
-                  "\"response\":{\"line\":5,", "{\"line\":6,", "\"response\":{\"line\":7,"},
+                 {"{\"line\":3,",
+                  "\"problems\":[{\"line\":3,\"message\":\"no answer logged\",\"problem_id\":"
+                  "\"no_answer_logged\"}]",
+                  "{\"line\":4,", "\"response\":{\"line\":5,", "{\"line\":6,",
+                  "\"response\":{\"line\":7,"},
                  {"B2 (unknown tag)", "answer with no command"}},
         log_case{"TextAfterTheHex",
                  "Tx: [00 A4 04 00 06 A0 00 00 09 99 01 00]\n"
@@ -184,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "card inserted\nreader ready\n",
                  {"2:no command or answer read in 2 lines\n", "2:summary of session 1, lines 1-2",
                   "problems: 1\n"},
-                 {"{\"line\":2,\"error\":{\"message\":\"no command or answer read in 2 lines\"}}",
+                 {"{\"line\":2,\"error\":{\"message\":\"no command or answer read in 2 lines\","
+                  "\"problem_id\":\"nothing_read\"}}",
                   "\"summary\":{\"session\":1,"}}));
 
 // The gaps real logs have.
@@ -199,7 +203,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "3:  problem: an answer with no command\n", "4:READ RECORD: SFI 1, record 3\n",
                   "5:  status: 6A83"},
                  {"{\"line\":3,\"response\":{\"line\":3,",
-                  "\"problems\":[\"an answer with no command\"]", "{\"line\":4,"}},
+                  "\"problems\":[{\"line\":3,\"message\":\"an answer with no command\","
+                  "\"problem_id\":\"answer_without_command\"}]",
+                  "{\"line\":4,"}},
         log_case{"DuplicatedLine",
                  "> 00B2010C00\n> 00B2010C00\n< 70049F0801029000\n> 00B2020C00\n< 6A83\n",
                  {"1:READ RECORD: SFI 1, record 1\n", "1:  problem: no answer logged\n",

@@ -75,7 +75,7 @@ int run_trace_mode(input_source in, output_target out, const tree_mode_options& 
     }
     lines = line.number;
     if (line.too_long) {
-      writer.write_line_problem(line.number, "line longer than 131072 characters");
+      writer.write_line_problem(line.number, "line longer than 131072 characters", "line_too_long");
       continue;
     }
     split_segments(line.text, state.line_bytes, state.segments);

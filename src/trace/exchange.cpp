@@ -121,6 +121,7 @@ trace_event& exchange_builder::push() {
   event.column = 0;
   event.bytes = {};
   event.message = {};
+  event.problem_id = {};
   return event;
 }
 
@@ -170,7 +171,7 @@ void exchange_builder::take_segment(std::size_t index) {
       return;
     case segment_label::atr:
       close_open();
-      push_plain(trace_event::kind::atr, line_, seg.column, bytes, {});
+      push_plain(trace_event::kind::atr, line_, seg.column, bytes);
       return;
     case segment_label::sw1: {
       // SW1 and SW2 given apart: "SW1: 6a, SW2: 82".
@@ -179,7 +180,7 @@ void exchange_builder::take_segment(std::size_t index) {
                         segments_->items[index + 1].size == 1;
       if (!pair) {
         push_plain(trace_event::kind::unused, line_, seg.column, bytes,
-                   "SW1 without a one-byte SW2 after it");
+                   "SW1 without a one-byte SW2 after it", "sw1_without_sw2");
         return;
       }
       ++index_;
@@ -189,12 +190,13 @@ void exchange_builder::take_segment(std::size_t index) {
       return;
     }
     case segment_label::sw2:
-      push_plain(trace_event::kind::unused, line_, seg.column, bytes, "SW2 without SW1 before it");
+      push_plain(trace_event::kind::unused, line_, seg.column, bytes, "SW2 without SW1 before it",
+                 "sw2_without_sw1");
       return;
     case segment_label::status:
       if (seg.size != 2) {
         push_plain(trace_event::kind::unused, line_, seg.column, bytes,
-                   "a status word is two bytes");
+                   "a status word is two bytes", "status_word_not_two_bytes");
         return;
       }
       take_status(last_two(bytes), line_, true);
@@ -411,7 +413,8 @@ void exchange_builder::push_orphan(std::span<const std::uint8_t> bytes, const se
 }
 
 void exchange_builder::push_plain(trace_event::kind what, std::uint64_t line, std::uint32_t column,
-                                  std::span<const std::uint8_t> bytes, std::string_view message) {
+                                  std::span<const std::uint8_t> bytes, std::string_view message,
+                                  std::string_view problem_id) {
   // An exchange that nothing later can join goes first, so lines keep their order.
   if (open_ && !awaiting_ && x_.has_status) {
     const std::uint8_t sw1 = static_cast<std::uint8_t>(x_.status >> 8);
@@ -423,6 +426,7 @@ void exchange_builder::push_plain(trace_event::kind what, std::uint64_t line, st
   event.column = column;
   event.bytes = bytes;
   event.message = message;
+  event.problem_id = problem_id;
 }
 
 }  // namespace emvtlv::trace

@@ -96,6 +96,7 @@ struct trace_event {
   std::uint32_t column = 0;
   std::span<const std::uint8_t> bytes;
   std::string_view message;
+  std::string_view problem_id;     // kind::unused: the message's stable id
   const exchange* done = nullptr;  // kind::exchange
 };
 
@@ -128,7 +129,8 @@ class exchange_builder {
   void close_open();
   void push_orphan(std::span<const std::uint8_t> bytes, const segment& seg, std::uint64_t line);
   void push_plain(trace_event::kind what, std::uint64_t line, std::uint32_t column,
-                  std::span<const std::uint8_t> bytes, std::string_view message);
+                  std::span<const std::uint8_t> bytes, std::string_view message = {},
+                  std::string_view problem_id = {});
   role role_of(const segment& seg, std::span<const std::uint8_t> bytes, bool line_labelled) const;
 
   // The open exchange.
