@@ -218,6 +218,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {"1:READ RECORD: SFI 1, record 1\n", "3:  status: 9000",
                   "5:READ RECORD: SFI 1, record 2\n", "7:  status: 6A83", "problems: 0\n"},
                  {"\"problem_count\":0"}},
+        log_case{"StatusLabelOverOneByte",
+                 "> 00B2010C00\nSW: 6A\n< 6A83\n",
+                 {"2:line 2: a status word is two bytes\n", "1:READ RECORD", "3:  status: 6A83"},
+                 {"{\"line\":2,\"error\":{\"message\":\"a status word is two bytes\","
+                  "\"problem_id\":\"status_word_not_two_bytes\",\"column\":5}}"}},
         log_case{
             "AtrFirst",
             "ATR: 3B 68 00 00 80 66 B0 07 01 01 07 90 00\n00B2010C00\n6A83\n",
@@ -410,7 +415,8 @@ TEST(TracePairing, JsonSummaryOffersAndCda) {
           "> 80A8000002830000\n< 770A820219809404080101009000\n"
           "> 80AE90000D0000000010001122334441030200\n< 77069F27018000009000\n",
           true);
-  EXPECT_TRUE(in_order(json, {"\"aip_offers\":[\"cardholder verification\",\"terminal risk "
+  EXPECT_TRUE(in_order(json, {"\"aid\":\"A0000000041010\"", "\"requested\":\"ARQC\",\"cda\":true",
+                              "\"aip_offers\":[\"cardholder verification\",\"terminal risk "
                               "management\",\"CDA\"]",
                               "\"cda_requested\":true"}));
 }
