@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 
 #include "common/hex.h"
@@ -85,9 +86,22 @@ constexpr std::array<label_word, 46> label_words{{
     {"r_apdu", segment_label::response},   {"rcv", segment_label::response},
 }};
 
+// The rows of label_words by their first character: one bit a row.
+constexpr std::array<std::uint64_t, 256> rows_by_first = [] {
+  static_assert(label_words.size() <= 64);
+  std::array<std::uint64_t, 256> rows{};
+  for (std::size_t i = 0; i < label_words.size(); ++i)
+    rows[static_cast<unsigned char>(label_words[i].word[0])] |= std::uint64_t{1} << i;
+  return rows;
+}();
+
+// `key` is in lower case.
 segment_label lookup(std::string_view key) {
-  for (const label_word& row : label_words)
-    if (row.word.size() == key.size() && row.word[0] == key[0] && row.word == key) return row.label;
+  for (std::uint64_t rows = rows_by_first[static_cast<unsigned char>(key[0])]; rows != 0;
+       rows &= rows - 1) {
+    const label_word& row = label_words[static_cast<std::size_t>(std::countr_zero(rows))];
+    if (row.word == key) return row.label;
+  }
   return segment_label::none;
 }
 
@@ -211,10 +225,15 @@ std::size_t scanner::take_word(std::size_t begin) {
   const std::size_t first_word = s_.first_word;
   const bool decimal = s_.decimal;
   if (!s_.open) {
-    s_ = open_segment{};
+    // Field by field: a whole new value stored just before its fields are read back
+    // costs a stall on every segment.
     s_.open = true;
     s_.text_begin = begin;
     s_.offset = used_;
+    s_.nibbles = 0;
+    s_.first_word = 0;
+    s_.decimal = false;
+    s_.placeholder = false;
   } else if (s_.first_word == 0) {
     s_.first_word = s_.nibbles;
   }
