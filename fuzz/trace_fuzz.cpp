@@ -14,6 +14,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -149,8 +151,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool spaced = sizes.below(2) == 0;
   const std::string a = with_card(input, role, card.a, spaced);
   const std::string b = with_card(input, role, card.b, spaced);
-  for (const tree_mode_options& options : modes)
-    require(run_mode(a, options, nullptr) == run_mode(b, options, nullptr),
-            "no card digit changes the output");
+  for (const tree_mode_options& options : modes) {
+    const std::string out_a = run_mode(a, options, nullptr);
+    const std::string out_b = run_mode(b, options, nullptr);
+    if (out_a != out_b && std::getenv("TRACE_FUZZ_SHOW") != nullptr)
+      std::fprintf(stderr, "%s\n----\n%s\n----\n%s\n", a.c_str(), out_a.c_str(), out_b.c_str());
+    require(out_a == out_b, "no card digit changes the output");
+  }
   return 0;
 }

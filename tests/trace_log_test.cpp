@@ -10,6 +10,7 @@
 
 #include "memory_io.h"
 #include "modes/trace_mode.h"
+#include "tree/tag_filter.h"
 
 namespace emvtlv {
 namespace {
@@ -78,8 +79,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "6:READ RECORD: SFI 1, record 2\n",
                   "7:      9F08 Application Version Number "
                   "(card): 03\n"},
-                 {"{\"line\":3,", "\"problems\":[\"no answer logged\"]", "{\"line\":4,",
-                  "\"response\":{\"line\":5,", "{\"line\":6,", "\"response\":{\"line\":7,"},
+                 {"{\"line\":3,",
+                  "\"problems\":[{\"line\":3,\"message\":\"no answer logged\",\"problem_id\":"
+                  "\"no_answer_logged\"}]",
+                  "{\"line\":4,", "\"response\":{\"line\":5,", "{\"line\":6,",
+                  "\"response\":{\"line\":7,"},
                  {"B2 (unknown tag)", "answer with no command"}},
         log_case{"TextAfterTheHex",
                  "Tx: [00 A4 04 00 06 A0 00 00 09 99 01 00]\n"
@@ -152,6 +156,20 @@ INSTANTIATE_TEST_SUITE_P(
                  {"1:GET CHALLENGE\n", "2:  challenge: 0102030405060708\n",
                   "4:  bytes: 00000000 (not read whole as TLV)\n"},
                  {"\"challenge\":\"0102030405060708\"", "\"raw\":\"00000000\""}},
+        log_case{"LogRecordByTheLogFormat",
+                 "00A4040007A000000003101000\n6F138407A0000000031010A508BF0C059F4D020B0A9000\n"
+                 "80CA9F4F00\n9F4F089A039F02065F2A029000\n00B2015C00\n26120800000000100009789000\n",
+                 {"5:READ RECORD: SFI 11, record 1\n", "6:  log record by the log format (9F4F):\n",
+                  "6:    9A Transaction Date: 261208\n",
+                  "6:    9F02 Amount, Authorised (Numeric): 000000001000\n", "problems: 0\n"},
+                 {"\"log_record\":{\"elements\":[{\"tag\":\"9A\""}},
+        log_case{
+            "InternalAuthenticateEighty",
+            "0088000004010203040\n8006112233445566900\n0088000004010203040\n"
+            "800611223344556690000\n",
+            {"3:INTERNAL AUTHENTICATE\n", "4:  80 read as the answer to INTERNAL AUTHENTICATE:\n",
+             "4:    9F4B Signed Dynamic Application Data: 112233445566\n"},
+            {"\"read_after\":\"INTERNAL AUTHENTICATE\""}},
         log_case{"CutOffTail",
                  "Request1: 00A4040006A0000009990100 Response1: 6F088406A000000999019000 "
                  "Request2: 00B2010C00 Response2: 700\n",
@@ -169,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "card inserted\nreader ready\n",
                  {"2:no command or answer read in 2 lines\n", "2:summary of session 1, lines 1-2",
                   "problems: 1\n"},
-                 {"{\"line\":2,\"error\":{\"message\":\"no command or answer read in 2 lines\"}}",
+                 {"{\"line\":2,\"error\":{\"message\":\"no command or answer read in 2 lines\","
+                  "\"problem_id\":\"nothing_read\"}}",
                   "\"summary\":{\"session\":1,"}}));
 
 // The gaps real logs have.
@@ -184,7 +203,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "3:  problem: an answer with no command\n", "4:READ RECORD: SFI 1, record 3\n",
                   "5:  status: 6A83"},
                  {"{\"line\":3,\"response\":{\"line\":3,",
-                  "\"problems\":[\"an answer with no command\"]", "{\"line\":4,"}},
+                  "\"problems\":[{\"line\":3,\"message\":\"an answer with no command\","
+                  "\"problem_id\":\"answer_without_command\"}]",
+                  "{\"line\":4,"}},
         log_case{"DuplicatedLine",
                  "> 00B2010C00\n> 00B2010C00\n< 70049F0801029000\n> 00B2020C00\n< 6A83\n",
                  {"1:READ RECORD: SFI 1, record 1\n", "1:  problem: no answer logged\n",
@@ -197,6 +218,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {"1:READ RECORD: SFI 1, record 1\n", "3:  status: 9000",
                   "5:READ RECORD: SFI 1, record 2\n", "7:  status: 6A83", "problems: 0\n"},
                  {"\"problem_count\":0"}},
+        log_case{"StatusLabelOverOneByte",
+                 "> 00B2010C00\nSW: 6A\n< 6A83\n",
+                 {"2:line 2: a status word is two bytes\n", "1:READ RECORD", "3:  status: 6A83"},
+                 {"{\"line\":2,\"error\":{\"message\":\"a status word is two bytes\","
+                  "\"problem_id\":\"status_word_not_two_bytes\",\"column\":5}}"}},
         log_case{
             "AtrFirst",
             "ATR: 3B 68 00 00 80 66 B0 07 01 01 07 90 00\n00B2010C00\n6A83\n",
@@ -361,6 +387,55 @@ TEST(TracePairing, OneLineRemovedChangesOnlyItsOwnExchange) {
       ASSERT_EQ(got, expected) << "line " << removed << " removed from\n" << log.text;
     }
   }
+}
+
+// The bytes past the list hide a card number as the card's own would be.
+TEST(TracePairing, LeftOverDataHidesACardNumber) {
+  const std::string log =
+      "00A4040007A000000003101000\n6F0F8407A0000000031010A5049F38009000\n"
+      "80A80000"
+      "0C830A5A08@\n9000\n";
+  std::string outputs[2];
+  for (int i = 0; i < 2; ++i) {
+    std::string text = log;
+    text.replace(text.find('@'), 1, i == 0 ? "4761739001010010" : "4761730110160010");
+    outputs[i] = run(text, false) + run(text, true);
+    EXPECT_EQ(outputs[i].find("47617390"), std::string::npos);
+    EXPECT_EQ(outputs[i].find("3901010"), std::string::npos);
+  }
+  EXPECT_TRUE(in_order(
+      outputs[0], {"left over: 5A08XXXXXXXXXXXX0010", "\"left_over\":\"5A08XXXXXXXXXXXX0010\""}));
+  EXPECT_EQ(outputs[0], outputs[1]);
+}
+
+// The JSON summary says what the AIP offers and whether CDA was asked for.
+TEST(TracePairing, JsonSummaryOffersAndCda) {
+  const std::string json =
+      run("> 00A4040007A000000004101000\n< 6F098407A00000000410109000\n"
+          "> 80A8000002830000\n< 770A820219809404080101009000\n"
+          "> 80AE90000D0000000010001122334441030200\n< 77069F27018000009000\n",
+          true);
+  EXPECT_TRUE(in_order(json, {"\"aid\":\"A0000000041010\"", "\"requested\":\"ARQC\",\"cda\":true",
+                              "\"aip_offers\":[\"cardholder verification\",\"terminal risk "
+                              "management\",\"CDA\"]",
+                              "\"cda_requested\":true"}));
+}
+
+// With --tag, a heading shows only above elements kept under it.
+TEST(TracePairing, TagsKeepOnlyTheHeadingsOfWhatTheyKeep) {
+  const std::vector<tag_id> tags = {tag_id{0x9F36, 2}};
+  tree_mode_options options;
+  options.tags = tags;
+  test::string_input in{
+      "> 80A8000002830000\n< 770A820219809404080101009000\n"
+      "> 80AE90000D0000000010001122334441030200\n"
+      "< 77099F2701809F360200029000\n",
+      1 << 20};
+  test::string_output out;
+  ASSERT_EQ(run_trace_mode(in.source(), out.target(), options), 0);
+  EXPECT_EQ(out.text.find("answer:\n  status"), std::string::npos) << out.text;
+  EXPECT_EQ(out.text.find("data by the"), std::string::npos) << out.text;
+  EXPECT_TRUE(in_order(out.text, {"GENERATE AC", "  answer:\n", "9F36 "}));
 }
 
 // A reader used again after an input whose last line had no newline starts afresh.

@@ -108,10 +108,11 @@ INSTANTIATE_TEST_SUITE_P(
         form_case{"tx: 80A8000002830000", "command:80A8000002830000"},
         form_case{"REQ 00B2010C00", "command:00B2010C00"},
         form_case{"Command: 00B2010C00", "command:00B2010C00"},
-        form_case{"[2026-12-07 12:00:01.123] >> 00B2010C00", "none:2026! command:00B2010C00"},
+        form_case{"[2026-12-07 12:00:01.123] >> 00B2010C00", "command:00B2010C00"},
         form_case{"0012 14:03:22.517 C-APDU 00B2010C00", "command:00B2010C00"},
         form_case{"select PPSE command length 20 data: 00A404000E", "command:00A404000E"},
-        form_case{"[000001] C-APDU: 00 A4 04 00", "none:000001 command:00A40400"},
+        form_case{"[000001] C-APDU: 00 A4 04 00", "command:00A40400"},
+        form_case{"[006250] R-APDU: ", ""},
         form_case{"12:00:36.036 TX 00a404000e", "command:00A404000E"},
         form_case{"< 9000", "response:9000"}, form_case{"<< 6F00 9000", "response:6F009000"},
         form_case{"<= 9000", "response:9000"}, form_case{"<- 9000", "response:9000"},
@@ -154,7 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
         form_case{"Request2: 00B2010C00 Response2: 700", "command:00B2010C00 response:70~"},
         // Prose and ATR.
         form_case{"# read SFI 1 record 1 00B2010C00", ""}, form_case{"read SFI 1 record 1", ""},
-        form_case{"ATR: 3B 8A 80 01", "atr:3B8A8001"}));
+        form_case{"ATR: 3B 8A 80 01", "atr:3B8A8001"},
+        // A letter that is no hex digit is no separator.
+        form_case{"00B2g010C00", ""}, form_case{"0g 00B2010C00", "none:00B2010C00"},
+        form_case{"00B2010C00g 9000", "none:9000"}));
 
 // Commands named and read ----------------------------------------------------------------
 
@@ -183,6 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
         header_case{"00A4040207A000000003101000",
                     "SELECT by name, next occurrence: A0000000031010 (Visa, C-3, Visa "
                     "credit/debit)"},
+        header_case{"00A4040107A000000003101000",
+                    "SELECT by name, P2 01: A0000000031010 (Visa, C-3, Visa credit/debit)"},
         header_case{"00A4040006A0000000250100",
                     "SELECT by name, first occurrence: A00000002501 (American Express, C-4)"},
         header_case{"00B2020C00", "READ RECORD: SFI 1, record 2"},

@@ -53,9 +53,8 @@ int run_trace_mode(input_source in, output_target out, const tree_mode_options& 
   trace_writer writer(state.writer, state.sink, trace);
   // The one hand-off: every event of the pairing goes to the writer here, in order.
   const auto hand_on = [&] {
-    trace_event event;
-    while (state.builder.next(event))
-      writer.write(event);
+    while (const trace_event* event = state.builder.next())
+      writer.write(*event);
   };
   std::uint64_t lines = 0;
   for (;;) {
@@ -76,7 +75,7 @@ int run_trace_mode(input_source in, output_target out, const tree_mode_options& 
     }
     lines = line.number;
     if (line.too_long) {
-      writer.write_line_problem(line.number, "line longer than 131072 characters");
+      writer.write_line_problem(line.number, "line longer than 131072 characters", "line_too_long");
       continue;
     }
     split_segments(line.text, state.line_bytes, state.segments);

@@ -140,6 +140,12 @@ apdu_command split_command(std::span<const std::uint8_t> bytes) {
   return c;
 }
 
+std::string_view header_problem_id(header_problem problem) {
+  constexpr std::array<std::string_view, 4> ids = {"", "command_too_short", "lc_past_line_end",
+                                                   "bytes_after_le"};
+  return ids[static_cast<std::size_t>(problem) % ids.size()];
+}
+
 std::string_view describe_header_problem(const apdu_command& command, std::span<char> buffer) {
   text_writer out{buffer};
   switch (command.problem) {

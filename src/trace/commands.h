@@ -60,6 +60,8 @@ apdu_command split_command(std::span<const std::uint8_t> bytes);
 
 // The problem in words: "Lc says 14 data bytes, the line holds 12", ...
 std::string_view describe_header_problem(const apdu_command& command, std::span<char> buffer);
+// Its stable id: "command_too_short", "lc_past_line_end", "bytes_after_le".
+std::string_view header_problem_id(header_problem problem);
 
 command_id identify(const apdu_command& command);
 // "SELECT", ...; for an unknown command an empty view.

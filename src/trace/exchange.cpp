@@ -42,6 +42,19 @@ std::uint64_t exchange::last_line() const {
   return last;
 }
 
+void exchange::clear() {
+  has_command = command_hidden = command_odd = false;
+  command = {};
+  command_line = 0;
+  has_answer = answer_odd = answer_cut = false;
+  answer = {};
+  answer_line = 0;
+  has_status = false;
+  status = 0;
+  status_line = 0;
+  chain_count = chain_more = 0;
+}
+
 bool status_shape(std::uint8_t sw1, std::uint8_t sw2) {
   (void)sw2;
   return (sw1 >= 0x61 && sw1 <= 0x6F) || sw1 == 0x90;
@@ -73,7 +86,7 @@ exchange_builder::exchange_builder()
       done_steps_(max_chain_steps * step_room) {}
 
 void exchange_builder::reset() {
-  open_ = awaiting_ = status_first_ = joining_ = false;
+  open_ = awaiting_ = status_first_ = joining_ = tentative_ = false;
   x_ = exchange{};
   answer_size_ = 0;
   ready_count_ = ready_next_ = 0;
@@ -99,12 +112,22 @@ void exchange_builder::finish() {
   finishing_ = true;
 }
 
-bool exchange_builder::next(trace_event& event) {
+// The next free event, its fields as a fresh one's but for `done`, which the caller sets
+// when it hands on an exchange.
+trace_event& exchange_builder::push() {
+  trace_event& event = ready_[ready_count_++];
+  event.what = trace_event::kind::exchange;
+  event.line = 0;
+  event.column = 0;
+  event.bytes = {};
+  event.message = {};
+  event.problem_id = {};
+  return event;
+}
+
+const trace_event* exchange_builder::next() {
   for (;;) {
-    if (ready_next_ < ready_count_) {
-      event = ready_[ready_next_++];
-      return true;
-    }
+    if (ready_next_ < ready_count_) return &ready_[ready_next_++];
     ready_count_ = ready_next_ = 0;
     if (segments_ != nullptr && index_ < segments_->count) {
       take_segment(index_++);
@@ -115,7 +138,7 @@ bool exchange_builder::next(trace_event& event) {
       close_open();
       continue;
     }
-    return false;
+    return nullptr;
   }
 }
 
@@ -141,12 +164,14 @@ exchange_builder::role exchange_builder::role_of(const segment& seg,
 void exchange_builder::take_segment(std::size_t index) {
   const segment& seg = segments_->items[index];
   const std::span<const std::uint8_t> bytes = buffer_.subspan(seg.offset, seg.size);
+  // Only a status line right after an answer can take that answer's last two bytes back.
+  if (seg.label != segment_label::status && seg.label != segment_label::sw1) tentative_ = false;
   switch (seg.label) {
     case segment_label::expected:
       return;
     case segment_label::atr:
       close_open();
-      push_plain(trace_event::kind::atr, line_, seg.column, bytes, {});
+      push_plain(trace_event::kind::atr, line_, seg.column, bytes);
       return;
     case segment_label::sw1: {
       // SW1 and SW2 given apart: "SW1: 6a, SW2: 82".
@@ -155,7 +180,7 @@ void exchange_builder::take_segment(std::size_t index) {
                         segments_->items[index + 1].size == 1;
       if (!pair) {
         push_plain(trace_event::kind::unused, line_, seg.column, bytes,
-                   "SW1 without a one-byte SW2 after it");
+                   "SW1 without a one-byte SW2 after it", "sw1_without_sw2");
         return;
       }
       ++index_;
@@ -165,12 +190,13 @@ void exchange_builder::take_segment(std::size_t index) {
       return;
     }
     case segment_label::sw2:
-      push_plain(trace_event::kind::unused, line_, seg.column, bytes, "SW2 without SW1 before it");
+      push_plain(trace_event::kind::unused, line_, seg.column, bytes, "SW2 without SW1 before it",
+                 "sw2_without_sw1");
       return;
     case segment_label::status:
       if (seg.size != 2) {
         push_plain(trace_event::kind::unused, line_, seg.column, bytes,
-                   "a status word is two bytes");
+                   "a status word is two bytes", "status_word_not_two_bytes");
         return;
       }
       take_status(last_two(bytes), line_, true);
@@ -243,7 +269,7 @@ void exchange_builder::take_command(std::span<const std::uint8_t> bytes, const s
   close_open();
   open_ = true;
   awaiting_ = true;
-  x_ = exchange{};
+  x_.clear();
   x_.has_command = true;
   std::memcpy(command_.data(), bytes.data(), bytes.size());
   x_.command = {command_.data(), bytes.size()};
@@ -292,18 +318,29 @@ void exchange_builder::take_answer(std::span<const std::uint8_t> bytes, const se
     x_.answer_odd = x_.answer_odd || seg.odd_digit;
     return;
   }
-  // An answer that ends in a status word is whole: a status line after it is no part of
-  // it, so a lost command never hands its answer's status to the exchange before.
-  put_answer_data(with_status ? bytes.first(bytes.size() - 2) : bytes, line, append);
+  put_answer_data(bytes, line, append);
   x_.answer_odd = x_.answer_odd || seg.odd_digit;
   if (with_status) {
     x_.has_status = true;
     x_.status = last_two(bytes);
     x_.status_line = line;
+    answer_size_ -= 2;
+    x_.answer = {answer_.data(), answer_size_};
+    // Its last two bytes stay in the buffer: a labelled status line right after says
+    // they were data ("R-APDU: ..6A 29" then "SW1SW2: 9000").
+    tentative_ = bytes.size() > 2 && !seg.odd_digit;
   }
 }
 
 void exchange_builder::take_status(std::uint16_t status, std::uint64_t line, bool labelled) {
+  if (open_ && !awaiting_ && labelled && tentative_) {
+    tentative_ = false;
+    answer_size_ += 2;
+    x_.answer = {answer_.data(), answer_size_};
+    x_.status = status;
+    x_.status_line = line;
+    return;
+  }
   if (open_ && !awaiting_ && x_.has_answer && !x_.has_status) {
     // The answer's line was all data.
     x_.has_status = true;
@@ -331,26 +368,26 @@ void exchange_builder::take_status(std::uint16_t status, std::uint64_t line, boo
   orphan.status = status;
   orphan.status_line = line;
   orphan.answer_line = line;
-  trace_event& event = ready_[ready_count_++];
-  event = trace_event{};
+  trace_event& event = push();
   event.what = trace_event::kind::exchange;
   event.line = line;
-  event.done = orphan;
+  orphan_ = orphan;
+  event.done = &orphan_;
 }
 
 void exchange_builder::close_open() {
   if (!open_) return;
-  open_ = awaiting_ = status_first_ = joining_ = false;
+  open_ = awaiting_ = status_first_ = joining_ = tentative_ = false;
   // The open exchange's storage becomes the handed-on one's.
   std::swap(command_, done_command_);
   std::swap(answer_, done_answer_);
   std::swap(steps_, done_steps_);
-  trace_event& event = ready_[ready_count_++];
-  event = trace_event{};
+  trace_event& event = push();
   event.what = trace_event::kind::exchange;
   event.line = x_.command_line;
-  event.done = x_;
-  x_ = exchange{};
+  done_ = x_;
+  event.done = &done_;
+  x_.clear();
   answer_size_ = 0;
 }
 
@@ -368,27 +405,28 @@ void exchange_builder::push_orphan(std::span<const std::uint8_t> bytes, const se
     orphan.status_line = line;
     orphan.answer = bytes.first(bytes.size() - 2);
   }
-  trace_event& event = ready_[ready_count_++];
-  event = trace_event{};
+  trace_event& event = push();
   event.what = trace_event::kind::exchange;
   event.line = line;
-  event.done = orphan;
+  orphan_ = orphan;
+  event.done = &orphan_;
 }
 
 void exchange_builder::push_plain(trace_event::kind what, std::uint64_t line, std::uint32_t column,
-                                  std::span<const std::uint8_t> bytes, std::string_view message) {
+                                  std::span<const std::uint8_t> bytes, std::string_view message,
+                                  std::string_view problem_id) {
   // An exchange that nothing later can join goes first, so lines keep their order.
   if (open_ && !awaiting_ && x_.has_status) {
     const std::uint8_t sw1 = static_cast<std::uint8_t>(x_.status >> 8);
     if (sw1 != 0x61 && sw1 != 0x6C && !status_first_) close_open();
   }
-  trace_event& event = ready_[ready_count_++];
-  event = trace_event{};
+  trace_event& event = push();
   event.what = what;
   event.line = line;
   event.column = column;
   event.bytes = bytes;
   event.message = message;
+  event.problem_id = problem_id;
 }
 
 }  // namespace emvtlv::trace

@@ -4,7 +4,7 @@
 // Takes: each line's segments (trace/segments.h) with the bytes they were decoded into,
 // in line order.
 // Gives: events in input order, read with next() after each take_line() or finish()
-// until it returns false: a finished exchange, an ATR line, or a segment that could not
+// until it returns null: a finished exchange, an ATR line, or a segment that could not
 // be used. An event's spans stay valid until the next call of next(); the line's buffer
 // must stay as it is until next() returns false.
 //
@@ -19,8 +19,10 @@
 //   a command awaits an answer and it opens with a template (6F, 70, 77, 80, 61).
 // - An answer attaches to the last command without one; a command while one awaits
 //   closes that exchange as "no answer logged"; an answer with no command is handed on
-//   as such. An answer that ends in a status word is whole. A status word alone after
-//   an answer's data without one is that answer's status; data after a labelled status
+//   as such. A status word alone after an answer's data without one is that answer's
+//   status; a labelled one (SW1SW2, SW, status) right after an answer that ended in
+//   status-like bytes says those were data, and any other status word after a whole
+//   answer is an answer with no command. Data after a labelled status
 //   word alone is the answer's data ("sw 90 00" logged first); so is `9000 6F..`
 //   (status first, a word of its own, before a template).
 // - T=0: after 61XX a GET RESPONSE continues the exchange, its answer joined to the
@@ -78,6 +80,8 @@ struct exchange {
   std::size_t chain_more = 0;   // steps past max_chain_steps
 
   std::uint64_t last_line() const;
+  // As a fresh one, but for the chain's steps past chain_count, which nothing reads.
+  void clear();
 };
 
 // What else the pairing hands on, in line order among the exchanges.
@@ -92,7 +96,8 @@ struct trace_event {
   std::uint32_t column = 0;
   std::span<const std::uint8_t> bytes;
   std::string_view message;
-  exchange done;
+  std::string_view problem_id;     // kind::unused: the message's stable id
+  const exchange* done = nullptr;  // kind::exchange
 };
 
 // Whether two bytes end an answer: SW1 61 to 6F or 90. (Other 9X words are no EMV
@@ -109,11 +114,12 @@ class exchange_builder {
   void take_line(std::uint64_t line, const line_segments& segments,
                  std::span<const std::uint8_t> buffer);
   void finish();
-  // The next event ready, or false: the line (or the input) is done.
-  bool next(trace_event& event);
+  // The next event ready, or null: the line (or the input) is done.
+  const trace_event* next();
 
  private:
   void take_segment(std::size_t index);
+  trace_event& push();
   enum class role : std::uint8_t { none, command, answer, status };
   void take(role r, std::span<const std::uint8_t> bytes, const segment& seg, std::uint64_t line);
   void take_command(std::span<const std::uint8_t> bytes, const segment& seg, std::uint64_t line);
@@ -123,13 +129,15 @@ class exchange_builder {
   void close_open();
   void push_orphan(std::span<const std::uint8_t> bytes, const segment& seg, std::uint64_t line);
   void push_plain(trace_event::kind what, std::uint64_t line, std::uint32_t column,
-                  std::span<const std::uint8_t> bytes, std::string_view message);
+                  std::span<const std::uint8_t> bytes, std::string_view message = {},
+                  std::string_view problem_id = {});
   role role_of(const segment& seg, std::span<const std::uint8_t> bytes, bool line_labelled) const;
 
   // The open exchange.
   bool open_ = false;
   bool awaiting_ = false;      // its command has no answer yet
   bool status_first_ = false;  // a labelled status word alone came: data may follow it
+  bool tentative_ = false;     // the answer's last two bytes were taken as its status
   bool joining_ = false;       // after GET RESPONSE: the answer goes on the data so far
   exchange x_;
   std::vector<std::uint8_t> command_;
@@ -148,6 +156,8 @@ class exchange_builder {
   bool finishing_ = false;
 
   std::array<trace_event, 4> ready_{};
+  exchange done_;    // the last exchange handed on
+  exchange orphan_;  // the last answer with no command handed on
   std::size_t ready_count_ = 0;
   std::size_t ready_next_ = 0;
 };

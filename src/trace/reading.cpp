@@ -201,7 +201,9 @@ void learn(session_state& session, const apdu_command& c, command_id id, const e
     }
     case command_id::get_processing_options: {
       if (!success) break;
-      if (!tree.nodes.empty() && tree.nodes[0].tag == 0x80) {
+      // Only an 80 read whole: a broken one's bytes may be anything, card digits too.
+      if (!tree.nodes.empty() && tree.nodes[0].tag == 0x80 &&
+          tree.nodes[0].problem == node_problem::none) {
         const std::span<const std::uint8_t> value =
             answer.subspan(tree.nodes[0].value_offset, tree.nodes[0].value_size);
         if (value.size() >= 2) {
@@ -252,7 +254,8 @@ void learn(session_state& session, const apdu_command& c, command_id id, const e
       g.cda = (c.p1 & 0x10) != 0;
       if (!success) break;
       const tree_result again = parser.parse_data(answer);
-      if (!again.nodes.empty() && again.nodes[0].tag == 0x80 && again.nodes[0].value_size >= 1) {
+      if (!again.nodes.empty() && again.nodes[0].tag == 0x80 && again.nodes[0].value_size >= 1 &&
+          again.nodes[0].problem == node_problem::none) {
         g.answered = true;
         g.returned = returned_type(answer[again.nodes[0].value_offset]);
       } else if (const std::span<const std::uint8_t> cid = find_value(again, answer, 0x9F27);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 
 #include "common/hex.h"
@@ -85,15 +86,40 @@ constexpr std::array<label_word, 46> label_words{{
     {"r_apdu", segment_label::response},   {"rcv", segment_label::response},
 }};
 
+// The rows of label_words by their first character: one bit a row.
+constexpr std::array<std::uint64_t, 256> rows_by_first = [] {
+  static_assert(label_words.size() <= 64);
+  std::array<std::uint64_t, 256> rows{};
+  for (std::size_t i = 0; i < label_words.size(); ++i)
+    rows[static_cast<unsigned char>(label_words[i].word[0])] |= std::uint64_t{1} << i;
+  return rows;
+}();
+
+// `key` is in lower case.
 segment_label lookup(std::string_view key) {
-  for (const label_word& row : label_words)
+  for (std::uint64_t rows = rows_by_first[static_cast<unsigned char>(key[0])]; rows != 0;
+       rows &= rows - 1) {
+    const label_word& row = label_words[static_cast<std::size_t>(std::countr_zero(rows))];
     if (row.word == key) return row.label;
+  }
   return segment_label::none;
 }
+
+// The first characters of the label words, in either case: most tokens go no further.
+constexpr std::array<bool, 256> label_starts = [] {
+  std::array<bool, 256> starts{};
+  for (const label_word& row : label_words) {
+    const auto c = static_cast<unsigned char>(row.word[0]);
+    starts[c] = true;
+    if (c >= 'a' && c <= 'z') starts[c - 'a' + 'A'] = true;
+  }
+  return starts;
+}();
 
 // A token's label: as written, else without its trailing number ("Request1").
 segment_label token_label(std::string_view token) {
   if (token.empty() || token.size() > 12) return segment_label::none;
+  if (!label_starts[static_cast<unsigned char>(token[0])]) return segment_label::none;
   std::array<char, 12> lower{};
   for (std::size_t i = 0; i < token.size(); ++i) {
     const char c = token[i];
@@ -178,7 +204,9 @@ class scanner {
   void run();
 
  private:
-  void take_hex(std::size_t begin, std::size_t end);
+  // Reads the word at `begin` into the segment (opening one) when it is all hex digits,
+  // and returns where it ends; npos, with nothing kept, when it holds a letter.
+  std::size_t take_word(std::size_t begin);
   void close(std::size_t at);
 
   std::string_view text_;
@@ -190,21 +218,56 @@ class scanner {
   bool bracket_ = false;         // inside [ ] or quotes
 };
 
-void scanner::take_hex(std::size_t begin, std::size_t end) {
+std::size_t scanner::take_word(std::size_t begin) {
+  // What a word with a letter in it must leave as it was.
+  const bool was_open = s_.open;
+  const std::size_t nibbles = s_.nibbles;
+  const std::size_t first_word = s_.first_word;
+  const bool decimal = s_.decimal;
   if (!s_.open) {
-    s_ = open_segment{};
+    // Field by field: a whole new value stored just before its fields are read back
+    // costs a stall on every segment.
     s_.open = true;
     s_.text_begin = begin;
     s_.offset = used_;
+    s_.nibbles = 0;
+    s_.first_word = 0;
+    s_.decimal = false;
+    s_.placeholder = false;
   } else if (s_.first_word == 0) {
     s_.first_word = s_.nibbles;
   }
+  const std::size_t n = text_.size();
   std::size_t i = begin;
   std::uint8_t* out = buffer_.data() + s_.offset;
-  // Whole pairs in bulk when the segment's nibbles are even so far.
-  if (s_.nibbles % 2 == 0 && end - i >= 2) {
+  if (s_.nibbles % 2 == 0 && i + 1 < n) {
+    const std::uint8_t high = class_of(text_[i]);
+    const std::uint8_t low = class_of(text_[i + 1]);
+    // Spaced pairs, most of many logs: the run of them read here, in one go.
+    if (high < 16 && low < 16 && (i + 2 == n || !is_word_char(class_of(text_[i + 2])))) {
+      std::size_t done = s_.nibbles;
+      bool digits = s_.decimal || high < 10 || low < 10;
+      out[done / 2] = static_cast<std::uint8_t>(high << 4U | low);
+      done += 2;
+      i += 2;
+      while (i + 2 < n && text_[i] == ' ') {
+        const std::uint8_t h = class_of(text_[i + 1]);
+        const std::uint8_t l = class_of(text_[i + 2]);
+        if (h >= 16 || l >= 16 || (i + 3 < n && is_word_char(class_of(text_[i + 3])))) break;
+        if (s_.first_word == 0) s_.first_word = done;
+        digits = digits || h < 10 || l < 10;
+        out[done / 2] = static_cast<std::uint8_t>(h << 4U | l);
+        done += 2;
+        i += 3;
+      }
+      s_.nibbles = done;
+      s_.decimal = digits;
+      return i;
+    }
+    // Unspaced hex in bulk: whole pairs up to the first character that is no hex digit.
+    // The bytes written stay within the buffer: each took two characters.
     const std::size_t pairs =
-        decode_hex_pairs_unchecked(text_.data() + i, (end - i) / 2, out + s_.nibbles / 2);
+        decode_hex_pairs_unchecked(text_.data() + i, (n - i) / 2, out + s_.nibbles / 2);
     for (std::size_t k = 0; k < pairs && !s_.decimal; ++k) {
       const std::uint8_t b = out[s_.nibbles / 2 + k];
       s_.decimal = (b >> 4U) < 10 || (b & 0xFU) < 10;
@@ -212,37 +275,46 @@ void scanner::take_hex(std::size_t begin, std::size_t end) {
     s_.nibbles += 2 * pairs;
     i += 2 * pairs;
   }
-  for (; i < end; ++i) {
+  for (; i < n; ++i) {
     const std::uint8_t v = class_of(text_[i]);
+    if (v == letter_class) {
+      s_.open = was_open;
+      s_.nibbles = nibbles;
+      s_.first_word = first_word;
+      s_.decimal = decimal;
+      return std::string_view::npos;
+    }
+    if (v >= 16) break;
     s_.decimal = s_.decimal || v < 10;
     std::uint8_t& b = out[s_.nibbles / 2];
     b = s_.nibbles % 2 == 0 ? static_cast<std::uint8_t>(v << 4U) : static_cast<std::uint8_t>(b | v);
     ++s_.nibbles;
   }
+  return i;
 }
 
 // Ends the open segment at `at`, where the text that ends it begins.
 void scanner::close(std::size_t at) {
   if (!s_.open) return;
   s_.open = false;
-  const std::string_view label_text = text_.substr(label_begin_, s_.text_begin - label_begin_);
-  const segment_label label = label_of(label_text);
   const std::size_t bytes = s_.nibbles / 2;
-  // A labelled byte cut off at the line's end is the tail of an APDU ("Response2: 700").
-  const bool tail = s_.nibbles % 2 != 0 &&
-                    (label == segment_label::command || label == segment_label::response) &&
-                    text_.find_first_not_of(" \t\r\f\v", at) == std::string_view::npos;
-  // A status label keeps a lone byte too, so that the line is said to be wrong.
-  const bool one_byte_label = label == segment_label::sw1 || label == segment_label::sw2 ||
-                              label == segment_label::status || tail;
   // Counters, times, fractions and numbers in prose are words, not segments.
   const bool fraction = s_.text_begin > 0 && text_[s_.text_begin - 1] == '.';
   // "12:00", "14:03:22.517": a time's numbers.
   const bool time = at + 1 < text_.size() && (text_[at] == ':' || text_[at] == '.') &&
                     class_of(text_[at + 1]) < 10;
-  if (bytes == 0 || fraction || time || (bytes < 2 && !one_byte_label) ||
-      (!s_.decimal && !one_byte_label))
-    return;
+  if (bytes == 0 || fraction || time) return;
+  const segment_label label = label_of(text_.substr(label_begin_, s_.text_begin - label_begin_));
+  if (bytes < 2 || !s_.decimal) {
+    // A labelled byte cut off at the line's end is the tail of an APDU ("Response2: 700");
+    // a status label keeps a lone byte too, so that the line is said to be wrong.
+    const bool tail = s_.nibbles % 2 != 0 &&
+                      (label == segment_label::command || label == segment_label::response) &&
+                      text_.find_first_not_of(" \t\r\f\v", at) == std::string_view::npos;
+    const bool one_byte_label = label == segment_label::sw1 || label == segment_label::sw2 ||
+                                label == segment_label::status || tail;
+    if (!one_byte_label) return;
+  }
   if (out_.count == out_.items.size()) {
     out_.more = true;
     return;
@@ -251,6 +323,7 @@ void scanner::close(std::size_t at) {
   seg.offset = static_cast<std::uint32_t>(s_.offset);
   seg.size = static_cast<std::uint32_t>(bytes);
   seg.column = static_cast<std::uint32_t>(s_.text_begin + 1);
+  seg.end = static_cast<std::uint32_t>(at);
   seg.label = label;
   seg.first_word =
       static_cast<std::uint32_t>((s_.first_word == 0 ? s_.nibbles : s_.first_word) / 2);
@@ -281,29 +354,28 @@ void scanner::run() {
     const bool in_list = bracket_ || after_comma;
     after_comma = false;
     if (is_word_char(what)) {
-      std::size_t end = i;
-      bool hex = true;
-      while (end < n && is_word_char(class_of(text_[end]))) {
-        hex = hex && class_of(text_[end]) < 16;
-        ++end;
+      const std::size_t end = take_word(i);
+      if (end != std::string_view::npos) {
+        i = end;
+        continue;
       }
-      std::size_t from = i;
+      std::size_t word_end = i;
+      while (word_end < n && is_word_char(class_of(text_[word_end])))
+        ++word_end;
       // 0x00, 0X6F...: the prefix is no digit.
-      if (!hex && end - i > 2 && text_[i] == '0' && (text_[i + 1] == 'x' || text_[i + 1] == 'X')) {
-        hex = true;
-        for (std::size_t k = i + 2; k < end && hex; ++k)
-          hex = class_of(text_[k]) < 16;
-        from = i + 2;
-        if (hex && s_.open && s_.nibbles % 2 != 0) close(i);
+      if (word_end - i > 2 && text_[i] == '0' && (text_[i + 1] == 'x' || text_[i + 1] == 'X')) {
+        if (s_.open && s_.nibbles % 2 != 0) close(i);
+        if (take_word(i + 2) == word_end) {
+          i = word_end;
+          continue;
+        }
       }
-      if (hex) {
-        take_hex(from, end);
-      } else if (s_.open) {
+      if (s_.open) {
         // A word inside a list stands for bytes the log does not show.
         if (in_list) s_.placeholder = true;
         close(i);
       }
-      i = end;
+      i = word_end;
       continue;
     }
     if (what == paren_class) {
@@ -339,6 +411,18 @@ void split_segments(std::string_view text, std::span<std::uint8_t> buffer, line_
   out.more = false;
   if (buffer.size() < text.size() / 2) return;
   scanner(text, buffer, out).run();
+  // An unlabelled run with a label after it is the line's counter ("[000012] C-APDU:").
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < out.count; ++i) {
+    const segment& seg = out.items[i];
+    // The next segment's label is read from the same words.
+    const bool labelled_after = i + 1 < out.count
+                                    ? out.items[i + 1].label != segment_label::none
+                                    : label_of(text.substr(seg.end)) != segment_label::none;
+    if (seg.label == segment_label::none && labelled_after) continue;
+    out.items[kept++] = seg;
+  }
+  out.count = kept;
 }
 
 }  // namespace emvtlv::trace

@@ -18,6 +18,8 @@
 // - The label is the last label token in the text since the previous segment: tokens
 //   are arrows (`>`, `>>`, `->`, `<<`, ...) and words, split at punctuation, in any
 //   case, a trailing number ignored (`Request1`, `DEBUG:emv.transmission:Tx:`).
+// - An unlabelled run followed by a label is the line's counter, no segment
+//   ("[000012] C-APDU: 00 B2 ..").
 // - A line whose first word is `#`, `//` or `;` is a comment: no segments.
 #pragma once
 
@@ -43,6 +45,7 @@ struct segment {
   std::uint32_t offset = 0;  // into the buffer
   std::uint32_t size = 0;    // bytes
   std::uint32_t column = 0;  // of its first digit, from 1
+  std::uint32_t end = 0;     // the offset in the text after it
   segment_label label = segment_label::none;
   std::uint32_t first_word = 0;  // bytes of its first space-separated word
   bool odd_digit = false;        // a lone last digit was dropped

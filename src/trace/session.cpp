@@ -103,10 +103,11 @@ void session_state::start(std::uint32_t session_number) {
   number = session_number;
 }
 
-void session_state::add_problem(std::uint64_t line, std::string_view text) {
+void session_state::add_problem(std::uint64_t line, std::string_view text, std::string_view id) {
   if (problems < first_problems.size()) {
     session_problem& p = first_problems[problems];
     p.line = line;
+    p.id = id;
     p.size = static_cast<std::uint8_t>(std::min(text.size(), p.text.size()));
     if (p.size > 0) std::memcpy(p.text.data(), text.data(), p.size);
   }
@@ -500,7 +501,9 @@ void write_summary_json(const session_state& s, output_sink& out) {
     put_number(out, p.line);
     out.append(",\"message\":");
     put_json_string(out, {p.text.data(), p.size});
-    out.put('}');
+    out.append(",\"problem_id\":\"");
+    out.append(p.id);
+    out.append("\"}");
   }
   out.append("]}}\n");
 }

@@ -36,6 +36,7 @@ struct session_problem {
   std::uint64_t line = 0;
   std::array<char, 120> text{};
   std::uint8_t size = 0;
+  std::string_view id;  // a constant: "no_answer_logged", ...
 };
 
 struct generate_ac_record {
@@ -88,7 +89,7 @@ struct session_state {
   std::array<session_problem, 8> first_problems{};
 
   void start(std::uint32_t session_number);
-  void add_problem(std::uint64_t line, std::string_view text);
+  void add_problem(std::uint64_t line, std::string_view text, std::string_view id);
   void mark_read(std::uint8_t sfi, std::uint8_t record);
   bool was_read(std::uint8_t sfi, std::uint8_t record) const;
   void select_aid(std::span<const std::uint8_t> aid_bytes);

@@ -31,7 +31,8 @@ class trace_writer_impl {
       : s_(state), sink_(sink), options_(options), json_(options.json) {}
 
   void write(const trace_event& event);
-  void write_line_problem(std::uint64_t line, std::string_view message);
+  void write_line_problem(std::uint64_t line, std::string_view message, std::string_view id,
+                          std::uint32_t column = 0);
   void finish(std::uint64_t lines);
   // Whether any session had a problem (for --strict).
   bool any_problem() const { return problems_seen_ > 0; }
@@ -42,8 +43,8 @@ class trace_writer_impl {
   void emit_atr(const trace_event& event);
   void start_exchange(std::uint64_t line);
   void end_session();
-  void note(std::uint64_t line, std::string_view text);
-  void count_problem(std::uint64_t line, std::string_view text);
+  void note(std::uint64_t line, std::string_view text, std::string_view id);
+  void count_problem(std::uint64_t line, std::string_view text, std::string_view id);
   void count_node_problems(const tree_result& tree, std::span<const std::uint8_t> bytes,
                            std::uint64_t line);
 
@@ -51,9 +52,14 @@ class trace_writer_impl {
   void prefix(std::uint64_t line);
   void put_indented(std::uint64_t line, std::size_t indent);
   explain_context session_facts() const;
-  void put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line, std::size_t indent);
+  // Both return whether the TLV reading is empty or broken. The text tree comes under
+  // `heading` ("  answer:"), which --tag leaves out when it keeps no element.
+  bool put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line, std::size_t indent,
+                     std::string_view heading = {});
   // JSON output: today's "elements" array (and nothing around it) for `bytes`.
-  void put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line);
+  bool put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line);
+  // The raw bytes of an answer whose TLV reading is empty or broken.
+  void put_raw_answer(std::span<const std::uint8_t> answer, std::uint64_t line);
   // Bytes as hex, masked by their tags where they parse and by `marks`.
   void put_masked_hex(std::span<const std::uint8_t> bytes, const hidden_nibbles& marks);
 
@@ -68,6 +74,9 @@ class trace_writer_impl {
   void put_answer(const exchange& x, command_id id);
   void put_answer_reading(const exchange& x, command_id id);
   void put_problems();
+  // JSON: what the header says as typed values (SELECT's aid; GENERATE AC's requested
+  // cryptogram and cda).
+  void put_typed_reading(const apdu_command& c, command_id id);
 
   trace_writer_storage& s_;
   output_sink& sink_;
@@ -80,9 +89,10 @@ class trace_writer_impl {
   std::uint64_t problems_seen_ = 0;
 };
 
-void trace_writer_impl::count_problem(std::uint64_t line, std::string_view text) {
+void trace_writer_impl::count_problem(std::uint64_t line, std::string_view text,
+                                      std::string_view id) {
   ++problems_seen_;
-  s_.session.add_problem(line, text);
+  s_.session.add_problem(line, text, id);
 }
 
 // The problems of the elements shown, as the summary lists them: "50: value runs past
@@ -101,19 +111,21 @@ void trace_writer_impl::count_node_problems(const tree_result& tree,
     text[size++] = ' ';
     const std::string_view message =
         describe_problem(node, std::span<char>(text.data() + size, text.size() - size));
-    count_problem(line, std::string_view(text.data(), size + message.size()));
+    count_problem(line, std::string_view(text.data(), size + message.size()),
+                  node_problem_id(node.problem));
   }
 }
 
-void trace_writer_impl::note(std::uint64_t line, std::string_view text) {
+void trace_writer_impl::note(std::uint64_t line, std::string_view text, std::string_view id) {
   if (problems_.count < problems_.items.size()) {
     session_problem& p = problems_.items[problems_.count];
     p.line = line;
+    p.id = id;
     p.size = static_cast<std::uint8_t>(std::min(text.size(), p.text.size()));
     if (p.size > 0) std::memcpy(p.text.data(), text.data(), p.size);
   }
   ++problems_.count;
-  count_problem(line, text);
+  count_problem(line, text, id);
 }
 
 void trace_writer_impl::prefix(std::uint64_t line) {
@@ -153,8 +165,22 @@ explain_context trace_writer_impl::session_facts() const {
   return known;
 }
 
-void trace_writer_impl::put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line,
-                                      std::size_t indent) {
+namespace {
+
+// A reading is broken where a node could not be read whole; a header hidden as card
+// digits is masking, not a fault of the bytes.
+bool reading_broken(const tree_result& tree) {
+  if (tree.nodes.empty()) return true;
+  for (const tree_node& node : tree.nodes)
+    if (node.problem != node_problem::none && node.problem != node_problem::header_hidden)
+      return true;
+  return false;
+}
+
+}  // namespace
+
+bool trace_writer_impl::put_tree_text(std::span<const std::uint8_t> bytes, std::uint64_t line,
+                                      std::size_t indent, std::string_view heading) {
   const tree_result tree = s_.parser.parse_data(bytes);
   hex_line record;
   record.what = hex_line::kind::record;
@@ -166,10 +192,16 @@ void trace_writer_impl::put_tree_text(std::span<const std::uint8_t> bytes, std::
   text.known = &known;
   if (!options_.tags.empty()) text.marks = s_.filter.mark(tree, options_.tags).data();
   write_tree_text(record, tree, text, s_.scratch);
+  if (!heading.empty() && (options_.tags.empty() || s_.scratch.size() > 0)) {
+    prefix(line);
+    sink_.append(heading);
+    sink_.put('\n');
+  }
   put_indented(line, indent);
+  return reading_broken(tree);
 }
 
-void trace_writer_impl::put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line) {
+bool trace_writer_impl::put_json_elements(std::span<const std::uint8_t> bytes, std::uint64_t line) {
   const tree_result tree = s_.parser.parse_data(bytes);
   hex_line record;
   record.what = hex_line::kind::record;
@@ -190,6 +222,7 @@ void trace_writer_impl::put_json_elements(std::span<const std::uint8_t> bytes, s
   else
     sink_.append("\"elements\":[]");
   s_.scratch.clear();
+  return reading_broken(tree);
 }
 
 // A value shown whole: still masked wherever it holds card-number elements.
@@ -231,18 +264,18 @@ void trace_writer_impl::put_split(std::span<const std::uint8_t> list, std::strin
     sink_.append("\",");
     put_json_elements(rebuilt, line);
   } else {
-    prefix(line);
-    sink_.append("  data by the ");
-    sink_.append(list_name);
-    sink_.append(":\n");
-    put_tree_text(rebuilt, line, 4);
+    text_buffer heading;
+    heading.put("  data by the ");
+    heading.put(list_name);
+    heading.put(":");
+    put_tree_text(rebuilt, line, 4, heading.view());
   }
   text_buffer message;
   if (split.malformed) {
     message.put("the ");
     message.put(list_name);
     message.put(" cannot be read to its end");
-    note(line, message.view());
+    note(line, message.view(), "list_not_read_to_its_end");
     message.clear();
   }
   if (split.asked != data.size()) {
@@ -252,7 +285,7 @@ void trace_writer_impl::put_split(std::span<const std::uint8_t> list, std::strin
     message.put_number(split.asked);
     message.put(" bytes, the data holds ");
     message.put_number(data.size());
-    note(line, message.view());
+    note(line, message.view(), "list_length_mismatch");
   }
   if (split.used < data.size()) {
     const std::span<const std::uint8_t> rest = data.subspan(split.used);
@@ -350,7 +383,7 @@ void trace_writer_impl::put_data(const exchange& x, const apdu_command& c, comma
       if (!c.has_lc) return;
       open();
       if (data.size() < 2 || data[0] != 0x83) {
-        note(line, "the data does not start with 83 L");
+        note(line, "the data does not start with 83 L", "data_not_83");
         put_plain_data(data, line, {});
         break;
       }
@@ -361,7 +394,7 @@ void trace_writer_impl::put_data(const exchange& x, const apdu_command& c, comma
         message.put_number(data[1]);
         message.put(" bytes, the data holds ");
         message.put_number(inner.size());
-        note(line, message.view());
+        note(line, message.view(), "length_83_mismatch");
         inner = inner.first(std::min<std::size_t>(inner.size(), data[1]));
       }
       if (session.pdol.present) {
@@ -494,7 +527,8 @@ void trace_writer_impl::put_chain(const exchange& x, const apdu_command& c, comm
     sink_.append(")\n");
   }
   if (json_) sink_.put(']');
-  if (x.chain_more > 0) note(x.chain[x.chain_count - 1].line, "T=0 chain longer than 8 steps");
+  if (x.chain_more > 0)
+    note(x.chain[x.chain_count - 1].line, "T=0 chain longer than 8 steps", "chain_too_long");
 }
 
 // The answer read by its command: GET CHALLENGE's challenge, a log record by the log
@@ -503,8 +537,8 @@ void trace_writer_impl::put_chain(const exchange& x, const apdu_command& c, comm
 void trace_writer_impl::put_answer_reading(const exchange& x, command_id id) {
   const std::span<const std::uint8_t> answer = x.answer;
   const std::uint64_t line = x.answer_line;
-  s_.command_marks.scan(answer);
   if (id == command_id::get_challenge && !answer.empty()) {
+    s_.command_marks.scan(answer);
     if (json_) {
       sink_.append(",\"elements\":[],\"challenge\":\"");
     } else {
@@ -515,8 +549,8 @@ void trace_writer_impl::put_answer_reading(const exchange& x, command_id id) {
     sink_.put(json_ ? '"' : '\n');
     return;
   }
-  if (x.has_command && reads_log(s_.session, split_command(x.command), id) && !answer.empty() &&
-      answer[0] != 0x70) {
+  if (id == command_id::read_record && s_.session.log_sfi != 0 && !answer.empty() &&
+      answer[0] != 0x70 && reads_log(s_.session, split_command(x.command), id)) {
     const split_result split = split_by_list(s_.session.log_format.view(), answer, s_.rebuilt);
     const std::span<const std::uint8_t> rebuilt(s_.rebuilt.data(), split.written);
     if (json_) {
@@ -524,28 +558,24 @@ void trace_writer_impl::put_answer_reading(const exchange& x, command_id id) {
       put_json_elements(rebuilt, line);
       sink_.put('}');
     } else {
-      prefix(line);
-      sink_.append("  log record by the log format (9F4F):\n");
-      put_tree_text(rebuilt, line, 4);
+      put_tree_text(rebuilt, line, 4, "  log record by the log format (9F4F):");
     }
     if (split.asked != answer.size())
-      note(line, "the log record and the log format disagree in length");
+      note(line, "the log record and the log format disagree in length",
+           "log_record_length_mismatch");
     return;
   }
+  bool broken = false;
   if (json_) {
     sink_.put(',');
-    put_json_elements(answer, line);
+    broken = put_json_elements(answer, line);
   } else if (!answer.empty()) {
-    prefix(line);
-    sink_.append("  answer:\n");
-    put_tree_text(answer, line, 4);
+    broken = put_tree_text(answer, line, 4, "  answer:");
   }
-  if (answer.empty() || !options_.tags.empty()) return;
-  const tree_result tree = s_.parser.parse_data(answer);
-  bool broken = tree.nodes.empty();
-  for (const tree_node& node : tree.nodes)
-    broken = broken || node.problem != node_problem::none;
-  if (!broken) return;
+  if (broken && !answer.empty() && options_.tags.empty()) put_raw_answer(answer, line);
+}
+
+void trace_writer_impl::put_raw_answer(std::span<const std::uint8_t> answer, std::uint64_t line) {
   if (json_) {
     sink_.append(",\"raw\":\"");
   } else {
@@ -589,21 +619,25 @@ void trace_writer_impl::put_answer(const exchange& x, command_id id) {
         put_json_elements(rebuilt, x.answer_line);
         sink_.put('}');
       } else {
-        prefix(x.answer_line);
-        sink_.append("  80 read as the answer to ");
-        sink_.append(name);
-        sink_.append(":\n");
-        put_tree_text(rebuilt, x.answer_line, 4);
+        text_buffer heading;
+        heading.put("  80 read as the answer to ");
+        heading.put(name);
+        heading.put(":");
+        put_tree_text(rebuilt, x.answer_line, 4, heading.view());
       }
       if (split.used < node.value_size || (id == command_id::generate_ac && node.value_size < 11) ||
           (id == command_id::get_processing_options &&
            (node.value_size < 2 || (node.value_size - 2) % 4 != 0))) {
-        note(x.answer_line, "the 80 answer does not have its command's layout");
+        note(x.answer_line, "the 80 answer does not have its command's layout",
+             "format1_layout_mismatch");
       }
     }
   }
-  if (x.answer_odd) note(x.answer_line, "odd number of hex digits: the last one is dropped");
-  if (x.answer_cut) note(x.answer_line, "joined answer longer than 65536 bytes: cut");
+  if (x.answer_odd)
+    note(x.answer_line, "odd number of hex digits: the last one is dropped",
+         "odd_number_of_hex_digits");
+  if (x.answer_cut)
+    note(x.answer_line, "joined answer longer than 65536 bytes: cut", "joined_answer_too_long");
   if (x.has_status && !(status_first && !json_)) {
     if (json_) sink_.put(',');
     put_status(x.status, id, x.status_line);
@@ -652,8 +686,15 @@ void trace_writer_impl::put_problems() {
     if (problems_.count > 0) {
       sink_.append(",\"problems\":[");
       for (std::size_t i = 0; i < std::min(problems_.count, problems_.items.size()); ++i) {
+        const session_problem& p = problems_.items[i];
         if (i > 0) sink_.put(',');
-        put_json_string(sink_, {problems_.items[i].text.data(), problems_.items[i].size});
+        sink_.append("{\"line\":");
+        put_number(sink_, p.line);
+        sink_.append(",\"message\":");
+        put_json_string(sink_, {p.text.data(), p.size});
+        sink_.append(",\"problem_id\":\"");
+        sink_.append(p.id);
+        sink_.append("\"}");
       }
       sink_.put(']');
     }
@@ -665,6 +706,20 @@ void trace_writer_impl::put_problems() {
     sink_.append("  problem: ");
     sink_.append({problems_.items[i].text.data(), problems_.items[i].size});
     sink_.put('\n');
+  }
+}
+
+void trace_writer_impl::put_typed_reading(const apdu_command& c, command_id id) {
+  if (id == command_id::select && c.p1 == 0x04 && c.data.size() >= 5 && c.data.size() <= 16 &&
+      environment_of(c.data) == payment_environment::none) {
+    sink_.append(",\"aid\":\"");
+    char* hex = sink_.extend(2 * c.data.size());
+    encode_hex_unchecked(c.data.data(), c.data.size(), hex);
+    sink_.put('"');
+  } else if (id == command_id::generate_ac) {
+    sink_.append(",\"requested\":\"");
+    sink_.append(cryptogram_name(requested_type(c.p1)));
+    sink_.append((c.p1 & 0x10) != 0 ? "\",\"cda\":true" : "\",\"cda\":false");
   }
 }
 
@@ -682,7 +737,7 @@ void trace_writer_impl::emit_exchange(const exchange& x) {
   start_exchange(x.command_line);
   if (id == command_id::select && session.applications > 0 && c.p1 == 0x04 &&
       environment_of(c.data) == payment_environment::none && x.has_status && x.status == 0x9000) {
-    note(x.command_line, "another application selected");
+    note(x.command_line, "another application selected", "another_application_selected");
   }
 
   text_buffer reading;
@@ -737,6 +792,7 @@ void trace_writer_impl::emit_exchange(const exchange& x) {
       sink_.append(",\"reading\":");
       put_json_string(sink_, text);
     }
+    put_typed_reading(c, id);
   } else {
     prefix(x.command_line);
     sink_.append(name);
@@ -747,16 +803,19 @@ void trace_writer_impl::emit_exchange(const exchange& x) {
 
   if (c.problem != header_problem::none && !x.command_hidden) {
     std::array<char, 96> buffer{};
-    note(x.command_line, describe_header_problem(c, buffer));
+    note(x.command_line, describe_header_problem(c, buffer), header_problem_id(c.problem));
   }
-  if (x.command_hidden) note(x.command_line, "the log hides part of the command's data");
-  if (x.command_odd) note(x.command_line, "odd number of hex digits: the last one is dropped");
+  if (x.command_hidden)
+    note(x.command_line, "the log hides part of the command's data", "command_data_hidden");
+  if (x.command_odd)
+    note(x.command_line, "odd number of hex digits: the last one is dropped",
+         "odd_number_of_hex_digits");
   if (c.problem != header_problem::too_short) put_data(x, c, id);
   put_chain(x, c, id);
   if (!x.has_answer) {
-    note(x.command_line, "no answer logged");
+    note(x.command_line, "no answer logged", "no_answer_logged");
   } else if (!x.has_status) {
-    note(x.answer_line, "the answer has no status word");
+    note(x.answer_line, "the answer has no status word", "no_status_word");
   }
   put_answer(x, id);
   learn(session, c, id, x, s_.parser, s_.rebuilt);
@@ -769,8 +828,9 @@ void trace_writer_impl::emit_orphan_answer(const exchange& x) {
   start_exchange(line);
   s_.session.last_line = std::max(s_.session.last_line, x.last_line());
   s_.session.context.format1 = format1_layout::none;
-  note(line, "an answer with no command");
-  if (x.answer_odd) note(line, "odd number of hex digits: the last one is dropped");
+  note(line, "an answer with no command", "answer_without_command");
+  if (x.answer_odd)
+    note(line, "odd number of hex digits: the last one is dropped", "odd_number_of_hex_digits");
   if (json_) {
     sink_.append("{\"line\":");
     put_number(sink_, line);
@@ -787,20 +847,8 @@ void trace_writer_impl::emit_orphan_answer(const exchange& x) {
   }
   prefix(line);
   sink_.append("answer with no command:\n");
-  if (!x.answer.empty()) {
-    s_.command_marks.scan(x.answer);
-    put_tree_text(x.answer, line, 4);
-    const tree_result tree = s_.parser.parse_data(x.answer);
-    bool broken = tree.nodes.empty();
-    for (const tree_node& node : tree.nodes)
-      broken = broken || node.problem != node_problem::none;
-    if (broken && options_.tags.empty()) {
-      prefix(line);
-      sink_.append("  bytes: ");
-      put_masked_hex(x.answer, s_.command_marks);
-      sink_.append(" (not read whole as TLV)\n");
-    }
-  }
+  if (!x.answer.empty() && put_tree_text(x.answer, line, 4) && options_.tags.empty())
+    put_raw_answer(x.answer, line);
   if (x.has_status) put_status(x.status, command_id::unknown, x.status_line);
   put_problems();
 }
@@ -822,12 +870,20 @@ void trace_writer_impl::emit_atr(const trace_event& event) {
   sink_.put('\n');
 }
 
-void trace_writer_impl::write_line_problem(std::uint64_t line, std::string_view message) {
+void trace_writer_impl::write_line_problem(std::uint64_t line, std::string_view message,
+                                           std::string_view id, std::uint32_t column) {
   if (json_) {
     sink_.append("{\"line\":");
     put_number(sink_, line);
     sink_.append(",\"error\":{\"message\":");
     put_json_string(sink_, message);
+    sink_.append(",\"problem_id\":\"");
+    sink_.append(id);
+    sink_.put('"');
+    if (column > 0) {
+      sink_.append(",\"column\":");
+      put_number(sink_, column);
+    }
     sink_.append("}}\n");
   } else {
     prefix(line);
@@ -837,22 +893,22 @@ void trace_writer_impl::write_line_problem(std::uint64_t line, std::string_view 
     sink_.append(message);
     sink_.put('\n');
   }
-  count_problem(line, message);
+  count_problem(line, message, id);
 }
 
 void trace_writer_impl::write(const trace_event& event) {
   switch (event.what) {
     case trace_event::kind::exchange:
-      if (event.done.has_command)
-        emit_exchange(event.done);
+      if (event.done->has_command)
+        emit_exchange(*event.done);
       else
-        emit_orphan_answer(event.done);
+        emit_orphan_answer(*event.done);
       return;
     case trace_event::kind::atr:
       emit_atr(event);
       return;
     case trace_event::kind::unused:
-      write_line_problem(event.line, event.message);
+      write_line_problem(event.line, event.message, event.problem_id, event.column);
       return;
   }
 }
@@ -866,12 +922,12 @@ void trace_writer_impl::finish(std::uint64_t lines) {
     message.put(lines == 1 ? " line" : " lines");
     if (s_.session.number == 0) s_.session.start(++sessions_);
     if (json_) {
-      write_line_problem(lines, message.view());
+      write_line_problem(lines, message.view(), "nothing_read");
     } else {
       prefix(lines);
       sink_.append(message.view());
       sink_.put('\n');
-      count_problem(lines, message.view());
+      count_problem(lines, message.view(), "nothing_read");
     }
     s_.session.first_line = 1;
     s_.session.last_line = lines;
@@ -897,8 +953,9 @@ void trace_writer::write(const trace_event& event) {
   impl_->write(event);
 }
 
-void trace_writer::write_line_problem(std::uint64_t line, std::string_view message) {
-  impl_->write_line_problem(line, message);
+void trace_writer::write_line_problem(std::uint64_t line, std::string_view message,
+                                      std::string_view problem_id) {
+  impl_->write_line_problem(line, message, problem_id);
 }
 
 void trace_writer::finish(std::uint64_t lines) {

@@ -66,7 +66,8 @@ class trace_writer {
 
   void write(const trace_event& event);
   // A line the reader could not take (too long): "line N: message".
-  void write_line_problem(std::uint64_t line, std::string_view message);
+  void write_line_problem(std::uint64_t line, std::string_view message,
+                          std::string_view problem_id);
   // The end of the input after `lines` lines: the last session's summary, and a word
   // when nothing at all was read.
   void finish(std::uint64_t lines);

@@ -564,6 +564,14 @@ constexpr std::array<std::string_view, 7> node_problem_ids = {
     "card_digits_where_a_header_would_be"};
 static_assert(node_problem_ids.size() == static_cast<std::size_t>(node_problem::header_hidden) + 1);
 
+}  // namespace
+
+std::string_view node_problem_id(node_problem problem) {
+  return node_problem_ids[static_cast<std::size_t>(problem) % node_problem_ids.size()];
+}
+
+namespace {
+
 void put_problem(const tree_node& node, output_sink& out) {
   std::array<char, 96> buffer{};
   out.append(",\"problem\":");

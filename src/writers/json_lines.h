@@ -34,4 +34,7 @@ void write_json_line(const hex_line& line, const tree_result& tree, const json_o
 // `text` as a JSON string, quotes included.
 void put_json_string(output_sink& out, std::string_view text);
 
+// A node problem's stable id, as its "problem_id" says ("value_runs_past_end").
+std::string_view node_problem_id(node_problem problem);
+
 }  // namespace emvtlv
