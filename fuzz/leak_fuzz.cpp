@@ -111,18 +111,20 @@ struct builder {
   }
   // Discretionary data or hidden text: the same digits but on the last side, where
   // every digit but a 3 differs and none becomes a 3 (as BCD, no byte turns 30 to 39).
-  // No digit that differs is 5, 6 or 7 on either side: in BCD it could make a track
-  // header (56, 57) on one side only, which is not promised to print alike.
+  // No digit that differs is 5, 6, 7 or 9 on either side: in BCD it could make a
+  // header (56, 57, or with an F pad 9F) on one side only, which is not promised to
+  // print alike.
+  static bool makes_header(int d) { return (d >= 5 && d <= 7) || d == 9; }
   std::array<std::string, sides> sad_digits(std::size_t n) {
     std::string a = digits(n);
     for (char& c : a)
-      if (c >= '5' && c <= '7') c = static_cast<char>(c - 5);
+      if (makes_header(c - '0')) c = static_cast<char>(c - 5);
     std::string b = a;
     for (char& c : b) {
       if (c == '3') continue;
       const int was = c - '0';
       int d = (was + 1 + static_cast<int>(in.below(9))) % 10;
-      while (d == was || d == 3 || (d >= 5 && d <= 7))
+      while (d == was || d == 3 || makes_header(d))
         d = (d + 1) % 10;
       c = static_cast<char>('0' + d);
     }
