@@ -49,13 +49,7 @@ std::vector<std::uint32_t> console_steps(std::span<const std::uint8_t> record) {
   return steps;
 }
 
-}  // namespace
-
-bool luhn_valid(std::string_view digits) {
-  return !digits.empty() && luhn_sum(digits, 0, digits.size()) % 10 == 0;
-}
-
-card_pair make_card_pair(std::size_t length, random_bits& bits) {
+card_pair draw_card_pair(std::size_t length, random_bits& bits) {
   const std::size_t n = std::clamp<std::size_t>(length, 12, 40);
   std::string a(n, '0');
   for (char& c : a)
@@ -85,6 +79,29 @@ card_pair make_card_pair(std::size_t length, random_bits& bits) {
   a[n - 1] = static_cast<char>('0' + (10 - luhn_sum(a, 0, n) % 10) % 10);
   b.replace(n - 4, 4, a, n - 4, 4);
   return {a, b};
+}
+
+// Whether a byte of the number in BCD that holds a hidden digit, or is followed by one
+// that does, is 56 or 57: a track header whose reading then depends on the hidden
+// digits, on one side only. One in the first four digits reads the same on both sides:
+// what follows adds up alike for the Luhn check.
+bool hidden_track_header(std::string_view digits) {
+  for (std::size_t k = 2; 2 * k + 1 < digits.size() && 2 * k <= digits.size() - 5; ++k)
+    if (digits[2 * k] == '5' && (digits[2 * k + 1] == '6' || digits[2 * k + 1] == '7')) return true;
+  return false;
+}
+
+}  // namespace
+
+bool luhn_valid(std::string_view digits) {
+  return !digits.empty() && luhn_sum(digits, 0, digits.size()) % 10 == 0;
+}
+
+card_pair make_card_pair(std::size_t length, random_bits& bits) {
+  for (;;) {
+    card_pair pair = draw_card_pair(length, bits);
+    if (!hidden_track_header(pair.a) && !hidden_track_header(pair.b)) return pair;
+  }
 }
 
 std::string ascii_hex(std::string_view digits) {

@@ -5,7 +5,9 @@
 // Contract and limits:
 // - Card pairs are Luhn-valid, of 12 to 40 digits; no digit that differs is a 3, so
 //   no hidden BCD byte is 30 to 39 on either side and a run of ASCII digits around
-//   the number has the same extent in both records.
+//   the number has the same extent in both records; and no BCD byte from the third
+//   to the last with a hidden digit is 56 or 57, which would read as a track header
+//   on one side only (the manual says so: that is not guaranteed).
 // - Every mode runs in memory: the console (plain, and -q -n) and the decoding modes
 //   (-t, -t -n, -j, -x, -jx, -p). The console's runs take at most 511 characters a line;
 //   longer lines are read by it in shifted pairs, which it documents.

@@ -11,6 +11,7 @@
 // Where the console's walk or the tree parser frames the two records differently (a
 // hidden digit read as a tag or a length), that walk's modes are not compared: a
 // different structure is not something masking characters can hide.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -101,16 +102,29 @@ struct builder {
       d += static_cast<char>('0' + in.below(10));
     return d;
   }
+  // Digits in which no 5 stands: with the one after it, a 5 could make a track header
+  // (56, 57) in BCD.
+  std::string digits_but_five(std::size_t n) {
+    std::string d = digits(n);
+    std::replace(d.begin(), d.end(), '5', '4');
+    return d;
+  }
   // Discretionary data or hidden text: the same digits but on the last side, where
   // every digit but a 3 differs and none becomes a 3 (as BCD, no byte turns 30 to 39).
+  // No digit that differs is 5, 6, 7 or 9 on either side: in BCD it could make a
+  // header (56, 57, or with an F pad 9F) on one side only, which is not promised to
+  // print alike.
+  static bool makes_header(int d) { return (d >= 5 && d <= 7) || d == 9; }
   std::array<std::string, sides> sad_digits(std::size_t n) {
     std::string a = digits(n);
+    for (char& c : a)
+      if (makes_header(c - '0')) c = static_cast<char>(c - 5);
     std::string b = a;
     for (char& c : b) {
       if (c == '3') continue;
       const int was = c - '0';
       int d = (was + 1 + static_cast<int>(in.below(9))) % 10;
-      while (d == was || d == 3)
+      while (d == was || d == 3 || makes_header(d))
         d = (d + 1) % 10;
       c = static_cast<char>('0' + d);
     }
@@ -144,7 +158,7 @@ struct builder {
       // Without a D a whole track 2 holds no number: the D always follows it.
       std::array<std::string, sides> value = joined(pan, "D", {"", "", "", ""});
       if (in.below(4) != 0) {
-        const std::string fixed = digits(7);
+        const std::string fixed = digits_but_five(7);
         value = joined(pan, "D" + fixed, sad_digits(in.below(14)));
       }
       put_tag(kind == 1 ? 0x57 : 0x9F6B);

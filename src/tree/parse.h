@@ -14,7 +14,8 @@
 //   and ends the parent's parsing; a tag or length field cut by the parent's end
 //   gives a node with no value. A header octet that the record scan hides ends the
 //   header there: the node holds every byte left in its parent (its tag number and
-//   name are not used), so hidden digits never shape the tree.
+//   name are not used; its writers show every byte as X), so hidden digits never
+//   shape the tree.
 // - Every byte of the record is padding, a header byte of one node (offset up to
 //   value_offset), a value byte of one node that is not constructed, or the status word.
 // - When the last two bytes are 9000 or 61xx to 6Fxx and the bytes before them parse
