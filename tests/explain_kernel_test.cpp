@@ -148,5 +148,27 @@ TEST(KernelFields, NoKernelReadsAnothersTable) {
   }
 }
 
+// Any length and any bytes, under every kernel: every item has a text, and the same
+// value reads the same way twice.
+TEST(KernelFields, AnyValueReadsWholeAndTheSameTwice) {
+  std::uint32_t state = 12345;
+  for (const std::uint64_t tag : {0x91ULL, 0x9F10ULL, 0x9F1DULL, 0x9F2AULL, 0x9F5DULL, 0x9F6DULL,
+                                  0x9F6EULL, 0x95ULL, 0x9F66ULL})
+    for (const emv_kernel kernel : {unknown, c2, c3, c4, c5, c6, c7, domestic, contact})
+      for (std::size_t size = 0; size <= 34; ++size) {
+        std::string hex;
+        for (std::size_t i = 0; i < size; ++i) {
+          state = state * 1103515245U + 12345U;
+          const unsigned byte = (state >> 16) & 0xFF;
+          hex += "0123456789ABCDEF"[byte >> 4];
+          hex += "0123456789ABCDEF"[byte & 0xF];
+        }
+        const auto first = explain_hex(tag, hex, under(kernel));
+        EXPECT_EQ(first, explain_hex(tag, hex, under(kernel)));
+        for (const std::string& item : first)
+          EXPECT_NE(item.back(), ' ') << std::hex << tag << " " << hex << ": " << item;
+      }
+}
+
 }  // namespace
 }  // namespace emvtlv::test
