@@ -457,7 +457,8 @@ bit_item_table items_under(emv_kernel known) {
 // kernel: byte 5 b4-b1 read as C-2 or as an EMV 4.4 contact terminal reads them.
 bit_item_table tvr_items(const explain_context& c, bytes v, explain_output out) {
   if (v.size() == 5 && (v[4] & 0x0F) != 0) emit_kernel_note(out, c);
-  if (c.kernel == c2) return bit_items<tvr_c2_bits, c2>::items;
+  if (c.kernel == c2 && c.environment != payment_environment::contact)
+    return bit_items<tvr_c2_bits, c2>::items;
   if (c.kernel == contact) return bit_items<tvr_contact_bits, contact>::items;
   return bit_items<tvr_bits>::items;
 }
