@@ -107,6 +107,9 @@ const kernel_case cases[] = {
      {"bit 0 byte 1 b8: restart supported (C-2)", "rfu 0 byte 2 b1: RFU bit set: byte 2 b1"}},
     {0x9F1D, "80", unknown, {"bit 0 byte 1 b8: restart supported (kernel-specific)"}},
     {0x9F1D, "80", c3, {"meaning 0 not defined under C-3 (C-2)"}},
+    // 9F6C, the CTQ, is C-3's and C-7's.
+    {0x9F6C, "8000", c7, {"bit 0 byte 1 b8: Online PIN required"}},
+    {0x9F6C, "8000", c2, {"meaning 0 not defined under C-2 (C-3 and C-7)"}},
     // 9F2A.
     {0x9F2A,
      "03",
