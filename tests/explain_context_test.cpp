@@ -293,6 +293,15 @@ const context_case context_cases[] = {
       "bit 0 byte 5 b3: Relay resistance time limits exceeded (C-2)",
       "bit 0 byte 5 b2: Relay resistance performed (b2-b1 10) (C-2)",
       "bit 0 byte 5 b1: Relay resistance not performed (b2-b1 01) (C-2)"}},
+    // A contact session's TVR is not read by its AID's contactless kernel.
+    {0x95,
+     "0000000008",
+     [] {
+       explain_context c = with_kernel(c2);
+       c.environment = payment_environment::contact;
+       return c;
+     }(),
+     {"bit 0 byte 5 b4: reserved for contactless / kernel-specific"}},
     {0x9F0E,
      "0000000006",
      with_kernel(contact),

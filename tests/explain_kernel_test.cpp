@@ -107,6 +107,9 @@ const kernel_case cases[] = {
      {"bit 0 byte 1 b8: restart supported (C-2)", "rfu 0 byte 2 b1: RFU bit set: byte 2 b1"}},
     {0x9F1D, "80", unknown, {"bit 0 byte 1 b8: restart supported (kernel-specific)"}},
     {0x9F1D, "80", c3, {"meaning 0 not defined under C-3 (C-2)"}},
+    // 9F6C, the CTQ, is C-3's and C-7's.
+    {0x9F6C, "8000", c7, {"bit 0 byte 1 b8: Online PIN required"}},
+    {0x9F6C, "8000", c2, {"meaning 0 not defined under C-2 (C-3 and C-7)"}},
     // 9F2A.
     {0x9F2A,
      "03",
@@ -146,6 +149,28 @@ TEST(KernelFields, NoKernelReadsAnothersTable) {
     for (const std::string& item : items)
       EXPECT_EQ(item.find("passcode"), std::string::npos) << item;
   }
+}
+
+// Any length and any bytes, under every kernel: every item has a text, and the same
+// value reads the same way twice.
+TEST(KernelFields, AnyValueReadsWholeAndTheSameTwice) {
+  std::uint32_t state = 12345;
+  for (const std::uint64_t tag : {0x91ULL, 0x9F10ULL, 0x9F1DULL, 0x9F2AULL, 0x9F5DULL, 0x9F6DULL,
+                                  0x9F6EULL, 0x95ULL, 0x9F66ULL})
+    for (const emv_kernel kernel : {unknown, c2, c3, c4, c5, c6, c7, domestic, contact})
+      for (std::size_t size = 0; size <= 34; ++size) {
+        std::string hex;
+        for (std::size_t i = 0; i < size; ++i) {
+          state = state * 1103515245U + 12345U;
+          const unsigned byte = (state >> 16) & 0xFF;
+          hex += "0123456789ABCDEF"[byte >> 4];
+          hex += "0123456789ABCDEF"[byte & 0xF];
+        }
+        const auto first = explain_hex(tag, hex, under(kernel));
+        EXPECT_EQ(first, explain_hex(tag, hex, under(kernel)));
+        for (const std::string& item : first)
+          EXPECT_NE(item.back(), ' ') << std::hex << tag << " " << hex << ": " << item;
+      }
 }
 
 }  // namespace

@@ -790,6 +790,18 @@ const typed_case typed_cases[] = {
     // No exponent and no currency: the minor units, but no amount text.
     {"9F0206000000001000",
      {R"j({"kind":"meaning","number":1000,"text":"1000, exponent unknown"})j"}},
+    // 9F10: the key index and the CVN as numbers, each CVR bit with its id, the AC types
+    // with their cryptogram.
+    {"9F100706010A03A40000",
+     {R"j({"kind":"field","label":"reading","text":"Visa format 0/1/3 (by pattern)"})j",
+      R"j({"id":"dki","kind":"field","label":"DKI","number":1,"text":"01"})j",
+      R"j({"id":"cvn","kind":"field","label":"CVN","number":10,"text":"CVN 10: original contact VIS; AC input ends with the 4-byte CVR"})j",
+      R"j({"kind":"field","label":"CVR","text":"03A40000"})j",
+      R"j({"id":"second_ac","kind":"field","label":"byte 2 b8-b7","number":2,"text":"AC in 2nd GENERATE AC: not requested"})j",
+      R"j({"cryptogram":"ARQC","id":"first_ac","kind":"field","label":"byte 2 b6-b5","number":2,"text":"AC in 1st GENERATE AC (contactless: GPO): ARQC"})j",
+      R"j({"bit":3,"byte":2,"id":"offline_pin_verification_performed","kind":"bit","label":"byte 2 b3","text":"offline PIN verification performed"})j",
+      R"j({"id":"script_command_count","kind":"field","label":"byte 4 b8-b5","number":0,"text":"issuer script commands processed: 0"})j",
+      R"j({"kind":"field","label":"IDD","text":"none"})j"}},
     {"5F2403271231", {R"j({"date":"2027-12-31","kind":"meaning","text":"2027-12-31"})j"}},
     {"5F28020840",
      {R"j({"code":"US","kind":"meaning","number":840,"text":"840 United States of America"})j"}},

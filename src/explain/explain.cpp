@@ -267,6 +267,13 @@ void emit_set_bit(explain_output out, std::size_t byte, unsigned bit, std::strin
   emit(out, explain_kind::bit, label.view(), line.view(), level, facts);
 }
 
+void emit_hex(explain_output out, std::string_view label, std::span<const std::uint8_t> v,
+              std::uint32_t level) {
+  item_text<64> text;
+  text.append_hex(v);
+  emit(out, explain_kind::field, label, v.empty() ? std::string_view("none") : text.view(), level);
+}
+
 void emit_numbered(explain_output out, std::string_view label, std::string_view id,
                    std::uint64_t number, std::string_view text, std::uint32_t level) {
   explain_facts facts;

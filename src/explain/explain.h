@@ -110,6 +110,9 @@ struct explain_context {
   // `kernel` to it too. An AID (the record's or the session's) overrules it, and the
   // kernel-dependent explanations say which one decided.
   emv_kernel kernel_option = emv_kernel::unknown;
+  // Contact or contactless, when a session says (by the PSE or PPSE it selected): a
+  // contact session's TVR is not read by the contactless kernel of its AID.
+  payment_environment environment = payment_environment::none;
   int transaction_currency = -1;           // 5F2A as its number (978), -1 unknown
   int currency_exponent = -1;              // 5F36, 0 to 9; -1 unknown or not a valid n 1
   int application_currency = -1;           // 9F42, -1 unknown

@@ -457,7 +457,8 @@ bit_item_table items_under(emv_kernel known) {
 // kernel: byte 5 b4-b1 read as C-2 or as an EMV 4.4 contact terminal reads them.
 bit_item_table tvr_items(const explain_context& c, bytes v, explain_output out) {
   if (v.size() == 5 && (v[4] & 0x0F) != 0) emit_kernel_note(out, c);
-  if (c.kernel == c2) return bit_items<tvr_c2_bits, c2>::items;
+  if (c.kernel == c2 && c.environment != payment_environment::contact)
+    return bit_items<tvr_c2_bits, c2>::items;
   if (c.kernel == contact) return bit_items<tvr_contact_bits, contact>::items;
   return bit_items<tvr_bits>::items;
 }
@@ -654,7 +655,15 @@ void explain_punatc(bytes v, const explain_context&, explain_output out) {
   emit(out, explain_kind::meaning, {}, text.view(), 0, count);
 }
 
-void explain_ctq(bytes v, const explain_context&, explain_output out) {
+// The CTQ is C-3's and C-7's: another kernel's AID leaves its bits unread.
+void explain_ctq(bytes v, const explain_context& c, explain_output out) {
+  if (c.kernel != unknown && c.kernel != c3 && c.kernel != c7) {
+    emit_kernel_note(out, c);
+    item_text<48> text;
+    text.append("not defined under ").append(kernel_name(c.kernel)).append(" (C-3 and C-7)");
+    emit(out, explain_kind::meaning, {}, text.view());
+    return;
+  }
   explain_fixed(v, 2, "CTQ", "2 bytes", bit_items<ctq_bits>::items, out);
 }
 

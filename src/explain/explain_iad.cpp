@@ -321,12 +321,6 @@ void emit_byte_field(explain_output out, std::string_view label, std::string_vie
   emit_numbered(out, label, id, value, text.view(), 1);
 }
 
-void emit_hex_field(explain_output out, std::string_view label, bytes v) {
-  item_text<64> text;
-  text.append_hex(v);
-  emit(out, explain_kind::field, label, text.view(), 1);
-}
-
 // Issuer discretionary data: its length, and a length byte that does not match.
 void emit_idd(explain_output out, std::size_t length, std::string_view option) {
   item_text<48> text;
@@ -436,9 +430,9 @@ void read_mchip(bytes v, explain_output out) {
   const bool advance = v.size() == 20 || v.size() == 28;
   emit_cvr(v.subspan(2, 6), 1, mchip_groups, mchip_bits,
            advance ? bit_rows(mchip_advance_bits) : bit_rows(mchip_either_bits), out);
-  emit_hex_field(out, "DAC / ICC dynamic number", v.subspan(8, 2));
+  emit_hex(out, "DAC / ICC dynamic number", v.subspan(8, 2), 1);
   const std::size_t counters = v.size() <= 20 ? 8 : 16;
-  emit_hex_field(out, "counters", v.subspan(10, counters));
+  emit_hex(out, "counters", v.subspan(10, counters), 1);
   if (v.size() == 20 || v.size() == 28) {
     const std::uint32_t atc = std::uint32_t{v[v.size() - 2]} << 8 | v[v.size() - 1];
     item_text<8> number;
@@ -457,7 +451,7 @@ void read_common_core(bytes v, explain_output out) {
   emit_numbered(out, "CCI", "cvn", version, text.view(), 1);
   emit_byte_field(out, "DKI", "dki", v[2]);
   emit_cvr(v.subspan(3, 5), 1, core_groups, core_bits, {}, out);
-  emit_hex_field(out, "counters", v.subspan(8, 8));
+  emit_hex(out, "counters", v.subspan(8, 8), 1);
   emit_idd(out, 15, "");
 }
 
@@ -521,8 +515,7 @@ void explain_iad(bytes v, const explain_context& c, explain_output out) {
     return;
   }
   emit_kernel_note(out, c);
-  item_text<48> how;
-  how.append(by_aid ? std::string_view("by AID") : std::string_view("by --kernel"));
+  const std::string_view how = by_aid ? "by AID" : "by --kernel";
   std::span<const iad_layout> own{};
   static constexpr std::array visa = {iad_layout::visa_013, iad_layout::visa_24};
   static constexpr std::array mastercard = {iad_layout::mchip};
@@ -530,7 +523,7 @@ void explain_iad(bytes v, const explain_context& c, explain_output out) {
   if (owner != nullptr && owner->rid == 0xA000000004) own = mastercard;
   for (const iad_layout layout : own)
     if (v.size() >= 2 && matches(layout, v)) {
-      read_layout(layout, v, how.view(), out);
+      read_layout(layout, v, how, out);
       return;
     }
   // The common core fits any payment system.

@@ -44,12 +44,6 @@ void emit_bits(bytes v, bit_rows rows, std::span<const std::uint8_t> skip, std::
   }
 }
 
-void emit_hex(explain_output out, std::string_view label, bytes v, std::uint32_t level = 0) {
-  item_text<64> text;
-  text.append_hex(v);
-  emit(out, explain_kind::field, label, v.empty() ? std::string_view("none") : text.view(), level);
-}
-
 // "kernel-specific: C-2, C-3 and C-4 read it differently" for a value whose kernel is
 // not known, or is one that does not define it.
 void not_read(explain_output out, std::string_view defined_by, emv_kernel kernel) {

@@ -61,6 +61,10 @@ void emit_kernel_note(explain_output out, const explain_context& c);
 void emit_set_bit(explain_output out, std::size_t byte, unsigned bit, std::string_view text,
                   std::string_view note, std::string_view id, std::uint32_t level);
 
+// A field item whose text is `v` as hex, "none" when empty.
+void emit_hex(explain_output out, std::string_view label, std::span<const std::uint8_t> v,
+              std::uint32_t level = 0);
+
 // A field item that carries a number and, when not empty, an id.
 void emit_numbered(explain_output out, std::string_view label, std::string_view id,
                    std::uint64_t number, std::string_view text, std::uint32_t level = 0);
