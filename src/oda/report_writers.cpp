@@ -1,0 +1,301 @@
+#include "oda/report_writers.h"
+
+#include <array>
+
+namespace emvtlv::oda {
+namespace {
+
+void put_decimal(output_sink& out, std::size_t n) {
+  std::array<char, 20> digits{};
+  std::size_t i = digits.size();
+  do {
+    digits[--i] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  out.append({digits.data() + i, digits.size() - i});
+}
+
+void put_hex(output_sink& out, std::span<const std::uint8_t> bytes) {
+  for (const auto b : bytes)
+    put_hex_byte(out, b);
+}
+
+void put_string(output_sink& out, std::string_view text) {
+  out.put('"');
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.put('\\');
+      out.put(c);
+    } else if (byte < 0x20 || byte > 0x7E) {
+      out.append("\\u00");
+      put_hex_byte(out, byte);
+    } else {
+      out.put(c);
+    }
+  }
+  out.put('"');
+}
+
+constexpr std::array<std::pair<std::uint8_t, std::string_view>, 4> method_names{
+    {{method_sda, "SDA"}, {method_dda, "DDA"}, {method_fdda, "fDDA"}, {method_cda, "CDA"}}};
+
+void put_methods_text(output_sink& out, std::uint8_t methods) {
+  if (methods == 0) {
+    out.append("none");
+    return;
+  }
+  bool first = true;
+  for (const auto& [bit, name] : method_names) {
+    if ((methods & bit) == 0) continue;
+    if (!first) out.append(", ");
+    out.append(name);
+    first = false;
+  }
+}
+
+void put_methods_json(output_sink& out, std::uint8_t methods) {
+  out.put('[');
+  bool first = true;
+  for (const auto& [bit, name] : method_names) {
+    if ((methods & bit) == 0) continue;
+    if (!first) out.put(',');
+    put_string(out, name);
+    first = false;
+  }
+  out.put(']');
+}
+
+std::string_view pan_text(pan_comparison pan) {
+  return pan == pan_comparison::matches ? "matches" : "does not match";
+}
+
+// "failed: trailer 3C, expected BC", "not checked: 5A (PAN) not in the log", "ok".
+void put_outcome(output_sink& out, const check_entry& check) {
+  out.append(result_name(check.result));
+  if (check.result == check_result::failed) {
+    out.append(": ");
+    out.append(check.found.view());
+    if (check.expected.size > 0) {
+      out.append(check.found.size > 0 ? ", expected " : "expected ");
+      out.append(check.expected.view());
+    }
+  } else if (check.result == check_result::not_checked) {
+    out.append(": ");
+    out.append(check.missing.view());
+  }
+}
+
+void put_expiry(output_sink& out, const certificate_fields& f) {
+  put_hex_byte(out, f.expiry_month);
+  out.put('/');
+  put_hex_byte(out, f.expiry_year);
+}
+
+void put_certificate_text(output_sink& out, std::string_view name, const certificate_fields& f,
+                          bool issuer) {
+  out.append("    ");
+  out.append(name);
+  out.append(": ");
+  if (issuer) {
+    out.append("issuer ");
+    out.append({f.issuer_digits.data(), f.issuer_digit_count});
+  } else {
+    out.append("PAN ");
+    out.append(f.pan == pan_comparison::not_compared ? "not compared" : pan_text(f.pan));
+  }
+  out.append(", expires ");
+  put_expiry(out, f);
+  out.append(", serial ");
+  put_hex(out, f.serial);
+  out.append(", hash algorithm ");
+  put_hex_byte(out, f.hash_algorithm);
+  out.append(", key algorithm ");
+  put_hex_byte(out, f.key_algorithm);
+  out.append(", key ");
+  put_decimal(out, f.key_length);
+  out.append(" bytes, exponent ");
+  put_hex(out, {f.exponent.data(), f.exponent_size});
+  out.put('\n');
+}
+
+void put_certificate_json(output_sink& out, std::string_view kind, const certificate_fields& f,
+                          bool issuer) {
+  out.append("{\"kind\":");
+  put_string(out, kind);
+  if (issuer) {
+    out.append(",\"issuer_identifier\":\"");
+    out.append({f.issuer_digits.data(), f.issuer_digit_count});
+    out.put('"');
+  } else if (f.pan != pan_comparison::not_compared) {
+    out.append(",\"pan\":");
+    put_string(out, pan_text(f.pan));
+  }
+  out.append(",\"expiry\":\"");
+  put_expiry(out, f);
+  out.append("\",\"serial\":\"");
+  put_hex(out, f.serial);
+  out.append("\",\"hash_algorithm\":\"");
+  put_hex_byte(out, f.hash_algorithm);
+  out.append("\",\"key_algorithm\":\"");
+  put_hex_byte(out, f.key_algorithm);
+  out.append("\",\"key_length\":");
+  put_decimal(out, f.key_length);
+  out.append(",\"exponent\":\"");
+  put_hex(out, {f.exponent.data(), f.exponent_size});
+  out.append("\"}");
+}
+
+void put_key_text(output_sink& out, const oda_report& r) {
+  put_hex(out, r.rid);
+  out.put('/');
+  put_hex_byte(out, r.index);
+}
+
+}  // namespace
+
+void write_report_text(const oda_report& r, output_sink& out) {
+  if (!r.any) return;
+  out.append("  ODA: ");
+  const check_entry* failure = r.first_failure();
+  const check_entry* unchecked = nullptr;
+  for (std::size_t i = 0; i < r.check_count && unchecked == nullptr; ++i) {
+    if (r.checks[i].result == check_result::not_checked) unchecked = &r.checks[i];
+  }
+  if (failure != nullptr) {
+    out.append("first failed check: ");
+    out.append(check_label(failure->id));
+    out.append(": ");
+    put_outcome(out, *failure);
+  } else if (unchecked != nullptr) {
+    out.append("no check failed; first not checked: ");
+    out.append(check_label(unchecked->id));
+    out.append(": ");
+    out.append(unchecked->missing.view());
+  } else {
+    out.append("every check ok");
+  }
+  out.append("\n    offered: ");
+  put_methods_text(out, r.offered);
+  out.append("; performed: ");
+  put_methods_text(out, r.performed);
+  out.put('\n');
+  if (r.key_found) {
+    out.append("    CA key: ");
+    put_key_text(out, r);
+    out.append(", ");
+    put_decimal(out, r.key.modulus.size() * 8);
+    out.append(" bits, check value ");
+    put_hex(out, r.key.check);
+    out.append(r.key.from_file ? ", from --ca-keys" : ", built in");
+    if (!r.key.scheme.empty()) {
+      out.append(", ");
+      out.append(r.key.scheme);
+    }
+    if (r.keys_tried > 1) {
+      out.append(" (");
+      put_decimal(out, r.keys_tried);
+      out.append(" keys for this index; this one recovered best)");
+    }
+    out.put('\n');
+  }
+  if (r.issuer.recovered) put_certificate_text(out, "issuer certificate", r.issuer, true);
+  if (r.icc.recovered) put_certificate_text(out, "ICC certificate", r.icc, false);
+  if (r.has_dac) {
+    out.append("    Data Authentication Code (9F45): ");
+    put_hex(out, r.dac);
+    out.put('\n');
+  }
+  if (r.dynamic_number_size > 0) {
+    out.append("    ICC Dynamic Number (9F4C): ");
+    put_hex(out, {r.dynamic_number.data(), r.dynamic_number_size});
+    out.put('\n');
+  }
+  out.append("    checks:\n");
+  for (std::size_t i = 0; i < r.check_count; ++i) {
+    out.append("      ");
+    out.append(check_label(r.checks[i].id));
+    out.append(": ");
+    put_outcome(out, r.checks[i]);
+    out.put('\n');
+  }
+}
+
+void write_report_json(const oda_report& r, output_sink& out) {
+  if (!r.any) return;
+  out.append(",\"oda\":{");
+  const check_entry* failure = r.first_failure();
+  if (failure != nullptr) {
+    out.append("\"first_failure\":");
+    put_string(out, check_key(failure->id));
+    out.put(',');
+  }
+  out.append("\"offered\":");
+  put_methods_json(out, r.offered);
+  out.append(",\"performed\":");
+  put_methods_json(out, r.performed);
+  if (r.has_index) {
+    out.append(",\"ca_key\":{\"rid\":\"");
+    put_hex(out, r.rid);
+    out.append("\",\"index\":\"");
+    put_hex_byte(out, r.index);
+    out.append("\",\"known\":");
+    out.append(r.key_found ? "true" : "false");
+    if (r.key_found) {
+      out.append(",\"bits\":");
+      put_decimal(out, r.key.modulus.size() * 8);
+      out.append(",\"check_value\":\"");
+      put_hex(out, r.key.check);
+      out.append("\",\"source\":");
+      put_string(out, r.key.from_file ? "file" : "built in");
+      out.append(",\"scheme\":");
+      put_string(out, r.key.scheme);
+      out.append(",\"kind\":");
+      put_string(out, r.key.kind);
+      out.append(",\"tried\":");
+      put_decimal(out, r.keys_tried);
+    }
+    out.put('}');
+  }
+  out.append(",\"certificates\":[");
+  if (r.issuer.recovered) put_certificate_json(out, "issuer", r.issuer, true);
+  if (r.icc.recovered) {
+    if (r.issuer.recovered) out.put(',');
+    put_certificate_json(out, "icc", r.icc, false);
+  }
+  out.put(']');
+  if (r.has_dac) {
+    out.append(",\"dac\":\"");
+    put_hex(out, r.dac);
+    out.put('"');
+  }
+  if (r.dynamic_number_size > 0) {
+    out.append(",\"icc_dynamic_number\":\"");
+    put_hex(out, {r.dynamic_number.data(), r.dynamic_number_size});
+    out.put('"');
+  }
+  out.append(",\"checks\":[");
+  for (std::size_t i = 0; i < r.check_count; ++i) {
+    const check_entry& c = r.checks[i];
+    if (i > 0) out.put(',');
+    out.append("{\"id\":");
+    put_string(out, check_key(c.id));
+    out.append(",\"result\":");
+    put_string(out, result_name(c.result));
+    if (c.result == check_result::failed) {
+      if (c.expected.size > 0) {
+        out.append(",\"expected\":");
+        put_string(out, c.expected.view());
+      }
+      out.append(",\"found\":");
+      put_string(out, c.found.view());
+    } else if (c.result == check_result::not_checked) {
+      out.append(",\"missing\":");
+      put_string(out, c.missing.view());
+    }
+    out.put('}');
+  }
+  out.append("]}");
+}
+
+}  // namespace emvtlv::oda
