@@ -70,16 +70,21 @@ std::string_view pan_text(pan_comparison pan) {
   return pan == pan_comparison::matches ? "matches" : "does not match";
 }
 
+// "trailer 3C, expected BC".
+void put_failure(output_sink& out, const check_entry& check) {
+  out.append(check.found.view());
+  if (check.expected.size > 0) {
+    out.append(check.found.size > 0 ? ", expected " : "expected ");
+    out.append(check.expected.view());
+  }
+}
+
 // "failed: trailer 3C, expected BC", "not checked: 5A (PAN) not in the log", "ok".
 void put_outcome(output_sink& out, const check_entry& check) {
   out.append(result_name(check.result));
   if (check.result == check_result::failed) {
     out.append(": ");
-    out.append(check.found.view());
-    if (check.expected.size > 0) {
-      out.append(check.found.size > 0 ? ", expected " : "expected ");
-      out.append(check.expected.view());
-    }
+    put_failure(out, check);
   } else if (check.result == check_result::not_checked) {
     out.append(": ");
     out.append(check.missing.view());
@@ -166,7 +171,7 @@ void write_report_text(const oda_report& r, output_sink& out) {
     out.append("first failed check: ");
     out.append(check_label(failure->id));
     out.append(": ");
-    put_outcome(out, *failure);
+    put_failure(out, *failure);
   } else if (unchecked != nullptr) {
     out.append("no check failed; first not checked: ");
     out.append(check_label(unchecked->id));
