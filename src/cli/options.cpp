@@ -16,6 +16,7 @@ namespace {
 // Options that have no short form get a code past every character.
 constexpr int tag_option = 256;
 constexpr int strict_option = 257;
+constexpr int ca_keys_option = 258;
 
 struct option_row {
   const char* long_name;
@@ -35,6 +36,7 @@ constexpr std::array option_table = {
     option_row{"strict", strict_option, nullptr,
                "exit with status 1 when a record has a problem too"},
     option_row{"apdu", 'a', nullptr, "read the input as a card session log: commands and answers"},
+    option_row{"ca-keys", ca_keys_option, "FILE", "-a: CA public keys to add (repeatable)"},
     option_row{"quiet", 'q', nullptr, "print only the element lines and messages"},
     option_row{"line-number", 'n', nullptr, "start each line with its input line's number and ':'"},
     option_row{"help", 'h', nullptr, "print this help and exit"},
@@ -147,6 +149,9 @@ parse_result parse_command_line(int argc, char* argv[]) {
         break;
       case strict_option:
         result.chosen.strict = true;
+        break;
+      case ca_keys_option:
+        result.chosen.ca_key_files.push_back(::optarg);
         break;
       case 'x':
         result.chosen.tree.explain = true;

@@ -28,11 +28,12 @@ enum class mode { console, tree, json, paths, trace };
 struct options {
   mode run_mode = mode::console;
   console_options console;
-  tree_mode_options tree;            // the decoding modes; prompt and tags are run's to set
-  std::span<char* const> files;      // in order; none (and no records): standard input
-  std::vector<const char*> records;  // -r HEX, decoded in order after the files
-  std::vector<tag_id> tags;          // --tag, in the decoding modes
-  bool strict = false;               // --strict: a record's problem makes the status 1
+  tree_mode_options tree;                 // the decoding modes; prompt and tags are run's to set
+  std::span<char* const> files;           // in order; none (and no records): standard input
+  std::vector<const char*> records;       // -r HEX, decoded in order after the files
+  std::vector<tag_id> tags;               // --tag, in the decoding modes
+  bool strict = false;                    // --strict: a record's problem makes the status 1
+  std::vector<const char*> ca_key_files;  // --ca-keys, for -a's offline data authentication
 };
 
 inline constexpr int exit_usage = 2;  // a bad option or a missing argument
