@@ -217,12 +217,26 @@ void write_report_text(const oda_report& r, output_sink& out) {
     out.put('\n');
   }
   out.append("    checks:\n");
-  for (std::size_t i = 0; i < r.check_count; ++i) {
+  for (std::size_t i = 0; i < r.check_count;) {
+    // A run of checks not made for one reason is one line: "A to B, 9 checks: ...".
+    std::size_t end = i + 1;
+    while (r.checks[i].result == check_result::not_checked && end < r.check_count &&
+           r.checks[end].result == check_result::not_checked &&
+           r.checks[end].missing.view() == r.checks[i].missing.view())
+      ++end;
     out.append("      ");
     out.append(check_label(r.checks[i].id));
+    if (end - i > 1) {
+      out.append(" to ");
+      out.append(check_label(r.checks[end - 1].id));
+      out.append(", ");
+      put_decimal(out, end - i);
+      out.append(" checks");
+    }
     out.append(": ");
     put_outcome(out, r.checks[i]);
     out.put('\n');
+    i = end;
   }
 }
 
