@@ -3,7 +3,6 @@
 // key file, as --ca-keys gives it).
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -14,18 +13,10 @@
 #include "oda/check.h"
 #include "oda/collector.h"
 #include "oda/report_writers.h"
+#include "oda_fixtures.h"
 
 namespace emvtlv::oda {
 namespace {
-
-const std::string fixtures = EMVTLV_ODA_FIXTURES;
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::uint8_t> bytes_of(std::string_view hex) {
   std::vector<std::uint8_t> out;
@@ -40,7 +31,7 @@ struct exchange {
 };
 
 std::vector<exchange> read_session(const std::string& name) {
-  std::istringstream in(read_file(fixtures + "/sessions/" + name + ".log"));
+  std::istringstream in(test::oda_session_log(name));
   std::vector<exchange> session;
   std::string line;
   while (std::getline(in, line)) {
@@ -58,7 +49,7 @@ const ca_key_table& test_keys() {
   static const ca_key_table table = [] {
     ca_key_table keys;
     std::string messages;
-    EXPECT_TRUE(keys.load_file((fixtures + "/test-ca-keys.tsv").c_str(), messages));
+    EXPECT_TRUE(keys.load_file((test::oda_fixtures + "/test-ca-keys.tsv").c_str(), messages));
     EXPECT_EQ(messages, "");
     return keys;
   }();
@@ -81,24 +72,8 @@ std::string text_of(const oda_report& report) {
   return std::string(out.view());
 }
 
-struct fixture_row {
-  std::string name, first_failure, text;
-};
-
-std::vector<fixture_row> fixture_rows() {
-  std::istringstream in(read_file(fixtures + "/sessions.tsv"));
-  std::vector<fixture_row> rows;
-  std::string line;
-  std::getline(in, line);  // the header
-  while (std::getline(in, line)) {
-    const std::size_t a = line.find('\t'), b = line.find('\t', a + 1);
-    rows.push_back({line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
-  }
-  return rows;
-}
-
 TEST(OdaFixtures, EachRowReadsAsItsFailingCheckSays) {
-  const auto rows = fixture_rows();
+  const auto rows = test::oda_fixture_rows();
   ASSERT_GE(rows.size(), 20u);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -296,7 +271,7 @@ TEST(OdaProperty, FlippingOneByteOfASignedInputFailsExactlyTheChecksThatReadIt) 
 }
 
 TEST(OdaKeys, AFileRowWithAWrongCheckValueIsRefusedAndNamed) {
-  std::string text = read_file(fixtures + "/test-ca-keys.tsv");
+  std::string text = test::read_file(test::oda_fixtures + "/test-ca-keys.tsv");
   const std::size_t tab = text.find('\t', text.find('\n'));  // after the first row's RID
   text[tab + 1] = text[tab + 1] == 'E' ? 'F' : 'E';          // its index
   ca_key_table keys;

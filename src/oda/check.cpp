@@ -61,13 +61,7 @@ void put_hex(short_text& text, std::span<const std::uint8_t> bytes) {
 }
 
 void put_number(short_text& text, std::size_t n) {
-  std::array<char, 20> digits{};
-  std::size_t i = digits.size();
-  do {
-    digits[--i] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n != 0);
-  text.add({digits.data() + i, digits.size() - i});
+  text.add(decimal_digits(n).view());
 }
 
 // Digits of BCD bytes up to the first F nibble (or any nibble above 9).
@@ -95,6 +89,37 @@ struct recovered {
   std::span<const std::uint8_t> hashed() const { return bytes.subspan(1, bytes.size() - 22); }
   std::span<const std::uint8_t> hash() const { return bytes.subspan(bytes.size() - 21, 20); }
 };
+
+// A certificate's fields from its expiry on: expiry MMYY, serial (3), hash algorithm,
+// key algorithm, key length, exponent length; and the exponent given beside it.
+void read_fields(const std::uint8_t* at, std::span<const std::uint8_t> exponent,
+                 certificate_fields& f) {
+  f.expiry_month = at[0];
+  f.expiry_year = at[1];
+  std::copy_n(at + 2, 3, f.serial.begin());
+  f.hash_algorithm = at[5];
+  f.key_algorithm = at[6];
+  f.key_length = at[7];
+  f.exponent_size = static_cast<std::uint8_t>(std::min<std::size_t>(exponent.size(), 3));
+  std::copy_n(exponent.begin(), f.exponent_size, f.exponent.begin());
+}
+
+// A certified key: its leftmost bytes in the certificate's field, the rest in the
+// remainder element. False when the remainder is too short for the length certified.
+bool join_key(std::span<const std::uint8_t> field, std::span<const std::uint8_t> remainder,
+              std::size_t length, block& key, std::size_t& size) {
+  size = 0;
+  if (length <= field.size()) {
+    std::copy_n(field.begin(), length, key.begin());
+  } else if (remainder.size() >= length - field.size()) {
+    std::copy(field.begin(), field.end(), key.begin());
+    std::copy_n(remainder.begin(), length - field.size(), key.begin() + field.size());
+  } else {
+    return false;
+  }
+  size = length;
+  return true;
+}
 
 struct block_ids {
   check_id length, trailer, header, format, hash_algorithm;
@@ -139,6 +164,7 @@ class checker {
                   std::span<const std::span<const std::uint8_t>> extra);
   void check_expiry(check_id id, std::uint8_t month, std::uint8_t year);
   void check_algorithm(check_id id, std::uint8_t algorithm);
+  bool check_hash_algorithm(check_id id, std::uint8_t algorithm);
   bool check_issuer();
   void build_static_data();
   bool check_icc(bool issuer_ok);
@@ -239,6 +265,16 @@ void checker::check_hash(check_id id, recovered signed_block,
   } else {
     fail(id, {}, "hash does not match");
   }
+}
+
+bool checker::check_hash_algorithm(check_id id, std::uint8_t algorithm) {
+  if (algorithm == 0x01) {
+    ok(id);
+    return true;
+  }
+  check_entry& entry = fail(id, "01 (SHA-1)", {});
+  put_hex(entry.found, {&algorithm, 1});
+  return false;
 }
 
 void checker::check_algorithm(check_id id, std::uint8_t algorithm) {
@@ -344,23 +380,10 @@ bool checker::check_issuer() {
   const std::size_t digit_count = bcd_digits({b + 2, 4}, digits);
   f.issuer_digit_count = static_cast<std::uint8_t>(std::min<std::size_t>(digit_count, 6));
   std::copy_n(digits.begin(), f.issuer_digit_count, f.issuer_digits.begin());
-  f.expiry_month = b[6];
-  f.expiry_year = b[7];
-  std::copy_n(b + 8, 3, f.serial.begin());
-  f.hash_algorithm = b[11];
-  f.key_algorithm = b[12];
-  f.key_length = b[13];
   const auto exponent = element_value(element::issuer_exponent);
-  f.exponent_size = static_cast<std::uint8_t>(std::min<std::size_t>(exponent.size(), 3));
-  std::copy_n(exponent.begin(), f.exponent_size, f.exponent.begin());
-
-  if (f.hash_algorithm != 0x01) {
-    check_entry& entry = fail(check_id::issuer_certificate_hash_algorithm, "01 (SHA-1)", {});
-    put_hex(entry.found, {&b[11], 1});
-    usable = false;
-  } else {
-    ok(check_id::issuer_certificate_hash_algorithm);
-  }
+  read_fields(b + 6, exponent, f);
+  usable =
+      check_hash_algorithm(check_id::issuer_certificate_hash_algorithm, f.hash_algorithm) && usable;
   // The key: its first part in the certificate, the rest in 92.
   const std::size_t field = n - 36;
   const auto remainder = element_value(element::issuer_remainder);
@@ -375,16 +398,8 @@ bool checker::check_issuer() {
     check_hash(check_id::issuer_certificate_hash, {{b, n}}, extra);
     usable = usable && r_.checks[r_.check_count - 1].result == check_result::ok;
   }
-  if (f.key_length <= field) {
-    std::copy_n(b + 15, f.key_length, issuer_key_.begin());
-    issuer_key_size_ = f.key_length;
-  } else if (remainder.size() >= f.key_length - field) {
-    std::copy_n(b + 15, field, issuer_key_.begin());
-    std::copy_n(remainder.begin(), f.key_length - field, issuer_key_.begin() + field);
-    issuer_key_size_ = f.key_length;
-  } else {
-    usable = false;
-  }
+  usable =
+      join_key({b + 15, field}, remainder, f.key_length, issuer_key_, issuer_key_size_) && usable;
 
   if (!has(element::pan)) {
     skip(check_id::issuer_identifier, "5A (PAN) not in the log");
@@ -481,12 +496,7 @@ void checker::check_ssad(bool issuer_ok) {
     return;
   }
   const std::uint8_t* b = signed_block_.data();
-  if (b[2] != 0x01) {
-    check_entry& entry = fail(check_id::ssad_hash_algorithm, "01 (SHA-1)", {});
-    put_hex(entry.found, {&b[2], 1});
-  } else {
-    ok(check_id::ssad_hash_algorithm);
-  }
+  check_hash_algorithm(check_id::ssad_hash_algorithm, b[2]);
   r_.has_dac = true;
   r_.dac = {b[3], b[4]};
   if (static_result_ != check_result::ok) {
@@ -528,22 +538,10 @@ bool checker::check_icc(bool issuer_ok) {
   const std::uint8_t* b = icc_block_.data();
   certificate_fields& f = r_.icc;
   f.recovered = true;
-  f.expiry_month = b[12];
-  f.expiry_year = b[13];
-  std::copy_n(b + 14, 3, f.serial.begin());
-  f.hash_algorithm = b[17];
-  f.key_algorithm = b[18];
-  f.key_length = b[19];
   const auto exponent = element_value(element::icc_exponent);
-  f.exponent_size = static_cast<std::uint8_t>(std::min<std::size_t>(exponent.size(), 3));
-  std::copy_n(exponent.begin(), f.exponent_size, f.exponent.begin());
-  if (f.hash_algorithm != 0x01) {
-    check_entry& entry = fail(check_id::icc_certificate_hash_algorithm, "01 (SHA-1)", {});
-    put_hex(entry.found, {&b[17], 1});
-    usable = false;
-  } else {
-    ok(check_id::icc_certificate_hash_algorithm);
-  }
+  read_fields(b + 12, exponent, f);
+  usable =
+      check_hash_algorithm(check_id::icc_certificate_hash_algorithm, f.hash_algorithm) && usable;
   const std::size_t field = n - 42;
   const auto remainder = element_value(element::icc_remainder);
   if (!has(element::icc_exponent)) {
@@ -565,16 +563,7 @@ bool checker::check_icc(bool issuer_ok) {
     check_hash(check_id::icc_certificate_hash, {{b, n}}, {extra.data(), count});
     usable = usable && r_.checks[r_.check_count - 1].result == check_result::ok;
   }
-  if (f.key_length <= field) {
-    std::copy_n(b + 21, f.key_length, icc_key_.begin());
-    icc_key_size_ = f.key_length;
-  } else if (remainder.size() >= f.key_length - field) {
-    std::copy_n(b + 21, field, icc_key_.begin());
-    std::copy_n(remainder.begin(), f.key_length - field, icc_key_.begin() + field);
-    icc_key_size_ = f.key_length;
-  } else {
-    usable = false;
-  }
+  usable = join_key({b + 21, field}, remainder, f.key_length, icc_key_, icc_key_size_) && usable;
   // The card number is compared here and never kept.
   if (!has(element::pan)) {
     skip(check_id::icc_pan, "5A (PAN) not in the log");
@@ -680,12 +669,7 @@ void checker::check_sdad(bool icc_ok) {
   }
   const std::uint8_t* b = signed_block_.data();
   const std::size_t n = key.size();
-  if (b[2] != 0x01) {
-    check_entry& entry = fail(check_id::sdad_hash_algorithm, "01 (SHA-1)", {});
-    put_hex(entry.found, {&b[2], 1});
-  } else {
-    ok(check_id::sdad_hash_algorithm);
-  }
+  check_hash_algorithm(check_id::sdad_hash_algorithm, b[2]);
   // The dynamic data, as far as the block holds it.
   const std::size_t dynamic_size = std::min<std::size_t>(b[3], n - 25);
   const std::span<const std::uint8_t> dynamic(b + 4, dynamic_size);
@@ -814,6 +798,13 @@ void short_text::add(std::string_view text) {
   const std::size_t n = std::min(room, text.size());
   std::copy_n(text.begin(), n, chars.begin() + size);
   size = static_cast<std::uint8_t>(size + n);
+}
+
+decimal_digits::decimal_digits(std::size_t n) {
+  do {
+    chars[--start] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
 }
 
 const check_entry* oda_report::first_failure() const {

@@ -74,6 +74,14 @@ struct short_text {
   std::string_view view() const { return {chars.data(), size}; }
 };
 
+// A number in decimal, for the texts.
+struct decimal_digits {
+  explicit decimal_digits(std::size_t n);
+  std::string_view view() const { return {chars.data() + start, chars.size() - start}; }
+  std::array<char, 20> chars{};
+  std::size_t start = 20;
+};
+
 struct check_entry {
   check_id id = check_id::ca_key;
   check_result result = check_result::ok;

@@ -6,13 +6,7 @@ namespace emvtlv::oda {
 namespace {
 
 void put_decimal(output_sink& out, std::size_t n) {
-  std::array<char, 20> digits{};
-  std::size_t i = digits.size();
-  do {
-    digits[--i] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n != 0);
-  out.append({digits.data() + i, digits.size() - i});
+  out.append(decimal_digits(n).view());
 }
 
 void put_hex(output_sink& out, std::span<const std::uint8_t> bytes) {
