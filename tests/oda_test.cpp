@@ -294,3 +294,35 @@ TEST(OdaKeys, TheBuiltInTableHoldsEveryPublishedKey) {
 
 }  // namespace
 }  // namespace emvtlv::oda
+
+namespace emvtlv::oda {
+namespace {
+
+// A key file may give any key; one too short to hold a certificate is said so.
+TEST(OdaKeys, ACaKeyTooShortForACertificateIsNamedNotUsed) {
+  std::array<std::uint8_t, 32> modulus{};
+  modulus.fill(0xC1);
+  const std::array<std::uint8_t, 6> rid_index{0xF0, 0xF0, 0xF0, 0xF0, 0xF0, 0xE1};
+  const std::uint8_t exponent = 3;
+  const auto check = sha1({rid_index, modulus, {&exponent, 1}});
+  std::string row = "F0F0F0F0F0\tE1\t03\t" + std::string(64, '0') + "\t";
+  for (std::size_t i = 0; i < 32; ++i)
+    row.replace(2 * i + 17, 2, "C1");
+  static constexpr char digits[] = "0123456789ABCDEF";
+  for (const auto b : check)
+    row += {digits[b >> 4], digits[b & 15]};
+  ca_key_table keys;
+  std::string messages;
+  keys.load_text(row + "\n", "short.tsv", messages);
+  ASSERT_EQ(messages, "");
+  auto kept = std::make_unique<collector>();
+  for (const auto& x : read_session("dda_ok"))
+    kept->take_exchange(x.command, x.answer, x.status, 1);
+  oda_report report;
+  check_oda(kept->inputs(), keys, report);
+  EXPECT_EQ(report.checks[0].result, check_result::ok);
+  EXPECT_EQ(report.checks[1].missing.view(), "the CA key is too short for an issuer certificate");
+}
+
+}  // namespace
+}  // namespace emvtlv::oda

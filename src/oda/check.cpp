@@ -364,6 +364,10 @@ bool checker::check_issuer() {
   }
   r_.has_issuer = true;
   const std::size_t n = r_.key.modulus.size();
+  if (n < 36 + 22) {
+    skip_range(first_after_key, last, "the CA key is too short for an issuer certificate");
+    return false;
+  }
   if (!check_block({check_id::issuer_certificate_length, check_id::issuer_certificate_trailer,
                     check_id::issuer_certificate_header, check_id::issuer_certificate_format,
                     check_id::issuer_certificate_hash_algorithm},
