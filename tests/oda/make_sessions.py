@@ -2,7 +2,9 @@
 """Writes the offline data authentication fixtures: made-up card sessions signed with
 this folder's test keys (keys/*.pem: a test CA, an issuer and a card, made here, never
 used anywhere else), one log a session in sessions/, the expected outcome of each in
-sessions.tsv, and the test CA's public keys in test-ca-keys.tsv for --ca-keys.
+sessions.tsv, and the test CA's public keys in test-ca-keys.tsv for --ca-keys. The
+manual's and README's example (a CDA session whose ICC certificate has expired) and the
+key file it uses go to tests/examples/ as oda-session.log and test-ca-keys.tsv.
 
 SHA-1 comes from hashlib and the RSA private operation from the openssl command line
 (pkeyutl without padding); missing keys are generated with openssl genpkey. The output
@@ -240,14 +242,17 @@ def main():
         out.write("name\tfirst_failure\ttext\n")
         for name, _, _, first, text in ROWS:
             out.write(f"{name}\t{first}\t{text}\n")
-    with open(HERE / "test-ca-keys.tsv", "w") as out:
-        out.write("rid\tindex\texponent\tmodulus\tsha1\tscheme\tkind\tcomment\n")
-        for name, comment in (("ca-decoy", "a second key under the same index, tried first"),
-                              ("ca", "the test CA that signed the fixtures")):
-            k = key(name)
-            check = hashlib.sha1(RID + bytes([CA_INDEX]) + k["n"] + k["e"]).hexdigest().upper()
-            out.write(f"{RID.hex().upper()}\t{CA_INDEX:02X}\t{k['e'].hex().upper()}\t{k['n'].hex().upper()}"
-                      f"\t{check}\temvtlv tests\ttest\t{comment}\n")
+    keys = ["rid\tindex\texponent\tmodulus\tsha1\tscheme\tkind\tcomment\n"]
+    for name, comment in (("ca-decoy", "a second key under the same index, tried first"),
+                          ("ca", "the test CA that signed the fixtures")):
+        k = key(name)
+        check = hashlib.sha1(RID + bytes([CA_INDEX]) + k["n"] + k["e"]).hexdigest().upper()
+        keys.append(f"{RID.hex().upper()}\t{CA_INDEX:02X}\t{k['e'].hex().upper()}\t{k['n'].hex().upper()}"
+                    f"\t{check}\temvtlv tests\ttest\t{comment}\n")
+    examples = HERE.parent / "examples"
+    for folder in (HERE, examples):
+        (folder / "test-ca-keys.tsv").write_text("".join(keys))
+    (examples / "oda-session.log").write_text((SESSIONS / "icc_certificate_expired.log").read_text())
 
 
 if __name__ == "__main__":
