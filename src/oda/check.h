@@ -113,6 +113,7 @@ struct oda_report {
   bool key_found = false;
   ca_key key;  // the CA key used (the one that recovered, else the first tried)
   std::uint8_t keys_tried = 0;
+  bool key_recovered = false;  // the key named recovered the issuer certificate
   std::array<std::uint8_t, 5> rid{};
   std::uint8_t index = 0;
   bool has_index = false;

@@ -182,19 +182,21 @@ void write_report_text(const oda_report& r, output_sink& out) {
   if (r.key_found) {
     out.append("    CA key: ");
     put_key_text(out, r);
-    out.append(", ");
+    out.append(" (");
+    if (!r.key.scheme.empty()) {
+      out.append(r.key.scheme);
+      out.append(", ");
+    }
+    out.append(r.key.from_file ? "from --ca-keys" : "built in");
+    out.append("), ");
     put_decimal(out, r.key.modulus.size() * 8);
     out.append(" bits, check value ");
     put_hex(out, r.key.check);
-    out.append(r.key.from_file ? ", from --ca-keys" : ", built in");
-    if (!r.key.scheme.empty()) {
-      out.append(", ");
-      out.append(r.key.scheme);
-    }
     if (r.keys_tried > 1) {
-      out.append(" (");
+      out.append("; ");
       put_decimal(out, r.keys_tried);
-      out.append(" keys for this index; this one recovered best)");
+      out.append(r.key_recovered ? " keys share the index, this one recovered the certificate"
+                                 : " keys share the index, none recovered the certificate");
     }
     out.put('\n');
   }
