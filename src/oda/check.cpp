@@ -134,9 +134,9 @@ class checker {
  private:
   check_entry& add(check_id id, check_result result) {
     check_entry& entry = r_.checks[r_.check_count++];
-    entry = check_entry{};
     entry.id = id;
     entry.result = result;
+    entry.expected.size = entry.found.size = entry.missing.size = 0;
     return entry;
   }
   void ok(check_id id) { add(id, check_result::ok); }
@@ -819,8 +819,26 @@ const check_entry* oda_report::first_failure() const {
   return nullptr;
 }
 
+void oda_report::clear() {
+  any = false;
+  offered = performed = 0;
+  key_found = false;
+  key = ca_key{};
+  keys_tried = 0;
+  key_recovered = false;
+  rid = {};
+  index = 0;
+  has_index = has_issuer = has_icc = false;
+  issuer = icc = certificate_fields{};
+  has_dac = false;
+  dac = {};
+  dynamic_number = {};
+  dynamic_number_size = 0;
+  check_count = 0;  // each check is written whole as it is added
+}
+
 void check_oda(const oda_inputs& inputs, const ca_key_table& keys, oda_report& report) {
-  report = oda_report{};
+  report.clear();
   checker(inputs, keys, report).run();
 }
 

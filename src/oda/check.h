@@ -128,6 +128,8 @@ struct oda_report {
 
   // The first failed check, else nullptr.
   const check_entry* first_failure() const;
+  // As a fresh report, but without writing the checks' 10 KiB (every member above them).
+  void clear();
 };
 
 void check_oda(const oda_inputs& inputs, const ca_key_table& keys, oda_report& report);

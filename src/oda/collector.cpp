@@ -79,6 +79,28 @@ std::span<const std::uint8_t> dol_value(std::span<const std::uint8_t> dol,
   return {};
 }
 
+void oda_inputs::clear() {
+  aid_size = 0;
+  for (auto& e : elements)
+    e.clear();
+  has_aip = false;
+  afl.clear();
+  gpo_seen = internal_authenticate_seen = false;
+  gpo_data.clear();
+  gpo_sdad.clear();
+  internal_authenticate_line = 0;
+  internal_authenticate_data.clear();
+  internal_authenticate_sdad.clear();
+  for (auto& g : generate_acs) {
+    g.p1 = 0;
+    g.data.clear();
+    g.answer.clear();
+  }
+  generate_ac_count = 0;
+  record_count = 0;
+  records_dropped = 0;
+}
+
 const kept_record* oda_inputs::find_record(std::uint8_t sfi, std::uint8_t number) const {
   for (std::size_t i = 0; i < record_count; ++i) {
     if (records[i].sfi == sfi && records[i].number == number) return &records[i];
@@ -112,7 +134,7 @@ void collector::take_exchange(std::span<const std::uint8_t> command,
   switch (ins) {
     case ins_select: {
       if (is_environment(data) || data.size() < 5) return;
-      inputs_ = oda_inputs{};
+      inputs_.clear();
       inputs_.aid_size = static_cast<std::uint8_t>(std::min(data.size(), inputs_.aid.size()));
       std::copy_n(data.begin(), inputs_.aid_size, inputs_.aid.begin());
       keep_elements(answer, 0);

@@ -34,6 +34,11 @@ struct kept_bytes {
     present = true;
   }
   std::span<const std::uint8_t> view() const { return {bytes.data(), size}; }
+  // Forgets the value without clearing the bytes: a selection starts in a few stores.
+  void clear() {
+    size = 0;
+    present = cut = false;
+  }
 };
 
 // The card's elements the checks read, each found in any answer.
@@ -106,11 +111,13 @@ struct oda_inputs {
     return elements[static_cast<std::size_t>(e)];
   }
   const kept_record* find_record(std::uint8_t sfi, std::uint8_t number) const;
+  // As a fresh value, but without writing the stores' 24 KiB: sessions are many and short.
+  void clear();
 };
 
 class collector {
  public:
-  void start_session() { inputs_ = oda_inputs{}; }
+  void start_session() { inputs_.clear(); }
   void take_exchange(std::span<const std::uint8_t> command, std::span<const std::uint8_t> answer,
                      std::uint16_t status, std::uint64_t line);
   const oda_inputs& inputs() const { return inputs_; }
