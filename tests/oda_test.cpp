@@ -56,13 +56,14 @@ const ca_key_table& test_keys() {
   return table;
 }
 
-oda_report check_session(const std::vector<exchange>& session) {
+oda_report check_session(const std::vector<exchange>& session,
+                         const ca_key_table& keys = test_keys()) {
   auto kept = std::make_unique<collector>();
   kept->start_session();
   for (std::size_t i = 0; i < session.size(); ++i)
     kept->take_exchange(session[i].command, session[i].answer, session[i].status, i + 1);
   oda_report report;
-  check_oda(kept->inputs(), test_keys(), report);
+  check_oda(kept->inputs(), keys, report);
   return report;
 }
 
@@ -120,11 +121,7 @@ TEST(OdaFixtures, VerifyingSessionsReadOkThroughout) {
 
 TEST(OdaFixtures, WithoutTheTestKeyTheCaKeyIsNotKnown) {
   const ca_key_table builtin_only;
-  auto kept = std::make_unique<collector>();
-  for (const auto& x : read_session("dda_ok"))
-    kept->take_exchange(x.command, x.answer, x.status, 1);
-  oda_report report;
-  check_oda(kept->inputs(), builtin_only, report);
+  const oda_report report = check_session(read_session("dda_ok"), builtin_only);
   EXPECT_EQ(report.checks[0].result, check_result::not_checked);
   EXPECT_EQ(report.checks[0].missing.view(), "CA key F0F0F0F0F0/E1 not known");
   EXPECT_EQ(report.first_failure(), nullptr);
@@ -292,12 +289,6 @@ TEST(OdaKeys, TheBuiltInTableHoldsEveryPublishedKey) {
   EXPECT_TRUE(std::equal(check.begin(), check.end(), visa.keys[0].check.begin()));
 }
 
-}  // namespace
-}  // namespace emvtlv::oda
-
-namespace emvtlv::oda {
-namespace {
-
 // A key file may give any key; one too short to hold a certificate is said so.
 TEST(OdaKeys, ACaKeyTooShortForACertificateIsNamedNotUsed) {
   std::array<std::uint8_t, 32> modulus{};
@@ -315,11 +306,7 @@ TEST(OdaKeys, ACaKeyTooShortForACertificateIsNamedNotUsed) {
   std::string messages;
   keys.load_text(row + "\n", "short.tsv", messages);
   ASSERT_EQ(messages, "");
-  auto kept = std::make_unique<collector>();
-  for (const auto& x : read_session("dda_ok"))
-    kept->take_exchange(x.command, x.answer, x.status, 1);
-  oda_report report;
-  check_oda(kept->inputs(), keys, report);
+  const oda_report report = check_session(read_session("dda_ok"), keys);
   EXPECT_EQ(report.checks[0].result, check_result::ok);
   EXPECT_EQ(report.checks[1].missing.view(), "the CA key is too short for an issuer certificate");
 }
