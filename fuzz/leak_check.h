@@ -7,7 +7,7 @@
 //   no hidden BCD byte is 30 to 39 on either side and a run of ASCII digits around
 //   the number has the same extent in both records.
 // - Every mode runs in memory: the console (plain, and -q -n) and the decoding modes
-//   (-t, -t -n, -j, -x, -jx). The console's runs take at most 511 characters a line;
+//   (-t, -t -n, -j, -x, -jx, -p). The console's runs take at most 511 characters a line;
 //   longer lines are read by it in shifted pairs, which it documents.
 #pragma once
 
@@ -44,7 +44,7 @@ struct leak_mode {
   tree_mode_options tree_run;
 };
 
-inline constexpr std::array<leak_mode, 7> leak_modes = {{
+inline constexpr std::array<leak_mode, 8> leak_modes = {{
     {"console", true, {}, {}},
     {"console -q -n", true, {true, true}, {}},
     {"-t", false, {}, {tree_mode_options::format::text, false, false, false}},
@@ -52,6 +52,7 @@ inline constexpr std::array<leak_mode, 7> leak_modes = {{
     {"-j", false, {}, {tree_mode_options::format::json, false, false, false}},
     {"-x", false, {}, {tree_mode_options::format::text, true, false, false}},
     {"-jx", false, {}, {tree_mode_options::format::json, true, false, false}},
+    {"-p", false, {}, {tree_mode_options::format::paths, false, false, false}},
 }};
 
 // The whole output of `mode` for `input`, run in memory.

@@ -67,10 +67,25 @@ RAW, CARD, OPEN, CLOSE, MISFRAME, LINE, CUT, RUN = 0, 2, 4, 5, 6, 7, 8, 9
 DIGITS = [1] * 7  # YYMM SSS
 
 
-def card(kind, digits=4, length_form=0, extra=()):
+def card(kind, digits=4, length_form=0, extra=(), seed=(0x17, 0x2A)):
     """A card number of 12 + digits digits under plant kind `kind` (0 5A, 1 57,
-    2 9F6B, 3 56, 4 to 7 a text tag, chosen by the first of `extra`)."""
-    return [CARD, digits, 0x17, 0x2A, kind, *extra, length_form]
+    2 9F6B, 3 56, 4 to 7 a text tag, chosen by the first of `extra`). `seed` picks the
+    digits; planted first in an input, these seeds start the number with:"""
+    return [CARD, digits, *seed, kind, *extra, length_form]
+
+
+STARTS = {"5713": (25, 32), "5720": (78, 95), "5709": (67, 143), "5610": (15, 87),
+          "5615": (1, 170)}
+
+
+def raw(hex_bytes):
+    """Bytes as they are, in steps of up to seven."""
+    data = bytes.fromhex(hex_bytes)
+    steps = []
+    for i in range(0, len(data), 7):
+        chunk = data[i:i + 7]
+        steps += [RAW, len(chunk), *chunk]
+    return steps
 
 
 def sad(n):
@@ -101,6 +116,18 @@ def leak_seeds():
         # Digit runs anywhere.
         [RUN, 0, *([1] * 12), *([2] * 8)],
     ]
+    # Ordinary card answers whose track's number starts 56 or 57, its next digits a
+    # plausible length: READ RECORD (70), GPO in format 2 (77), flat.
+    name = raw("5F200F43415244484F4C4445522F54455354")
+    for start, seed in STARTS.items():
+        track = card(1, extra=TRACK2, seed=seed)
+        seeds += [
+            [OPEN, 0, 0, *track, *name, *raw("9F1F04C2F0D441"), CLOSE],
+            [OPEN, 1, 0, *raw("820219809404080101009F360200129F2608A1B2C3D4E5F60718"), *track,
+             *raw("9F6C023E00"), CLOSE],
+            [*card(0, seed=seed), *raw("5F2403271231"), *card(1, extra=TRACK2), *name],
+            [OPEN, 0, 1, *card(3, extra=TRACK1, seed=seed), *raw("9F1F0431323334"), CLOSE],
+        ]
     for tag in range(7):  # the text tags, the first two hidden whole by the decoding modes
         seeds.append(card(4, extra=[tag, 1, *(sad(4) if tag < 2 else [])]))
     for seed in seeds:

@@ -67,10 +67,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // Inside another element's value, at any offset, under any framing.
                       scan_case{"9F11205A08" + number_a, "9F11205A08" + x12 + "0010"},
                       scan_case{"FF5A08" + number_a + "FF", "FF5A08" + x12 + "0010FF"},
-                      // Long lengths; a length field of three octets is no card number's.
+                      // Every length form up to 84; 85 and up is no length.
                       scan_case{"5A8108" + number_a, "5A8108" + x12 + "0010"},
                       scan_case{"5A820008" + number_a, "5A820008" + x12 + "0010"},
-                      scan_case{"5A83000008" + number_a, "5A83000008" + number_a},
+                      scan_case{"5A83000008" + number_a, "5A83000008" + x12 + "0010"},
+                      scan_case{"5A8400000008" + number_a, "5A8400000008" + x12 + "0010"},
+                      scan_case{"5A850000000008" + number_a, "5A850000000008" + number_a},
                       // 15 digits and the pad; 4 to 10 octets only.
                       scan_case{"5A08374245455400126F", "5A08XXXXXXXXXXX0126F"},
                       scan_case{"5A0B" + number_a + "000000", "5A0B" + number_a + "000000"},
@@ -99,10 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
                       scan_case{"9F6B0647617390", "9F6B0647617390"},
                       // Eight octets cut short, only digits: all of them.
                       scan_case{"9F6B084761739001", "9F6B08XXXXXXXXXX"},
-                      // A header inside hidden digits starts nothing: here 57 13 would take the
-                      // last four and what follows as a number cut short.
+                      // A header inside hidden digits still starts a match: here 57 13 takes
+                      // the last four and what follows as a number cut short.
                       scan_case{"5A084761735713018010" + number_a.substr(0, 10),
-                                "5A08" + x12 + "8010" + number_a.substr(0, 10)}));
+                                "5A08XXXXXXXXXX" + std::string(16, 'X')}));
 
 INSTANTIATE_TEST_SUITE_P(
     Track1AndText, RecordScan,

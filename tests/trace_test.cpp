@@ -8,13 +8,10 @@
 #include "modes/trace_mode.h"
 #include "trace/commands.h"
 #include "trace/dol.h"
-#include "trace/line_form.h"
+#include "trace/segments.h"
 
 namespace emvtlv {
 namespace {
-
-using trace::apdu_line;
-using trace::line_label;
 
 std::string run_trace(std::string_view input, tree_mode_options options = {},
                       std::size_t step = 1 << 20) {
@@ -62,11 +59,29 @@ std::string hex_of(std::span<const std::uint8_t> bytes) {
 
 // Line forms ---------------------------------------------------------------------------
 
+// A line's segments as "label:HEX" joined by spaces; "~" marks a dropped odd digit, "!"
+// a list cut by a placeholder word.
+std::string segments_of(std::string_view text) {
+  static constexpr std::array<std::string_view, 8> names = {"none", "command", "response", "status",
+                                                            "sw1",  "sw2",     "expected", "atr"};
+  std::vector<std::uint8_t> buffer(text.size() / 2 + 1);
+  trace::line_segments got;
+  trace::split_segments(text, buffer, got);
+  std::string out;
+  for (const trace::segment& seg : got.view()) {
+    if (!out.empty()) out += ' ';
+    out += names[static_cast<std::size_t>(seg.label)];
+    out += ':';
+    out += hex_of(std::span<const std::uint8_t>(buffer).subspan(seg.offset, seg.size));
+    if (seg.odd_digit) out += '~';
+    if (seg.placeholder) out += '!';
+  }
+  return out;
+}
+
 struct form_case {
   std::string text;
-  apdu_line::kind what;
-  line_label label;
-  std::string hex;
+  std::string segments;
 };
 
 void PrintTo(const form_case& c, std::ostream* os) {
@@ -76,68 +91,70 @@ void PrintTo(const form_case& c, std::ostream* os) {
 class LineForms : public ::testing::TestWithParam<form_case> {};
 
 TEST_P(LineForms, ReadAsTheLogMeantThem) {
-  const form_case& c = GetParam();
-  std::array<std::uint8_t, 512> buffer{};
-  const apdu_line got = trace::read_apdu_line(c.text, buffer);
-  EXPECT_EQ(got.what, c.what);
-  if (c.what == apdu_line::kind::prose) return;
-  EXPECT_EQ(got.label, c.label);
-  if (c.what == apdu_line::kind::apdu) {
-    EXPECT_EQ(hex_of(got.bytes), c.hex);
-  }
+  EXPECT_EQ(segments_of(GetParam().text), GetParam().segments);
 }
-
-constexpr auto form_apdu = apdu_line::kind::apdu;
-constexpr auto form_prose = apdu_line::kind::prose;
-constexpr auto form_bad = apdu_line::kind::bad;
-constexpr auto to_card = line_label::command;
-constexpr auto from_card = line_label::response;
-constexpr auto sw_label = line_label::status;
-constexpr auto no_label = line_label::none;
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, LineForms,
     ::testing::Values(
-        form_case{"00A4040007A000000003101000", form_apdu, no_label, "00A4040007A000000003101000"},
-        form_case{"00 a4 04 00 07 a0 00 00 00 03 10 10 00\r", form_apdu, no_label,
-                  "00A4040007A000000003101000"},
-        form_case{"> 00A40400", form_apdu, to_card, "00A40400"},
-        form_case{">>00A40400", form_apdu, to_card, "00A40400"},
-        form_case{"=> 00 A4 04 00", form_apdu, to_card, "00A40400"},
-        form_case{"-> 00A40400", form_apdu, to_card, "00A40400"},
-        form_case{"--> 00A40400", form_apdu, to_card, "00A40400"},
-        form_case{"C-APDU: 00A40400", form_apdu, to_card, "00A40400"},
-        form_case{"capdu 00a40400", form_apdu, to_card, "00A40400"},
-        form_case{"C: 00A40400", form_apdu, to_card, "00A40400"},
-        form_case{"C:00A40400", form_apdu, to_card, "00A40400"},
-        form_case{"tx: 80A8000002830000", form_apdu, to_card, "80A8000002830000"},
-        form_case{"REQ 00B2010C00", form_apdu, to_card, "00B2010C00"},
-        form_case{"Command: 00B2010C00", form_apdu, to_card, "00B2010C00"},
-        form_case{"[2026-12-07 12:00:01.123] >> 00B2010C00", form_apdu, to_card, "00B2010C00"},
-        form_case{"0012 14:03:22.517 C-APDU 00B2010C00", form_apdu, to_card, "00B2010C00"},
-        form_case{"select PPSE command length 20 data: 00A404000E", form_apdu, to_card,
-                  "00A404000E"},
-        form_case{"< 9000", form_apdu, from_card, "9000"},
-        form_case{"<< 6F00 9000", form_apdu, from_card, "6F009000"},
-        form_case{"<= 9000", form_apdu, from_card, "9000"},
-        form_case{"<- 9000", form_apdu, from_card, "9000"},
-        form_case{"<-- 9000", form_apdu, from_card, "9000"},
-        form_case{"R-APDU: 9000", form_apdu, from_card, "9000"},
-        form_case{"rapdu 9000", form_apdu, from_card, "9000"},
-        form_case{"R: 9000", form_apdu, from_card, "9000"},
-        form_case{"RX 9000", form_apdu, from_card, "9000"},
-        form_case{"res: 9000", form_apdu, from_card, "9000"},
-        form_case{"RESPONSE 9F1701039000", form_apdu, from_card, "9F1701039000"},
-        form_case{"SW1SW2: 9000", form_apdu, sw_label, "9000"},
-        form_case{"SW: 6A 82", form_apdu, sw_label, "6A82"},
-        form_case{"90 00", form_apdu, no_label, "9000"}, form_case{"", form_prose, no_label, ""},
-        form_case{"card added", form_prose, no_label, ""},
-        form_case{"--- reader ready ---", form_prose, no_label, ""},
-        form_case{"BEEF", form_prose, no_label, ""}, form_case{"> 00A", form_bad, to_card, ""},
-        form_case{"00A40", form_bad, no_label, ""},
-        // A status word is two bytes, never one or three.
-        form_case{"SW1SW2: 900c-a3", form_bad, sw_label, ""},
-        form_case{"SW: 90 00 12", form_bad, sw_label, ""}));
+        form_case{"00A4040007A000000003101000", "none:00A4040007A000000003101000"},
+        form_case{"00 a4 04 00 07 a0 00 00 00 03 10 10 00\r", "none:00A4040007A000000003101000"},
+        form_case{"> 00A40400", "command:00A40400"}, form_case{">>00A40400", "command:00A40400"},
+        form_case{"=> 00 A4 04 00", "command:00A40400"},
+        form_case{"-> 00A40400", "command:00A40400"}, form_case{"--> 00A40400", "command:00A40400"},
+        form_case{"C-APDU: 00A40400", "command:00A40400"},
+        form_case{"capdu 00a40400", "command:00A40400"},
+        form_case{"C: 00A40400", "command:00A40400"}, form_case{"C:00A40400", "command:00A40400"},
+        form_case{"tx: 80A8000002830000", "command:80A8000002830000"},
+        form_case{"REQ 00B2010C00", "command:00B2010C00"},
+        form_case{"Command: 00B2010C00", "command:00B2010C00"},
+        form_case{"[2026-12-07 12:00:01.123] >> 00B2010C00", "none:2026! command:00B2010C00"},
+        form_case{"0012 14:03:22.517 C-APDU 00B2010C00", "command:00B2010C00"},
+        form_case{"select PPSE command length 20 data: 00A404000E", "command:00A404000E"},
+        form_case{"[000001] C-APDU: 00 A4 04 00", "none:000001 command:00A40400"},
+        form_case{"12:00:36.036 TX 00a404000e", "command:00A404000E"},
+        form_case{"< 9000", "response:9000"}, form_case{"<< 6F00 9000", "response:6F009000"},
+        form_case{"<= 9000", "response:9000"}, form_case{"<- 9000", "response:9000"},
+        form_case{"<-- 9000", "response:9000"}, form_case{"R-APDU: 9000", "response:9000"},
+        form_case{"rapdu 9000", "response:9000"}, form_case{"R: 9000", "response:9000"},
+        form_case{"RX 9000", "response:9000"}, form_case{"res: 9000", "response:9000"},
+        form_case{"RESPONSE 9F1701039000", "response:9F1701039000"},
+        form_case{"SW1SW2: 9000", "status:9000"}, form_case{"SW: 6A 82", "status:6A82"},
+        form_case{"90 00", "none:9000"}, form_case{"", ""}, form_case{"card added", ""},
+        form_case{"--- reader ready ---", ""}, form_case{"BEEF", ""},
+        form_case{"> 00A", "command:00~"}, form_case{"00A40", "none:00A4~"},
+        form_case{"SW: 90 00 12", "status:900012"},
+        // Text after the hex, in brackets, quotes, comments.
+        form_case{"Tx: [00 A4 04 00 06 A0 00 00 09 99 01 00]", "command:00A4040006A0000009990100"},
+        form_case{"Rx: [6F 08 84 06 A0 00 00 09 99 01 90 00]", "response:6F088406A000000999019000"},
+        form_case{"- req: '00 A4 04 00 06'", "command:00A4040006"},
+        form_case{"Request1: 00B2010C00 (select)", "command:00B2010C00"},
+        form_case{"send: 00B2010C00 [4S]", "command:00B2010C00"},
+        // Labels.
+        form_case{"Recv: 6A82", "response:6A82"},
+        form_case{"Send: 00B2010C00", "command:00B2010C00"},
+        form_case{"Response1: 6A83", "response:6A83"},
+        form_case{"SELECT returned: 6A82 - file not found", "response:6A82"},
+        form_case{">c-apdu: 00 B2 01 0C 00", "command:00B2010C00"},
+        form_case{"<r-apdu: 70 03 88 01 01", "response:7003880101"},
+        form_case{"DEBUG:emv.transmission:Tx: 00B2010C00", "command:00B2010C00"},
+        form_case{"Expt: 90 00", "expected:9000"},
+        // Several APDUs a line.
+        form_case{"Send: 00B2010C00 Recv: 6A83", "command:00B2010C00 response:6A83"},
+        // Status forms.
+        form_case{"sw 90 00", "status:9000"},
+        form_case{"rx: [], SW1: 6a, SW2: 82", "sw1:6A! sw2:82"},
+        form_case{"Recv: 9000 6F08", "response:90006F08"},
+        // Byte lists; a placeholder inside one cuts it.
+        form_case{">> 0x00,0xA4,0x04,0x00", "command:00A40400"},
+        form_case{"C-APDU: SELECT: [00, A4, 04, 00]", "command:00A40400"},
+        form_case{"Raw: 0x6F009000", "none:6F009000"},
+        form_case{"C-APDU: [00, 20, 00, 80, 08, <pin>, FF]", "command:0020008008!"},
+        // A cut-off tail.
+        form_case{"Request2: 00B2010C00 Response2: 700", "command:00B2010C00 response:70~"},
+        // Prose and ATR.
+        form_case{"# read SFI 1 record 1 00B2010C00", ""}, form_case{"read SFI 1 record 1", ""},
+        form_case{"ATR: 3B 8A 80 01", "atr:3B8A8001"}));
 
 // Commands named and read ----------------------------------------------------------------
 
@@ -295,10 +312,12 @@ TEST(TraceStatus, UnlabelledLinesAlternateStartingWithACommand) {
 
 TEST(TraceStatus, ReportsWhatIsMissingAndGoesOn) {
   const std::string out = run_trace("> 00B2010C00\n> 00B2020C00\n< 9000\n< 9000\n> 00A\n");
-  EXPECT_EQ(lines_with(out, "problem: "),
-            (std::vector<std::string>{"problem: no answer", "problem: an answer with no command"}));
-  EXPECT_EQ(lines_with(out, "line 5: "),
-            std::vector<std::string>(2, "line 5: odd number of hex digits"));
+  EXPECT_EQ(
+      lines_with(out, "problem: "),
+      (std::vector<std::string>{"problem: no answer logged", "problem: an answer with no command",
+                                "problem: not a command: 1 byte, a command has at least 4",
+                                "problem: odd number of hex digits: the last one is dropped",
+                                "problem: no answer logged"}));
   EXPECT_EQ(lines_with(out, "answer with no command"),
             std::vector<std::string>{"answer with no command:"});
 }
@@ -308,7 +327,7 @@ TEST(TraceStatus, AStatusLabelOverOtherThanTwoBytesIsABadLine) {
   const std::string out = run_trace(input);
   EXPECT_EQ(lines_with(out, "line 2: "),
             std::vector<std::string>{"line 2: a status word is two bytes"});
-  EXPECT_EQ(lines_with(out, "problem: "), std::vector<std::string>{"problem: no answer"});
+  EXPECT_EQ(lines_with(out, "problem: "), std::vector<std::string>{"problem: no answer logged"});
   EXPECT_EQ(lines_with(out, "status: "),
             std::vector<std::string>{"status: 6A83 (record not found)"});
   // Nothing a run before left in the buffers shows.
@@ -334,13 +353,14 @@ TEST(TraceJoin, GetResponseCompletesTheAnswerOfTheCommandBefore) {
       "> 00C0000017\n< 2E5359532E4444463031A5038801019000\n");
   EXPECT_EQ(out,
             "SELECT by name, first occurrence: 1PAY.SYS.DDF01 (PSE, contact)\n"
+            "  status: 6117 (23 more bytes available)\n"
+            "GET RESPONSE (Le 17)\n"
             "  answer:\n"
             "    6F File Control Information (FCI) Template\n"
             "      84 Dedicated File (DF) Name: 315041592E5359532E4444463031\n"
             "      A5 File Control Information (FCI) Proprietary Template\n"
             "        88 Short File Identifier (SFI): 01\n"
             "  status: 9000 (success)\n"
-            "  (answer completed by GET RESPONSE, line 3)\n"
             "summary of session 1, lines 1-4:\n"
             "  application: none selected, contact\n"
             "  AIP: not seen\n"
@@ -354,15 +374,15 @@ TEST(TraceJoin, GetResponseCompletesTheAnswerOfTheCommandBefore) {
 TEST(TraceJoin, AResentCommandGivesTheAnswerOfTheFirst) {
   const std::string out =
       run_trace("00B2010C00\n6C05\n00B2010C05\n7003880101\n9000\n00B2020C00\n6A83\n");
-  EXPECT_EQ(
-      lines_with(out, "READ RECORD"),
-      (std::vector<std::string>{"READ RECORD: SFI 1, record 1", "READ RECORD: SFI 1, record 2"}));
+  EXPECT_EQ(lines_with(out, "READ RECORD"),
+            (std::vector<std::string>{"READ RECORD: SFI 1, record 1",
+                                      "READ RECORD: SFI 1, record 1 (resent with Le 05)",
+                                      "READ RECORD: SFI 1, record 2"}));
   EXPECT_EQ(lines_with(out, "88 "), std::vector<std::string>{"88 Short File Identifier (SFI): 01"});
-  EXPECT_EQ(lines_with(out, "(answer"),
-            std::vector<std::string>{"(answer to the command resent with the right Le, line 3)"});
   EXPECT_EQ(
       lines_with(out, "status: "),
-      (std::vector<std::string>{"status: 9000 (success)", "status: 6A83 (record not found)"}));
+      (std::vector<std::string>{"status: 6C05 (wrong Le, the exact length is 5)",
+                                "status: 9000 (success)", "status: 6A83 (record not found)"}));
 }
 
 TEST(TraceJoin, A61WithoutGetResponseStaysItsOwnAnswer) {
@@ -654,7 +674,7 @@ TEST(TraceSummary, CutShort) {
                                     "> 80A8000012831036000000000000001000112233440978\n");
   EXPECT_EQ(lines_with(out, "outcome: "), std::vector<std::string>{"outcome: no GENERATE AC"});
   EXPECT_EQ(lines_with(out, "problems: "), std::vector<std::string>{"problems: 1"});
-  EXPECT_EQ(lines_with(out, "line 5: "), std::vector<std::string>{"line 5: no answer"});
+  EXPECT_EQ(lines_with(out, "line 5: "), std::vector<std::string>{"line 5: no answer logged"});
 }
 
 TEST(TraceSummary, ASecondApplicationIsReported) {

@@ -583,14 +583,37 @@ byte_kinds classify(const std::uint8_t* p, bool card_codes) {
 struct record_scan {
   hidden_nibbles& marks;
   std::span<const std::uint8_t> record;
+  // The nearest header after the one being judged whose rule hid something (headers
+  // are judged from the last): a value reaching it may be judged as cut short there.
+  std::size_t next_match = 0;
+  bool marked = false;  // whether the header being judged hid anything
 
+  void hide(std::size_t first_nibble, std::size_t count) {
+    if (count == 0) return;
+    marks.mark(first_nibble, count);
+    marked = true;
+  }
+  bool byte_hidden(std::size_t i) const { return marks.any_ && marks.hides_offset(i); }
+  // A nibble as a rule reads it: one already hidden reads as a digit, whatever it is.
   unsigned nibble(std::size_t n) const {
+    if (marks.any_ && marks.nibble(n)) return 0;
     const std::uint8_t b = record[n / 2];
     return n % 2 == 0 ? b >> 4U : b & 0xFU;
   }
+  bool any_hidden(std::size_t first_nibble, std::size_t count) const {
+    if (!marks.any_) return false;
+    for (std::size_t n = first_nibble; n < first_nibble + count; ++n)
+      if (marks.nibble(n)) return true;
+    return false;
+  }
 
-  // The decimal digits (nibbles 0 to 9) the `held` bytes from `value` start with.
+  // The decimal digits (nibbles 0 to 9, or hidden) the `held` bytes from `value` start with.
   std::size_t leading_digits(std::size_t value, std::size_t held) const {
+    if (marks.any_) {
+      for (std::size_t n = 0; n < 2 * held; ++n)
+        if (nibble(2 * value + n) > 9) return n;
+      return 2 * held;
+    }
     for (std::size_t k = 0; k < held; ++k) {
       const std::uint8_t b = record[value + k];
       if ((b >> 4U) > 9) return 2 * k;
@@ -599,79 +622,82 @@ struct record_scan {
     return 2 * held;
   }
 
-  // A length of one octet, 81 L or 82 LL LL, wholly inside the record.
+  // A length of one octet, or 81 to 84 and that many octets, wholly inside the record
+  // and none of it hidden.
   bool read_length(std::size_t at, std::size_t& length, std::size_t& value) const {
     if (at >= record.size()) return false;
     const std::uint8_t first = record[at];
-    const std::size_t following = first < 0x80 ? 0 : first == 0x81 ? 1 : first == 0x82 ? 2 : 3;
-    if (following == 3 || at + following >= record.size()) return false;
-    length = following == 0 ? first : record[at + 1];
-    if (following == 2) length = length << 8 | record[at + 2];
+    if (first == 0x80 || first > 0x84) return false;
+    const std::size_t following = first < 0x80 ? 0 : first & 0x7FU;
+    if (at + following >= record.size()) return false;
+    length = following == 0 ? first : 0;
+    for (std::size_t k = 1; k <= following; ++k)
+      length = length << 8 | record[at + k];
     value = at + 1 + following;
     return clear(at, value);
   }
 
-  // Whether no byte of [from, to) is hidden yet: a rule reads no hidden byte, as a
-  // length or as a value, so the hidden digits decide nothing it does.
+  // Whether no byte of [from, to) is hidden yet: a length is read only from bytes that
+  // are not, so the hidden digits decide nothing it does.
   bool clear(std::size_t from, std::size_t to) const {
     if (!marks.any_) return true;
     for (std::size_t i = from; i < to && i < record.size(); ++i)
       if (marks.hides_offset(i)) return false;
     return true;
   }
-  // Whether the byte at i lies in a run of ASCII digits the first phase hid: on either
-  // side of a pair it is a digit 30 to 39, whatever digit it is.
-  bool run_hidden(std::size_t i) const {
-    return marks.runs_ && (marks.run_words_[i / 32] >> (2 * (i % 32)) & 3U) != 0;
-  }
-  // How many of the n bytes from `from` come before the first hidden one (n at most
-  // what the record holds from there): a value is read only that far, as if the
-  // record ended there. A run's digits are read on, as the digits they are sure to be,
-  // and `through_run` says so: a Luhn check over them would read what they are.
-  std::size_t clear_bytes(std::size_t from, std::size_t n, bool& through_run) const {
-    through_run = false;
-    if (!marks.any_) return n;
-    for (std::size_t i = 0; i < n && from + i < record.size(); ++i) {
-      if (!marks.hides_offset(from + i)) continue;
-      if (!run_hidden(from + i)) return i;
-      through_run = true;
-    }
-    return n;
-  }
-  // The Luhn check of a number read from `value`, taken as passed where a run's hidden
+  // The Luhn check of the BCD number read from `value`, taken as passed where hidden
   // digits stand in it: the same answer whatever they are, and the number is hidden.
-  bool luhn_or_run(bool through_run, std::size_t value, std::size_t digits) const {
-    return through_run || luhn_valid_bcd(&record[value], digits);
+  bool luhn_passes(std::size_t value, std::size_t digits) const {
+    return any_hidden(2 * value, digits) || luhn_valid_bcd(&record[value], digits);
+  }
+  // The bytes of a value the record holds: up to its length or the record's end.
+  std::size_t held_of(std::size_t value, std::size_t length) const {
+    return std::min(length, record.size() - value);
+  }
+
+  // A value that reaches the header of a later match, and hid nothing read through it,
+  // is judged as cut short there: 8 or more digits before that header, and only digits
+  // (BCD, or ASCII from `first` with `ascii`), are hidden. Nothing past the header is read.
+  void cut_short_at_next_match(std::size_t value, std::size_t held, bool ascii, std::size_t first) {
+    if (marked || next_match <= first || next_match >= value + held) return;
+    if (ascii) {
+      for (std::size_t k = first; k < next_match; ++k)
+        if (!byte_hidden(k) && !is_ascii_digit(record[k])) return;
+      if (next_match - first >= min_cut_digits) hide(2 * first, 2 * (next_match - first));
+      return;
+    }
+    const std::size_t n = next_match - value;
+    const std::size_t digits = leading_digits(value, n);
+    if (digits == 2 * n && digits >= min_cut_digits) hide(2 * value, digits);
   }
 
   void pan(std::size_t at) {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < min_pan_octets || length > max_pan_octets)
       return;
-    bool through_run = false;
-    const std::size_t held =
-        clear_bytes(value, std::min(length, record.size() - value), through_run);
+    const std::size_t held = held_of(value, length);
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     const std::size_t digits = leading_digits(value, held);
     const bool half = ends_in_half(value, held);
     if (held < length || half) {
-      if (digits >= whole_nibbles(nibbles, half) && digits >= min_cut_digits)
-        marks.mark(first, digits);
-      return;
+      if (digits >= whole_nibbles(nibbles, half) && digits >= min_cut_digits) hide(first, digits);
+    } else if (digits >= min_number_digits && only_pad(first + digits, first + nibbles) &&
+               luhn_passes(value, digits)) {
+      hide(first, digits - clear_digits);
     }
-    for (std::size_t i = digits; i < nibbles; ++i)
-      if (nibble(first + i) != 0xF) return;
-    if (digits >= min_number_digits && luhn_or_run(through_run, value, digits))
-      marks.mark(first, digits - clear_digits);
+    cut_short_at_next_match(value, held, false, value);
+  }
+  bool only_pad(std::size_t from, std::size_t to) const {
+    for (std::size_t i = from; i < to; ++i)
+      if (nibble(i) != 0xF) return false;
+    return true;
   }
 
   void track2(std::size_t at, bool maybe_cvm_limit) {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track2_octets) return;
-    bool through_run = false;
-    const std::size_t held =
-        clear_bytes(value, std::min(length, record.size() - value), through_run);
+    const std::size_t held = held_of(value, length);
     const std::size_t first = 2 * value;
     const std::size_t nibbles = 2 * held;
     if (maybe_cvm_limit && length == card_cvm_limit_octets) {
@@ -682,59 +708,68 @@ struct record_scan {
     }
     const std::size_t digits = leading_digits(value, held);
     const bool half = ends_in_half(value, held);
+    // An odd count of digits may be padded with F before the D.
+    const std::size_t pad = digits % 2 == 1 && digits + 1 < whole_nibbles(nibbles, half) &&
+                                    nibble(first + digits) == 0xF &&
+                                    nibble(first + digits + 1) == 0xD
+                                ? 1
+                                : 0;
     // The half byte's 0 is no digit of the input: a lone D after it ends a value cut short.
     if (digits < whole_nibbles(nibbles, half)) {
-      if (nibble(first + digits) == 0xD && digits >= min_number_digits &&
-          digits <= max_number_digits && luhn_or_run(through_run, value, digits)) {
-        marks.mark(first, digits - clear_digits);
+      if (nibble(first + digits + pad) == 0xD && digits >= min_number_digits &&
+          digits <= max_number_digits && luhn_passes(value, digits)) {
+        hide(first, digits - clear_digits);
         if (marks.card_codes_) {
           // The discretionary data, up to the value's end or the record's, less an F pad.
-          const std::size_t data = digits + 1 + expiry_and_service_code;
+          const std::size_t data = digits + pad + 1 + expiry_and_service_code;
           std::size_t end = nibbles;
           if (end > data && held == length && nibble(first + end - 1) == 0xF) --end;
-          if (end > data) marks.mark(first + data, end - data);
+          if (end > data) hide(first + data, end - data);
         }
       }
-      return;
+    } else if ((held < length || half) && digits >= min_cut_digits) {
+      hide(first, digits);
     }
-    if ((held < length || half) && digits >= min_cut_digits) marks.mark(first, digits);
+    cut_short_at_next_match(value, held, false, value);
+  }
+
+  bool ascii_digit_at(std::size_t i) const { return byte_hidden(i) || is_ascii_digit(record[i]); }
+  bool is_at(std::size_t i, char c) const {
+    return !byte_hidden(i) && record[i] == static_cast<std::uint8_t>(c);
   }
 
   void track1(std::size_t at) {
     std::size_t length = 0, value = 0;
     if (!read_length(at, length, value) || length < 1 || length > max_track1_octets) return;
-    bool through_run = false;
-    const std::size_t held =
-        clear_bytes(value, std::min(length, record.size() - value), through_run);
+    const std::size_t held = held_of(value, length);
     const std::size_t end = value + held;
-    const std::size_t first = value < end && record[value] == 'B' ? value + 1 : value;
+    const std::size_t first = value < end && is_at(value, 'B') ? value + 1 : value;
     std::size_t digits = 0;
-    while (first + digits < end && is_ascii_digit(record[first + digits]))
+    while (first + digits < end && ascii_digit_at(first + digits))
       ++digits;
     // The half byte is half a character: right after the digits, it may be one more.
     if (ends_in_half(value, held) && first + digits + 1 == end) {
-      if (digits >= min_cut_digits) marks.mark(2 * first, 2 * (digits + 1));
-      return;
-    }
-    if (first + digits < end) {
-      if (record[first + digits] == '^' && digits >= min_number_digits &&
-          digits <= max_number_digits && (through_run || luhn_valid(digits, [&](std::size_t i) {
-                                            return record[first + i] - unsigned{'0'};
-                                          }))) {
-        marks.mark(2 * first, 2 * (digits - clear_digits));
+      if (digits >= min_cut_digits) hide(2 * first, 2 * (digits + 1));
+    } else if (first + digits < end) {
+      if (is_at(first + digits, '^') && digits >= min_number_digits &&
+          digits <= max_number_digits &&
+          (any_hidden(2 * first, 2 * digits) ||
+           luhn_valid(digits, [&](std::size_t i) { return record[first + i] - unsigned{'0'}; }))) {
+        hide(2 * first, 2 * (digits - clear_digits));
         if (marks.card_codes_) {
           // The discretionary data: after the name's closing '^', the expiry and the
           // service code, to the value's end or the record's.
           std::size_t caret = first + digits + 1;
-          while (caret < end && record[caret] != '^')
+          while (caret < end && !is_at(caret, '^'))
             ++caret;
           const std::size_t data = caret + 1 + expiry_and_service_code;
-          if (data < end) marks.mark(2 * data, 2 * (end - data));
+          if (data < end) hide(2 * data, 2 * (end - data));
         }
       }
-      return;
+    } else if (held < length && digits >= min_cut_digits) {
+      hide(2 * first, 2 * digits);
     }
-    if (held < length && digits >= min_cut_digits) marks.mark(2 * first, 2 * digits);
+    cut_short_at_next_match(value, held, true, first);
   }
 
   // Whether the `held` bytes from `value` end in the record's last byte while it holds
@@ -769,15 +804,14 @@ struct record_scan {
       digits = digits && (high <= 9 || b == 0xFF) && (low <= 9 || low == 0xF);
     }
     if (!text && !digits) return;
-    marks.mark(2 * value, 2 * length);
+    hide(2 * value, 2 * length);
   }
 
   void ascii_run(std::size_t end, std::size_t run) {
     if (run >= min_number_digits) marks.mark(2 * (end - run), 2 * (run - clear_digits));
   }
 
-  // A byte that may start a card number's header, not hidden by the runs or by an
-  // earlier header.
+  // A byte that may start a card number's header or a card code's.
   void visit_header(std::size_t i) {
     switch (record[i]) {
       case 0x5A:
@@ -819,8 +853,9 @@ struct record_scan {
   }
 
   // One look at every byte, 64 at a time, for both kinds that may matter. The runs go
-  // first, so that no header's marks cut a run short, and a header then reads nothing a
-  // run hid; headers go in order, each reading the marks of those before it.
+  // first, so that no header's marks cut a run short. Headers go from the last: each
+  // reads through what those after it hid (as digits, their Luhn check unread), so it
+  // never reads another number's hidden digits, and one hidden there still starts a match.
   void run() {
     const std::size_t size = record.size();
     std::uint64_t* const headers = marks.header_words_.get();
@@ -840,13 +875,15 @@ struct record_scan {
       if (kinds.digits != 0 || run > 0) digit_runs(kinds.digits, base, run, run_end);
     }
     ascii_run(run_end, run);
-    // What the runs hid, kept apart: the rules read those bytes on as digits.
-    marks.runs_ = marks.any_;
-    if (marks.runs_) std::copy_n(marks.words_.get(), words_for(size), marks.run_words_.get());
-    for (std::size_t base = 0; base < size; base += 64)
-      for (std::uint64_t bits = headers[base / 64]; bits != 0; bits &= bits - 1) {
-        const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(bits));
-        if (!(marks.any_ && marks.hides_offset(i))) visit_header(i);
+    next_match = size;
+    for (std::size_t w = (size + 63) / 64; w-- > 0;)
+      for (std::uint64_t bits = headers[w]; bits != 0;) {
+        const auto top = static_cast<unsigned>(63 - std::countl_zero(bits));
+        bits &= ~(std::uint64_t{1} << top);
+        const std::size_t i = 64 * w + top;
+        marked = false;
+        visit_header(i);
+        if (marked) next_match = i;
       }
   }
 };
@@ -854,7 +891,6 @@ struct record_scan {
 hidden_nibbles::hidden_nibbles(std::size_t max_bytes, bool card_codes)
     : words_(std::make_unique<std::uint64_t[]>(words_for(max_bytes) + 1)),
       header_words_(std::make_unique<std::uint64_t[]>(max_bytes / 64 + 1)),
-      run_words_(std::make_unique<std::uint64_t[]>(words_for(max_bytes) + 1)),
       capacity_(max_bytes),
       card_codes_(card_codes) {}
 

@@ -101,11 +101,12 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
 
 // The nibbles of one record that print as X wherever they show, found by a scan of
 // every offset of the record's bytes, however they are framed. At every offset, with a
-// length of one octet, 81 L or 82 LL LL:
+// length of one octet or 81 to 84 and that many octets:
 // - 5A of 4 to 10 octets, whole, 12 or more digits (then only F pad), Luhn-valid: all
 //   digits but the last four. Cut short by the record's end, only digits, 8 or more: all.
-// - 57, or 9F6B (unless 6 octets with no D), of 1 to 32 octets: 12 to 19 digits, then D,
-//   Luhn-valid: all but the last four. No D, cut short, only digits, 8 or more: all.
+// - 57, or 9F6B (unless 6 octets with no D), of 1 to 32 octets: 12 to 19 digits (an odd
+//   count perhaps padded with F), then D, Luhn-valid: all but the last four. No D, cut
+//   short, only digits, 8 or more: all.
 // - 56 of 1 to 79 octets: after a leading 'B', 12 to 19 ASCII digits then '^',
 //   Luhn-valid: all but the last four. Cut short before any '^', only digits, 8 or more:
 //   all.
@@ -113,11 +114,16 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
 // A record whose last byte holds only its low half (the console's lone last hex digit)
 // cuts short every value that reaches that byte, whatever its length says: such a value
 // is judged by its whole bytes, and hides its lone digit with the others.
-// A byte already hidden starts nothing and ends a run, and a value is read only up to
-// its first hidden byte, as if the record ended there (so cut short): what the hidden
-// digits are cannot change what else is hidden. The digits a run hid are read on as
-// digits, and a number among them passes its Luhn check unread. One sweep looks at 64 bytes a step
-// for the bytes that may matter (ASCII digits, a card tag's first octet); only those cost more.
+// The contract every rule keeps, so that what the hidden digits are changes nothing
+// else that is hidden: a rule reads no hidden byte as what it is. The runs go first;
+// then the headers from the record's last, each on the record's raw bytes, reading what
+// those after it hid as digits whose Luhn check passes unread. So a value that runs
+// over another match reads none of its hidden digits, and a match inside another's
+// hidden digits is still found (its header, a chance byte or not, is never itself
+// hidden by it). A value that runs over another match's header and hides nothing read
+// that way is judged as cut short at that header: 8 or more digits before it are hidden.
+// A length is read only from bytes nothing hid. One sweep looks at 64 bytes a step for
+// the bytes that may matter (ASCII digits, a card tag's first octet); only those cost more.
 class hidden_nibbles {
  public:
   // Storage for records of up to `max_bytes` bytes, made once. With `card_codes` (the
@@ -175,14 +181,12 @@ class hidden_nibbles {
 
   std::unique_ptr<std::uint64_t[]> words_;
   std::unique_ptr<std::uint64_t[]> header_words_;  // the scan's own: bytes that may start one
-  std::unique_ptr<std::uint64_t[]> run_words_;     // the scan's own: what its digit runs hid
   std::size_t capacity_ = 0;                       // bytes
   bool card_codes_ = false;
   const std::uint8_t* base_ = nullptr;
   std::size_t size_ = 0;
   bool any_ = false;
   bool half_last_ = false;  // the record's last byte holds only its low half
-  bool runs_ = false;       // the runs hid something (run_words_ then holds it)
   friend struct record_scan;
 };
 

@@ -1,17 +1,12 @@
-// Trace mode's loop: a whole card session log read command by command. Each command
-// is named and read, its data split by the card's own lists, its answer read in the
-// light of the command and the session, and each session ends with a summary.
+// Trace mode: a whole card session log read as a pipeline of stages, each in trace/:
+//   text lines (text_lines.h) -> segments (segments.h) -> exchanges (exchange.h)
+//   -> readings and writers (reading.h, writer.h, session.h for the summary).
+// This file only wires them; each stage's header states what it takes and gives.
 //
 // Contract and limits:
-// - The line forms are trace/line_form.h's; a line of any length costs no memory
-//   beyond one block (trace/text_lines.h). Prose lines give nothing but still count.
-// - An exchange is printed when the line after it shows it is complete (the next
-//   command, or the end of input), so a 61XX + GET RESPONSE or a 6CXX + resent
-//   command joins into one answer. What is held is bounded: one command, one answer
-//   (at most 65,536 bytes each) and the session's state (trace/session.h).
-// - PIN blocks are never shown (VERIFY: the control nibble, the PIN length and X for
-//   the rest; enciphered blocks and PIN CHANGE data: their size only); card numbers are
-//   masked as in the tree modes.
+// - A line of any length costs no memory beyond one block; what the stages hold is
+//   bounded: one open exchange, one answer (at most 65,536 bytes) and the session.
+// - Every finished exchange is handed from the pairing to the writer in one place.
 // - End of input: status 0; a read error: status 1; output that can no longer be
 //   written: status 1 at once.
 #pragma once

@@ -100,12 +100,10 @@ int run_tree_mode(input_source in, output_target out, const tree_mode_options& o
       case tree_mode_options::format::paths:
         write_paths(line, tree, paths, sink);
         break;
-      case tree_mode_options::format::text: {
-        const std::size_t before = sink.size();
-        write_tree_text(line, tree, text, sink);
-        if (options.separate && sink.size() > before) sink.put('\n');
+      case tree_mode_options::format::text:
+        // The writer says whether it wrote: a spill may have emptied the sink meanwhile.
+        if (write_tree_text(line, tree, text, sink) && options.separate) sink.put('\n');
         break;
-      }
     }
     if (sink.spill_failed()) return 1;
     if (sink.size() >= output_block_size && !drain(sink, out)) return 1;

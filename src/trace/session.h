@@ -60,6 +60,11 @@ struct session_state {
   std::uint8_t label_size = 0;
 
   stored_list pdol, cdol1, cdol2, ddol, udol, afl;
+  // The transaction log: its SFI and size (9F4D, from the SELECT answer) and the
+  // format of its records (9F4F, from GET DATA).
+  std::uint8_t log_sfi = 0;
+  std::uint8_t log_records = 0;
+  stored_list log_format;
   bool has_aip = false;
   std::array<std::uint8_t, 2> aip{};
 

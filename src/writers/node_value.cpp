@@ -52,6 +52,13 @@ bool put_node_value(const tree_node& node, std::span<const std::uint8_t> record,
                     const hidden_nibbles& hidden, output_sink& out) {
   const std::span<const std::uint8_t> value = record.subspan(node.value_offset, node.value_size);
   char* const hex = out.extend(2 * value.size());
+  // The parse stopped at a hidden byte, and a chance number's value may have run over
+  // the headers of what follows: none of the bytes left shows. Their extent is the
+  // parse's, which never reads a hidden byte.
+  if (node.problem == node_problem::header_hidden) {
+    std::memset(hex, 'X', 2 * value.size());
+    return !value.empty();
+  }
   encode_hex_unchecked(value.data(), value.size(), hex);
   if (!may_be_masked(node.tag) && !holds_bytes_left(node) && !hidden.any()) return false;
   return mask_node_value(node, value, {hex, 2 * value.size()}, hidden);

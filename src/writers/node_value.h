@@ -5,6 +5,7 @@
 // masked there, so a card number is never in clear anywhere, not even for a moment in
 // a buffer of ours. A node that holds the bytes left after a problem is masked as a
 // template's value would be: whatever card numbers its elements would hold are hidden.
+// One that holds them after a hidden header byte shows only X.
 #pragma once
 
 #include <cstdint>

@@ -82,14 +82,15 @@ void write_bad_line(const hex_line& line, bool line_numbers, output_sink& out) {
   out.put('\n');
 }
 
-void write_tree_text(const hex_line& line, const tree_result& tree,
+bool write_tree_text(const hex_line& line, const tree_result& tree,
                      const tree_text_options& options, output_sink& out) {
   const line_start start{&line, &options};
-  if (line.what == hex_line::kind::blank) return;
+  if (line.what == hex_line::kind::blank) return false;
   if (line.what == hex_line::kind::bad) {
     write_bad_line(line, options.line_numbers, out);
-    return;
+    return true;
   }
+  bool wrote = false;
 
   const std::span<const std::uint8_t> record = line.bytes;
   // Without explanations only the kernel-named tags read the context.
@@ -110,6 +111,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
       if (node.parent == no_parent || marks[node.parent] != node_mark::kept) top = node.depth;
     }
     const std::uint32_t depth = node.depth - top;
+    wrote = true;
     if (line_numbers) start.put(out);
     put_indent(out, depth);
     put_node_tag(node, record, hidden, out);
@@ -145,6 +147,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
     out.spill_if_over(spill_bound);
   }
   if (tree.has_status && marks == nullptr) {
+    wrote = true;
     start.put(out);
     out.append("status: ");
     put_hex_byte(out, static_cast<std::uint8_t>(tree.status >> 8));
@@ -157,6 +160,7 @@ void write_tree_text(const hex_line& line, const tree_result& tree,
     }
     out.put('\n');
   }
+  return wrote;
 }
 
 }  // namespace emvtlv

@@ -35,8 +35,8 @@ struct tree_text_options {
 };
 
 // Writes one input line's output: `tree` is the parse of `line.bytes` (unused for a
-// blank or bad line).
-void write_tree_text(const hex_line& line, const tree_result& tree,
+// blank or bad line). Returns whether it wrote anything.
+bool write_tree_text(const hex_line& line, const tree_result& tree,
                      const tree_text_options& options, output_sink& out);
 
 // The message line of a line that is not hex: "line N: column C: MESSAGE", or with
