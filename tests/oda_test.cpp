@@ -69,7 +69,7 @@ oda_report check_session(const std::vector<exchange>& session,
 
 std::string text_of(const oda_report& report) {
   output_sink out;
-  write_report_text(report, out);
+  write_report_text(report, {}, out);
   return std::string(out.view());
 }
 

@@ -91,9 +91,16 @@ void put_expiry(output_sink& out, const certificate_fields& f) {
   put_hex_byte(out, f.expiry_year);
 }
 
-void put_certificate_text(output_sink& out, std::string_view name, const certificate_fields& f,
-                          bool issuer) {
-  out.append("    ");
+// A line's start: the caller's prefix (a line number), then the indentation.
+void start_line(output_sink& out, std::string_view prefix, std::size_t indent) {
+  out.append(prefix);
+  for (std::size_t i = 0; i < indent; ++i)
+    out.put(' ');
+}
+
+void put_certificate_text(output_sink& out, std::string_view prefix, std::string_view name,
+                          const certificate_fields& f, bool issuer) {
+  start_line(out, prefix, 4);
   out.append(name);
   out.append(": ");
   if (issuer) {
@@ -153,9 +160,10 @@ void put_key_text(output_sink& out, const oda_report& r) {
 
 }  // namespace
 
-void write_report_text(const oda_report& r, output_sink& out) {
+void write_report_text(const oda_report& r, std::string_view prefix, output_sink& out) {
   if (!r.any) return;
-  out.append("  ODA: ");
+  start_line(out, prefix, 2);
+  out.append("ODA: ");
   const check_entry* failure = r.first_failure();
   const check_entry* unchecked = nullptr;
   for (std::size_t i = 0; i < r.check_count && unchecked == nullptr; ++i) {
@@ -174,13 +182,16 @@ void write_report_text(const oda_report& r, output_sink& out) {
   } else {
     out.append("every check ok");
   }
-  out.append("\n    offered: ");
+  out.put('\n');
+  start_line(out, prefix, 4);
+  out.append("offered: ");
   put_methods_text(out, r.offered);
   out.append("; performed: ");
   put_methods_text(out, r.performed);
   out.put('\n');
   if (r.key_found) {
-    out.append("    CA key: ");
+    start_line(out, prefix, 4);
+    out.append("CA key: ");
     put_key_text(out, r);
     out.append(" (");
     if (!r.key.scheme.empty()) {
@@ -200,19 +211,22 @@ void write_report_text(const oda_report& r, output_sink& out) {
     }
     out.put('\n');
   }
-  if (r.issuer.recovered) put_certificate_text(out, "issuer certificate", r.issuer, true);
-  if (r.icc.recovered) put_certificate_text(out, "ICC certificate", r.icc, false);
+  if (r.issuer.recovered) put_certificate_text(out, prefix, "issuer certificate", r.issuer, true);
+  if (r.icc.recovered) put_certificate_text(out, prefix, "ICC certificate", r.icc, false);
   if (r.has_dac) {
-    out.append("    Data Authentication Code (9F45): ");
+    start_line(out, prefix, 4);
+    out.append("Data Authentication Code (9F45): ");
     put_hex(out, r.dac);
     out.put('\n');
   }
   if (r.dynamic_number_size > 0) {
-    out.append("    ICC Dynamic Number (9F4C): ");
+    start_line(out, prefix, 4);
+    out.append("ICC Dynamic Number (9F4C): ");
     put_hex(out, {r.dynamic_number.data(), r.dynamic_number_size});
     out.put('\n');
   }
-  out.append("    checks:\n");
+  start_line(out, prefix, 4);
+  out.append("checks:\n");
   for (std::size_t i = 0; i < r.check_count;) {
     // A run of checks not made for one reason is one line: "A to B, 9 checks: ...".
     std::size_t end = i + 1;
@@ -220,7 +234,7 @@ void write_report_text(const oda_report& r, output_sink& out) {
            r.checks[end].result == check_result::not_checked &&
            r.checks[end].missing.view() == r.checks[i].missing.view())
       ++end;
-    out.append("      ");
+    start_line(out, prefix, 6);
     out.append(check_label(r.checks[i].id));
     if (end - i > 1) {
       out.append(" to ");

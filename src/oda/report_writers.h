@@ -16,7 +16,8 @@
 
 namespace emvtlv::oda {
 
-void write_report_text(const oda_report& report, output_sink& out);
+// Each line starts with `prefix` (a line number and ':' under -n, else empty).
+void write_report_text(const oda_report& report, std::string_view prefix, output_sink& out);
 void write_report_json(const oda_report& report, output_sink& out);
 
 }  // namespace emvtlv::oda
