@@ -8,7 +8,7 @@
 //   answers other than 9000 are passed over.
 // - Selecting an application starts its inputs afresh (a first selection may be
 //   abandoned before GPO); selecting the PSE or PPSE does not.
-// - Fixed size, about 24 KiB: each kept element at most 256 bytes (longer ones are kept
+// - Fixed size, about 17 KiB: each kept element at most 256 bytes (longer ones are kept
 //   cut and marked), at most max_records records of 258 bytes, one GPO, one INTERNAL
 //   AUTHENTICATE, two GENERATE ACs. The first copy of an element wins.
 #pragma once
@@ -111,7 +111,7 @@ struct oda_inputs {
     return elements[static_cast<std::size_t>(e)];
   }
   const kept_record* find_record(std::uint8_t sfi, std::uint8_t number) const;
-  // As a fresh value, but without writing the stores' 24 KiB: sessions are many and short.
+  // As a fresh value, but without writing the stores' 17 KiB: sessions are many and short.
   void clear();
 };
 
