@@ -7,9 +7,9 @@
 //   recover is not checked ("issuer key not recovered"). Where several CA keys share a
 //   (RID, index), each is tried and the first that recovers the issuer certificate
 //   (6A ... BC and its hash) is named.
-// - The report is fixed size (about 10 KiB). The card number recovered from the ICC certificate is
-//   compared with 5A and only the outcome kept; the issuer identifier keeps at most its
-//   first six digits; no recovered block is kept whole.
+// - The report is fixed size (about 10 KiB). The card number recovered from the ICC
+//   certificate is compared with 5A and only the outcome kept; the issuer identifier
+//   keeps at most its first six digits; no recovered block is kept whole.
 // - One GENERATE AC with CDA is checked: the first whose answer carries 9F4B.
 #pragma once
 
