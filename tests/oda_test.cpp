@@ -119,6 +119,37 @@ TEST(OdaFixtures, VerifyingSessionsReadOkThroughout) {
   EXPECT_EQ(check_session(read_session("dda_ok")).dynamic_number_size, 8);
 }
 
+// The fDDA signature moved from the GET PROCESSING OPTIONS answer into a record read
+// after it, as some contactless cards give it.
+TEST(OdaFixtures, AnFddaSignatureInARecordIsCheckedAsInTheGpoAnswer) {
+  auto session = read_session("fdda_ok");
+  auto& gpo = session[1];
+  ASSERT_EQ(gpo.command[1], 0xA8);
+  tlv_item answer, item;
+  ASSERT_TRUE(read_tlv(gpo.answer, answer));
+  std::vector<std::uint8_t> kept, signature;
+  for (auto rest = answer.value; !rest.empty() && read_tlv(rest, item);
+       rest = rest.subspan(item.whole.size())) {
+    auto& to = item.tag == 0x9F4B ? signature : kept;
+    to.insert(to.end(), item.whole.begin(), item.whole.end());
+  }
+  ASSERT_FALSE(signature.empty());
+  const auto templated = [](std::uint8_t tag, const std::vector<std::uint8_t>& value) {
+    std::vector<std::uint8_t> out{tag};
+    if (value.size() > 127) out.push_back(0x81);
+    out.push_back(static_cast<std::uint8_t>(value.size()));
+    out.insert(out.end(), value.begin(), value.end());
+    return out;
+  };
+  gpo.answer = templated(0x77, kept);
+  session.push_back({{0x00, 0xB2, 0x02, 0x1C, 0x00}, templated(0x70, signature), 0x9000});
+  const oda_report report = check_session(session);
+  EXPECT_EQ(report.performed, method_fdda);
+  EXPECT_EQ(report.first_failure(), nullptr);
+  EXPECT_EQ(report.checks[report.check_count - 1].id, check_id::sdad_hash);
+  EXPECT_EQ(report.checks[report.check_count - 1].result, check_result::ok);
+}
+
 TEST(OdaFixtures, WithoutTheTestKeyTheCaKeyIsNotKnown) {
   const ca_key_table builtin_only;
   const oda_report report = check_session(read_session("dda_ok"), builtin_only);

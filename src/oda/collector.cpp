@@ -142,6 +142,15 @@ void collector::take_exchange(std::span<const std::uint8_t> command,
     }
     case ins_read_record: {
       keep_elements(answer, 0);
+      // A contactless card may give its fDDA signature in a record read after GPO.
+      tlv_item item;
+      if (inputs_.gpo_seen && !inputs_.gpo_sdad.present && read_tlv(answer, item) &&
+          item.tag == 0x70) {
+        for (auto rest = item.value; !rest.empty() && read_tlv(rest, item);
+             rest = rest.subspan(item.whole.size())) {
+          if (item.tag == 0x9F4B) inputs_.gpo_sdad.set(item.value);
+        }
+      }
       if ((p2 & 0x07) != 0x04) return;
       const auto sfi = static_cast<std::uint8_t>(p2 >> 3);
       if (inputs_.find_record(sfi, p1) != nullptr) return;

@@ -93,7 +93,7 @@ struct oda_inputs {
 
   bool gpo_seen = false;
   kept_bytes<max_element> gpo_data;  // the PDOL values, after 83 L
-  kept_bytes<max_element> gpo_sdad;  // 9F4B in the GPO answer (fDDA)
+  kept_bytes<max_element> gpo_sdad;  // 9F4B in the GPO answer or a record after it (fDDA)
 
   bool internal_authenticate_seen = false;
   std::uint64_t internal_authenticate_line = 0;
