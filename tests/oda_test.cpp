@@ -99,7 +99,8 @@ TEST(OdaFixtures, VerifyingSessionsReadOkThroughout) {
   };
   for (const auto& [name, performed, checks] :
        {row{"sda_ok", method_sda, 26}, row{"dda_ok", method_dda, 26},
-        row{"fdda_ok", method_fdda, 26}, row{"cda_ok", method_cda, 28}}) {
+        row{"fdda_ok", method_fdda, 26}, row{"cda_ok", method_cda, 28},
+        row{"cda_two_generate_acs_ok", method_cda, 36}}) {
     SCOPED_TRACE(name);
     const oda_report report = check_session(read_session(name));
     EXPECT_EQ(report.performed, performed);

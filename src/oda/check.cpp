@@ -47,6 +47,14 @@ constexpr std::array<check_row, static_cast<std::size_t>(check_id::count)> check
     {"sdad_hash", "signed dynamic data hash"},
     {"cda_cid", "CDA cryptogram information data"},
     {"cda_transaction_data_hash", "CDA transaction data hash"},
+    {"sdad2_length", "second GENERATE AC: signed dynamic data (9F4B) length"},
+    {"sdad2_trailer", "second GENERATE AC: signed dynamic data trailer"},
+    {"sdad2_header", "second GENERATE AC: signed dynamic data header"},
+    {"sdad2_format", "second GENERATE AC: signed dynamic data format"},
+    {"sdad2_hash_algorithm", "second GENERATE AC: signed dynamic data hash algorithm"},
+    {"sdad2_hash", "second GENERATE AC: signed dynamic data hash"},
+    {"cda2_cid", "second GENERATE AC: CDA cryptogram information data"},
+    {"cda2_transaction_data_hash", "second GENERATE AC: CDA transaction data hash"},
 }};
 
 constexpr std::size_t max_block = 256;
@@ -121,6 +129,21 @@ bool join_key(std::span<const std::uint8_t> field, std::span<const std::uint8_t>
   return true;
 }
 
+// The signature in a GENERATE AC answer (9F4B in its 77), or empty.
+std::span<const std::uint8_t> cda_signature(const kept_generate_ac& generate_ac) {
+  tlv_item item;
+  if (!read_tlv(generate_ac.answer.view(), item) || item.tag != 0x77) return {};
+  for (auto rest = item.value; !rest.empty() && read_tlv(rest, item);
+       rest = rest.subspan(item.whole.size())) {
+    if (item.tag == 0x9F4B) return item.value;
+  }
+  return {};
+}
+
+// The second GENERATE AC's checks follow the first's, in the same order.
+constexpr std::size_t second_cda_offset = static_cast<std::size_t>(check_id::sdad2_length) -
+                                          static_cast<std::size_t>(check_id::sdad_length);
+
 struct block_ids {
   check_id length, trailer, header, format, hash_algorithm;
 };
@@ -169,7 +192,7 @@ class checker {
   void build_static_data();
   bool check_icc(bool issuer_ok);
   void check_ssad(bool issuer_ok);
-  void check_sdad(bool icc_ok);
+  void check_sdad(bool icc_ok, const kept_generate_ac* generate_ac, std::size_t offset);
 
   const oda_inputs& in_;
   const ca_key_table& keys_;
@@ -590,12 +613,16 @@ bool checker::check_icc(bool issuer_ok) {
   return usable;
 }
 
-void checker::check_sdad(bool icc_ok) {
-  const check_id last = check_id::cda_transaction_data_hash;
+void checker::check_sdad(bool icc_ok, const kept_generate_ac* generate_ac, std::size_t offset) {
+  // The second GENERATE AC's checks are the same, `offset` ids on.
+  const auto id = [offset](check_id first_set) {
+    return static_cast<check_id>(static_cast<std::size_t>(first_set) + offset);
+  };
+  const check_id last = id(check_id::cda_transaction_data_hash);
   const bool cda = (r_.performed & (method_dda | method_fdda)) == 0;
-  const check_id last_signature = cda ? last : check_id::sdad_hash;
+  const check_id last_signature = cda ? last : id(check_id::sdad_hash);
   if (!icc_ok) {
-    skip_range(check_id::sdad_length, last_signature, "ICC key not recovered");
+    skip_range(id(check_id::sdad_length), last_signature, "ICC key not recovered");
     return;
   }
   // Which signature, and the data its hash covers besides the block.
@@ -604,7 +631,6 @@ void checker::check_sdad(bool icc_ok) {
   std::size_t extra_count = 0;
   std::uint8_t format = 0x05;
   short_text missing;
-  const kept_generate_ac* generate_ac = nullptr;
   std::span<const std::uint8_t> answer_template;
   if ((r_.performed & method_dda) != 0) {
     signature = in_.internal_authenticate_sdad.view();
@@ -630,23 +656,10 @@ void checker::check_sdad(bool icc_ok) {
       extra[extra_count++] = card_data;
     }
   } else {
-    for (std::size_t i = 0; i < in_.generate_ac_count && generate_ac == nullptr; ++i) {
-      const kept_generate_ac& candidate = in_.generate_acs[i];
-      tlv_item item;
-      if ((candidate.p1 & 0x10) == 0 || !read_tlv(candidate.answer.view(), item) ||
-          item.tag != 0x77)
-        continue;
-      for (auto rest = item.value; !rest.empty() && read_tlv(rest, item);
-           rest = rest.subspan(item.whole.size())) {
-        if (item.tag == 0x9F4B) {
-          signature = item.value;
-          generate_ac = &candidate;
-        }
-      }
-    }
     if (generate_ac == nullptr) {
       missing.set("no 9F4B in a GENERATE AC answer");
     } else {
+      signature = cda_signature(*generate_ac);
       tlv_item answer;
       if (read_tlv(generate_ac->answer.view(), answer)) answer_template = answer.value;
       const bool second = generate_ac != &in_.generate_acs[0];
@@ -661,37 +674,39 @@ void checker::check_sdad(bool icc_ok) {
     }
   }
   if (missing.size > 0 && signature.empty()) {
-    skip_range(check_id::sdad_length, last_signature, missing.view());
+    skip_range(id(check_id::sdad_length), last_signature, missing.view());
     return;
   }
   const auto exponent = element_value(element::icc_exponent);
   const std::span<const std::uint8_t> key(icc_key_.data(), icc_key_size_);
-  if (!check_block({check_id::sdad_length, check_id::sdad_trailer, check_id::sdad_header,
-                    check_id::sdad_format, check_id::sdad_hash_algorithm},
-                   signature, "ICC", key, exponent, format, signed_block_)) {
-    skip_range(check_id::sdad_hash, last_signature, "the signed dynamic data did not recover");
+  if (!check_block(
+          {id(check_id::sdad_length), id(check_id::sdad_trailer), id(check_id::sdad_header),
+           id(check_id::sdad_format), id(check_id::sdad_hash_algorithm)},
+          signature, "ICC", key, exponent, format, signed_block_)) {
+    skip_range(id(check_id::sdad_hash), last_signature, "the signed dynamic data did not recover");
     return;
   }
   const std::uint8_t* b = signed_block_.data();
   const std::size_t n = key.size();
-  check_hash_algorithm(check_id::sdad_hash_algorithm, b[2]);
+  check_hash_algorithm(id(check_id::sdad_hash_algorithm), b[2]);
   // The dynamic data, as far as the block holds it.
   const std::size_t dynamic_size = std::min<std::size_t>(b[3], n - 25);
   const std::span<const std::uint8_t> dynamic(b + 4, dynamic_size);
-  if (!dynamic.empty() && dynamic[0] >= 2 && dynamic[0] <= 8 && dynamic.size() > dynamic[0]) {
+  if (offset == 0 && !dynamic.empty() && dynamic[0] >= 2 && dynamic[0] <= 8 &&
+      dynamic.size() > dynamic[0]) {
     r_.dynamic_number_size = dynamic[0];
     std::copy_n(dynamic.begin() + 1, dynamic[0], r_.dynamic_number.begin());
   }
   if (missing.size > 0) {
-    skip(check_id::sdad_hash, missing.view());
+    skip(id(check_id::sdad_hash), missing.view());
   } else {
-    check_hash(check_id::sdad_hash, {{b, n}}, {extra.data(), extra_count});
+    check_hash(id(check_id::sdad_hash), {{b, n}}, {extra.data(), extra_count});
   }
   if (!cda) return;
   // After the ICC dynamic number: CID, the cryptogram and the transaction data hash.
   const std::size_t at = dynamic.empty() ? 0 : std::size_t{1} + dynamic[0];
   if (at + 1 + 8 + 20 > dynamic.size()) {
-    skip_range(check_id::cda_cid, last, "the dynamic data is too short for CDA");
+    skip_range(id(check_id::cda_cid), last, "the dynamic data is too short for CDA");
     return;
   }
   std::span<const std::uint8_t> cid;
@@ -707,22 +722,22 @@ void checker::check_sdad(bool icc_ok) {
     if (item.tag != 0x9F4B && count < parts.size()) parts[count++] = item.whole;
   }
   if (cid.size() != 1) {
-    skip(check_id::cda_cid, "9F27 not in the GENERATE AC answer");
+    skip(id(check_id::cda_cid), "9F27 not in the GENERATE AC answer");
   } else if (cid[0] != dynamic[at]) {
-    check_entry& entry = fail(check_id::cda_cid, {}, {});
+    check_entry& entry = fail(id(check_id::cda_cid), {}, {});
     put_hex(entry.expected, {&dynamic[at], 1});
     entry.expected.add(" (signed)");
     put_hex(entry.found, cid);
     entry.found.add(" (9F27 in the answer)");
   } else {
-    ok(check_id::cda_cid);
+    ok(id(check_id::cda_cid));
   }
   const auto digest = sha1(std::span<const std::span<const std::uint8_t>>(parts.data(), count));
   if (std::equal(digest.begin(), digest.end(),
                  dynamic.begin() + static_cast<std::ptrdiff_t>(at) + 9)) {
-    ok(check_id::cda_transaction_data_hash);
+    ok(id(check_id::cda_transaction_data_hash));
   } else {
-    fail(check_id::cda_transaction_data_hash, {}, "hash does not match");
+    fail(id(check_id::cda_transaction_data_hash), {}, "hash does not match");
   }
 }
 
@@ -769,7 +784,20 @@ void checker::run() {
   }
   if (sda) check_ssad(issuer_ok);
   const bool icc_ok = icc && check_icc(issuer_ok);
-  if (dynamic) check_sdad(icc_ok);
+  if (!dynamic) return;
+  if ((r_.performed & (method_dda | method_fdda)) != 0) {
+    check_sdad(icc_ok, nullptr, 0);
+    return;
+  }
+  // CDA: each GENERATE AC whose answer carries a signature, the first two.
+  const kept_generate_ac* signed_acs[2] = {nullptr, nullptr};
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < in_.generate_ac_count && count < 2; ++i) {
+    if ((in_.generate_acs[i].p1 & 0x10) != 0 && !cda_signature(in_.generate_acs[i]).empty())
+      signed_acs[count++] = &in_.generate_acs[i];
+  }
+  check_sdad(icc_ok, signed_acs[0], 0);
+  if (count == 2) check_sdad(icc_ok, signed_acs[1], second_cda_offset);
 }
 
 }  // namespace

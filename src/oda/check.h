@@ -10,7 +10,8 @@
 // - The report is fixed size (about 10 KiB). The card number recovered from the ICC
 //   certificate is compared with 5A and only the outcome kept; the issuer identifier
 //   keeps at most its first six digits; no recovered block is kept whole.
-// - One GENERATE AC with CDA is checked: the first whose answer carries 9F4B.
+// - CDA: the first two GENERATE ACs whose answers carry 9F4B are checked, the second's
+//   checks after the first's. A session with DDA or fDDA checks that signature alone.
 #pragma once
 
 #include <array>
@@ -57,6 +58,15 @@ enum class check_id : std::uint8_t {
   sdad_hash,
   cda_cid,
   cda_transaction_data_hash,
+  // A second GENERATE AC with CDA: its checks as the first's.
+  sdad2_length,
+  sdad2_trailer,
+  sdad2_header,
+  sdad2_format,
+  sdad2_hash_algorithm,
+  sdad2_hash,
+  cda2_cid,
+  cda2_transaction_data_hash,
   count
 };
 

@@ -194,6 +194,17 @@ class Session:
             sdad = self.sdad(dynamic, UN)
             exchange(bytes.fromhex("80AE900000")[:4] + bytes([len(sent)]) + sent + b"\x00",
                      tlv("77", before + tlv("9F4B", sdad) + after))
+            if "second" in f:
+                # A second GENERATE AC (TC, CDA) after the issuer's answer.
+                un2 = bytes.fromhex("55667788")
+                cdol2_values = bytes.fromhex("3030") + bytes(5) + un2
+                before = tlv("9F27", bytes([f["second"].get("answer_cid", 0x40)])) + \
+                    tlv("9F36", bytes.fromhex("0007"))
+                tdh = hashlib.sha1(pdol_values + cdol_values + cdol2_values + before + after).digest()
+                dynamic = bytes([8]) + bytes.fromhex("2122232425262728") + b"\x40" + cryptogram + tdh
+                sdad = self.sdad(dynamic, un2)
+                exchange(bytes.fromhex("80AE5000") + bytes([len(cdol2_values)]) + cdol2_values + b"\x00",
+                         tlv("77", before + tlv("9F4B", sdad) + after))
         else:
             answer = tlv("77", tlv("9F27", b"\x80") + tlv("9F36", bytes.fromhex("0007")) +
                          tlv("9F26", bytes.fromhex("A1A2A3A4A5A6A7A8")))
@@ -211,6 +222,7 @@ ROWS = [
     ("dda_ok", "DDA", {}, "-", "every check ok"),
     ("fdda_ok", "fDDA", {}, "-", "every check ok"),
     ("cda_ok", "CDA", {}, "-", "every check ok"),
+    ("cda_two_generate_acs_ok", "CDA", {"second": {}}, "-", "every check ok"),
     ("issuer_certificate_flipped", "DDA", {"flip": ("90", 40)}, "issuer_certificate_trailer", "trailer"),
     ("ssad_flipped", "SDA", {"flip": ("93", 7)}, "ssad_trailer", "trailer"),
     ("icc_certificate_flipped", "DDA", {"flip": ("9F46", 50)}, "icc_certificate_trailer", "trailer"),
@@ -229,6 +241,8 @@ ROWS = [
     ("icc_pan_different", "DDA", {"icc_pan": "4999991234567880FFFF"}, "icc_pan", "does not match"),
     ("ca_key_unknown", "DDA", {"ca_index": 0xE2}, "-", "CA key F0F0F0F0F0/E2 not known"),
     ("cda_cid_different", "CDA", {"answer_cid": 0x40}, "cda_cid", "40 (9F27 in the answer)"),
+    ("cda_second_cid_different", "CDA", {"second": {"answer_cid": 0x00}}, "cda2_cid",
+     "00 (9F27 in the answer)"),
     ("cda_cdol_data_changed", "CDA", {"hashed_amount": "000000009900"}, "cda_transaction_data_hash",
      "hash does not match"),
 ]
