@@ -576,7 +576,21 @@ TEST(TraceSummary, ContactSessionWithOfflinePin) {
             "  GENERATE AC 1: ARQC requested, ARQC returned\n"
             "  GENERATE AC 2: TC requested, TC returned\n"
             "  outcome: approved after online\n"
-            "  problems: 0\n");
+            "  problems: 0\n"
+            // CDA asked for, and none of the card's keys in the log; the AFL counts no
+            // record for it, so the static data to authenticate is empty.
+            "  ODA: no check failed; first not checked: CA key known: 8F (CA public key index) "
+            "not in the log\n"
+            "    offered: CDA; performed: CDA\n"
+            "    checks:\n"
+            "      CA key known: not checked: 8F (CA public key index) not in the log\n"
+            "      issuer certificate (90) length to issuer key algorithm, 9 checks: not checked: "
+            "no CA key\n"
+            "      static data to authenticate: ok\n"
+            "      ICC certificate (9F46) length to ICC key algorithm, 9 checks: not checked: "
+            "issuer key not recovered\n"
+            "      signed dynamic data (9F4B) length to CDA transaction data hash, 8 checks: not "
+            "checked: ICC key not recovered\n");
 }
 
 constexpr std::string_view ppse =

@@ -22,6 +22,7 @@ constexpr int strict_option = 257;
 constexpr int no_filename_option = 258;
 constexpr int value_option = 259;
 constexpr int kernel_option = 260;
+constexpr int ca_keys_option = 261;
 
 struct option_row {
   const char* long_name;
@@ -44,6 +45,7 @@ constexpr std::array option_table = {
     option_row{"kernel", kernel_option, "NAME",
                "no AID: read as kernel NAME's (C-2 ... C-7, contact)"},
     option_row{"apdu", 'a', nullptr, "read the input as a card session log"},
+    option_row{"ca-keys", ca_keys_option, "FILE", "-a: CA public keys to add (repeatable)"},
     option_row{"quiet", 'q', nullptr, "print only the element lines and messages"},
     option_row{"line-number", 'n', nullptr, "start each line with its input line's number and ':'"},
     option_row{"with-filename", 'H', nullptr, "start each line with its FILE's name and ':'"},
@@ -214,6 +216,9 @@ parse_result parse_command_line(int argc, char* argv[]) {
         if (!parse_kernel(::optarg, result.chosen.tree.kernel))
           return usage_error("invalid kernel '" + std::string(::optarg) +
                              "': C-2 to C-7 or contact");
+        break;
+      case ca_keys_option:
+        result.chosen.ca_key_files.push_back(::optarg);
         break;
       case 'x':
         result.chosen.tree.explain = true;

@@ -28,13 +28,14 @@ enum class mode { console, tree, json, paths, trace };
 struct options {
   mode run_mode = mode::console;
   console_options console;
-  tree_mode_options tree;            // the decoding modes; prompt and tags are run's to set
-  std::span<char* const> files;      // in order; none (and no records): standard input
-  std::vector<std::string> records;  // -r HEX and --value's records, in order after the files
-  std::vector<tag_id> tags;          // --tag, in the decoding modes
-  bool strict = false;               // --strict: a record's problem makes the status 1
-  bool label_lines = false;          // text: "FILE:" before every line of a FILE's output
-  bool json_file_names = false;      // JSON: a "file" field in every object from a FILE
+  tree_mode_options tree;                 // the decoding modes; prompt and tags are run's to set
+  std::span<char* const> files;           // in order; none (and no records): standard input
+  std::vector<std::string> records;       // -r HEX and --value's records, in order after the files
+  std::vector<tag_id> tags;               // --tag, in the decoding modes
+  bool strict = false;                    // --strict: a record's problem makes the status 1
+  bool label_lines = false;               // text: "FILE:" before every line of a FILE's output
+  bool json_file_names = false;           // JSON: a "file" field in every object from a FILE
+  std::vector<const char*> ca_key_files;  // --ca-keys, for -a's offline data authentication
 };
 
 // The exit statuses, as grep, diff and rg give them: 1 is a finding (with --strict, a

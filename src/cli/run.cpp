@@ -12,6 +12,7 @@
 #include "console/console.h"
 #include "io/descriptors.h"
 #include "modes/trace_mode.h"
+#include "oda/ca_keys.h"
 
 namespace emvtlv::cli {
 namespace {
@@ -127,9 +128,19 @@ int run_tree_modes(const options& chosen) {
 }
 
 int run_trace(const options& chosen) {
+  // A key file that cannot be read stops the run: its checks would all read "not known".
+  // A refused row is told and the rest of the file used.
+  oda::ca_key_table keys;
+  std::string messages;
+  bool readable = true;
+  for (const char* path : chosen.ca_key_files)
+    readable = keys.load_file(path, messages) && readable;
+  write_descriptor(STDERR_FILENO, messages.data(), messages.size());
+  if (!readable) return exit_usage;
   // A log is read whole, never prompted for.
   tree_mode_options tree = chosen.tree;
   tree.tags = chosen.tags;
+  tree.ca_keys = &keys;
   return run_on_input(chosen, true, [&](input_source in, output_target out, bool) {
     return run_trace_mode(in, out, tree);
   });

@@ -2,6 +2,10 @@
 
 #include <array>
 
+#include "oda/ca_keys.h"
+#include "oda/check.h"
+#include "oda/collector.h"
+#include "oda/report_writers.h"
 #include "trace/exchange.h"
 #include "trace/segments.h"
 #include "trace/text_lines.h"
@@ -31,7 +35,30 @@ struct trace_mode_state {
   exchange_builder builder;
   trace_writer_storage writer;
   output_sink sink{2 * output_block_size};
+  // The offline data authentication checks: fed every exchange, written as the last
+  // part of each session's summary.
+  oda::collector oda;
+  oda::oda_report oda_report;
+  const oda::ca_key_table* ca_keys = nullptr;
 };
+
+namespace {
+
+void write_oda_part(void* context, bool json, std::string_view prefix, output_sink& out) {
+  auto& state = *static_cast<trace_mode_state*>(context);
+  oda::check_oda(state.oda.inputs(), *state.ca_keys, state.oda_report);
+  if (json) {
+    oda::write_report_json(state.oda_report, out);
+  } else {
+    oda::write_report_text(state.oda_report, prefix, out);
+  }
+}
+
+void start_oda_session(void* context) {
+  static_cast<trace_mode_state*>(context)->oda.start_session();
+}
+
+}  // namespace
 
 trace_mode_buffers::trace_mode_buffers() : state(std::make_unique<trace_mode_state>()) {}
 trace_mode_buffers::~trace_mode_buffers() = default;
@@ -48,13 +75,25 @@ int run_trace_mode(input_source in, output_target out, const tree_mode_options& 
   state.builder.reset();
   state.sink.clear();
   state.writer.scratch.clear();
-  const trace_options trace{options.output == tree_mode_options::format::json, options.explain,
-                            options.line_numbers, options.tags};
+  static const oda::ca_key_table builtin_keys;
+  state.ca_keys = options.ca_keys != nullptr ? options.ca_keys : &builtin_keys;
+  state.oda.start_session();
+  const trace_options trace{options.output == tree_mode_options::format::json,
+                            options.explain,
+                            options.line_numbers,
+                            options.tags,
+                            {&state, write_oda_part, start_oda_session}};
   trace_writer writer(state.writer, state.sink, trace);
-  // The one hand-off: every event of the pairing goes to the writer here, in order.
+  // The one hand-off: every event of the pairing goes to the writer here, in order, and
+  // each exchange then to the ODA collector (after the writer, which may first end the
+  // session before it).
   const auto hand_on = [&] {
-    while (const trace_event* event = state.builder.next())
+    while (const trace_event* event = state.builder.next()) {
       writer.write(*event);
+      const exchange& x = event->done;
+      if (event->what == trace_event::kind::exchange && x.has_command)
+        state.oda.take_exchange(x.command, x.answer, x.has_status ? x.status : 0, x.command_line);
+    }
   };
   std::uint64_t lines = 0;
   for (;;) {

@@ -27,6 +27,10 @@
 #include "tree/parse.h"
 #include "tree/tag_filter.h"
 
+namespace emvtlv::oda {
+class ca_key_table;
+}
+
 namespace emvtlv {
 
 struct tree_mode_options {
@@ -38,7 +42,8 @@ struct tree_mode_options {
   bool separate = false;              // text: a blank line after each record's output
   bool strict = false;                // status 1 when any record had a problem
   std::span<const tag_id> tags = {};  // only these elements (and, in JSON, the way to them)
-  emv_kernel kernel = emv_kernel::unknown;  // --kernel: read as this kernel's when no AID says
+  emv_kernel kernel = emv_kernel::unknown;     // --kernel: read as this kernel's when no AID says
+  const oda::ca_key_table* ca_keys = nullptr;  // trace mode: none means the built-in table
 };
 
 inline constexpr std::string_view tree_prompt = "Input EMV record encoded in TLV format: ";

@@ -1,6 +1,8 @@
 #include "trace/session.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstring>
 
 #include "explain/explain.h"
@@ -189,7 +191,8 @@ std::string_view session_outcome(const session_state& s) {
   return "no GENERATE AC";
 }
 
-void write_summary_text(const session_state& s, const summary_options& options, output_sink& out) {
+void write_summary_text(const session_state& s, const summary_options& options, output_sink& out,
+                        summary_part extra) {
   const line_out line{&s, &options, &out};
   line.start(0);
   out.append("summary of session ");
@@ -379,9 +382,21 @@ void write_summary_text(const session_state& s, const summary_options& options, 
     put_number(out, s.problems - s.first_problems.size());
     out.append(" more\n");
   }
+  if (extra.write != nullptr) {
+    // Its lines start as the summary's do.
+    std::array<char, 24> prefix{};
+    std::size_t size = 0;
+    if (options.line_numbers) {
+      size = static_cast<std::size_t>(
+          std::to_chars(prefix.data(), prefix.data() + prefix.size() - 1, s.last_line).ptr -
+          prefix.data());
+      prefix[size++] = ':';
+    }
+    extra.write(extra.context, false, {prefix.data(), size}, out);
+  }
 }
 
-void write_summary_json(const session_state& s, output_sink& out) {
+void write_summary_json(const session_state& s, output_sink& out, summary_part extra) {
   out.append("{\"line\":");
   put_number(out, s.last_line);
   out.append(",\"summary\":{\"session\":");
@@ -505,7 +520,9 @@ void write_summary_json(const session_state& s, output_sink& out) {
     out.append(p.id);
     out.append("\"}");
   }
-  out.append("]}}\n");
+  out.put(']');
+  if (extra.write != nullptr) extra.write(extra.context, true, {}, out);
+  out.append("}}\n");
 }
 
 }  // namespace emvtlv::trace

@@ -105,8 +105,18 @@ struct summary_options {
   bool line_numbers = false;
 };
 
+// Another part of every summary, written by what holds its state (the offline data
+// authentication checks): text lines after the summary's own, each starting with the
+// given prefix; or JSON members, each starting with ',', last in the summary object.
+// `start` hears that a new session begins.
+struct summary_part {
+  void* context = nullptr;
+  void (*write)(void* context, bool json, std::string_view prefix, output_sink& out) = nullptr;
+  void (*start)(void* context) = nullptr;
+};
+
 void write_summary_text(const session_state& session, const summary_options& options,
-                        output_sink& out);
-void write_summary_json(const session_state& session, output_sink& out);
+                        output_sink& out, summary_part extra = {});
+void write_summary_json(const session_state& session, output_sink& out, summary_part extra = {});
 
 }  // namespace emvtlv::trace

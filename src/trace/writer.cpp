@@ -661,14 +661,16 @@ void trace_writer_impl::put_answer(const exchange& x, command_id id) {
 
 void trace_writer_impl::end_session() {
   session_state& session = s_.session;
+  const summary_part extra = options_.summary_extra;
   if (session.commands > 0) {
     if (json_) {
-      write_summary_json(session, sink_);
+      write_summary_json(session, sink_, extra);
     } else {
-      write_summary_text(session, summary_options{options_.line_numbers}, sink_);
+      write_summary_text(session, summary_options{options_.line_numbers}, sink_, extra);
     }
   }
   session.start(++sessions_);
+  if (extra.start != nullptr) extra.start(extra.context);
 }
 
 // Counts the exchange in its session, ending the session before it when it starts one.

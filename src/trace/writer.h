@@ -16,7 +16,8 @@
 //   parse as TLV and by the record scan, in every role (command data, answers, answers
 //   with no command, the ATR).
 // - A session's summary is written by one function per output form
-//   (trace/session.h); another part may be added after it there.
+//   (trace/session.h), with the part options.summary_extra adds (the offline data
+//   authentication checks), whose start() hears of each new session.
 // - Fixed memory: one parser, two scratch buffers and the session's state.
 #pragma once
 
@@ -41,6 +42,7 @@ struct trace_options {
   bool explain = false;
   bool line_numbers = false;
   std::span<const tag_id> tags = {};
+  summary_part summary_extra = {};  // another part of every session's summary
 };
 
 // What a writer needs that is worth making once.
