@@ -420,7 +420,8 @@ void split_segments(std::string_view text, std::span<std::uint8_t> buffer, line_
                                     ? out.items[i + 1].label != segment_label::none
                                     : label_of(text.substr(seg.end)) != segment_label::none;
     if (seg.label == segment_label::none && labelled_after) continue;
-    out.items[kept++] = seg;
+    if (kept != i) out.items[kept] = seg;
+    ++kept;
   }
   out.count = kept;
 }
