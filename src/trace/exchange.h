@@ -110,6 +110,8 @@ bool command_shape(std::span<const std::uint8_t> bytes);
 class exchange_builder {
  public:
   exchange_builder();
+  exchange_builder(const exchange_builder&) = delete;
+  exchange_builder& operator=(const exchange_builder&) = delete;
   void reset();
   void take_line(std::uint64_t line, const line_segments& segments,
                  std::span<const std::uint8_t> buffer);
@@ -139,7 +141,10 @@ class exchange_builder {
   bool status_first_ = false;  // a labelled status word alone came: data may follow it
   bool tentative_ = false;     // the answer's last two bytes were taken as its status
   bool joining_ = false;       // after GET RESPONSE: the answer goes on the data so far
-  exchange x_;
+  // The open exchange and the last one handed on, in two slots that trade places.
+  std::array<exchange, 2> slots_{};
+  exchange* x_ = &slots_[0];
+  exchange* done_ = &slots_[1];
   std::vector<std::uint8_t> command_;
   std::vector<std::uint8_t> answer_;
   std::size_t answer_size_ = 0;
@@ -156,7 +161,6 @@ class exchange_builder {
   bool finishing_ = false;
 
   std::array<trace_event, 4> ready_{};
-  exchange done_;    // the last exchange handed on
   exchange orphan_;  // the last answer with no command handed on
   std::size_t ready_count_ = 0;
   std::size_t ready_next_ = 0;
