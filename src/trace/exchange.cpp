@@ -68,9 +68,7 @@ bool command_shape(std::span<const std::uint8_t> bytes) {
   if (bytes[0] == 0xFF) return false;
   const std::uint8_t ins_high = bytes[1] >> 4U;
   if (ins_high == 0x6 || ins_high == 0x9) return false;
-  apdu_command c;
-  c.ins = bytes[1];
-  if (identify(c) == command_id::unknown) return false;
+  if (!is_known_ins(bytes[1])) return false;
   const std::size_t n = bytes.size();
   if (n == 4 || n == 5) return true;
   const std::size_t lc = bytes[4];

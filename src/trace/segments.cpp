@@ -158,10 +158,24 @@ bool is_comment(std::string_view text) {
 }  // namespace
 
 segment_label label_of(std::string_view text) {
+  // What may start a token: an arrow character or a letter; most label text is digits
+  // and punctuation, passed over with one look each.
+  static constexpr std::array<bool, 256> starts = [] {
+    std::array<bool, 256> table{};
+    for (const char c : {'<', '>', '=', '-'})
+      table[static_cast<unsigned char>(c)] = true;
+    for (int c = 'a'; c <= 'z'; ++c)
+      table[static_cast<std::size_t>(c)] = table[static_cast<std::size_t>(c - 'a' + 'A')] = true;
+    return table;
+  }();
   segment_label found = segment_label::none;
   std::size_t i = 0;
   while (i < text.size()) {
     const char c = text[i];
+    if (!starts[static_cast<unsigned char>(c)]) {
+      ++i;
+      continue;
+    }
     std::size_t end = i + 1;
     if (is_arrow(c)) {
       while (end < text.size() && is_arrow(text[end]))
