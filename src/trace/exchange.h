@@ -5,8 +5,8 @@
 // in line order.
 // Gives: events in input order, read with next() after each take_line() or finish()
 // until it returns null: a finished exchange, an ATR line, or a segment that could not
-// be used. An event's spans stay valid until the next call of next(); the line's buffer
-// must stay as it is until next() returns false.
+// be used. An event (and the exchange it points to) stays valid until the next call of
+// next(); the line's buffer must stay as it is until next() returns null.
 //
 // Roles by shape, pairing by order:
 // - A segment is a command when it has a command's shape (CLA, a known INS, length 4,
@@ -31,9 +31,10 @@
 // - One exchange is open at a time, at most max_apdu bytes of command and answer each:
 //   memory does not grow with the log.
 //
-// The one hand-off: each finished exchange is one `exchange` value, given to the mode
-// file's handler in one place; later stages (readings, the offline data authentication
-// checks) read it there.
+// The one hand-off: each finished exchange is one `exchange` value (command bytes,
+// the answer's data with T=0 parts joined, the final SW1SW2, the line numbers), given
+// to the writer in one place, the `hand_on` loop of modes/trace_mode.cpp; a later stage
+// (offline data authentication, say) reads it there, before or after the writer.
 #pragma once
 
 #include <array>
