@@ -264,11 +264,11 @@ std::size_t scanner::take_word(std::size_t begin) {
       out[done / 2] = static_cast<std::uint8_t>(high << 4U | low);
       done += 2;
       i += 2;
+      if (i + 2 < n && text_[i] == ' ' && s_.first_word == 0) s_.first_word = done;
       while (i + 2 < n && text_[i] == ' ') {
         const std::uint8_t h = class_of(text_[i + 1]);
         const std::uint8_t l = class_of(text_[i + 2]);
         if (h >= 16 || l >= 16 || (i + 3 < n && is_word_char(class_of(text_[i + 3])))) break;
-        if (s_.first_word == 0) s_.first_word = done;
         digits = digits || h < 10 || l < 10;
         out[done / 2] = static_cast<std::uint8_t>(h << 4U | l);
         done += 2;
