@@ -90,8 +90,9 @@ int run_trace_mode(input_source in, output_target out, const tree_mode_options& 
   const auto hand_on = [&] {
     while (const trace_event* event = state.builder.next()) {
       writer.write(*event);
-      const exchange& x = event->done;
-      if (event->what == trace_event::kind::exchange && x.has_command)
+      if (event->what != trace_event::kind::exchange || event->done == nullptr) continue;
+      const exchange& x = *event->done;
+      if (x.has_command)
         state.oda.take_exchange(x.command, x.answer, x.has_status ? x.status : 0, x.command_line);
     }
   };

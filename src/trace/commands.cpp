@@ -169,6 +169,16 @@ std::string_view describe_header_problem(const apdu_command& command, std::span<
   return out.view();
 }
 
+bool is_known_ins(std::uint8_t ins) {
+  static constexpr std::array<bool, 256> known = [] {
+    std::array<bool, 256> table{};
+    for (const command_row& row : command_table)
+      table[row.ins] = true;
+    return table;
+  }();
+  return known[ins];
+}
+
 command_id identify(const apdu_command& command) {
   if (command.problem == header_problem::too_short) return command_id::unknown;
   for (const command_row& row : command_table)

@@ -64,6 +64,8 @@ std::string_view describe_header_problem(const apdu_command& command, std::span<
 std::string_view header_problem_id(header_problem problem);
 
 command_id identify(const apdu_command& command);
+// Whether the table knows this instruction byte (one look, for every segment's shape).
+bool is_known_ins(std::uint8_t ins);
 // "SELECT", ...; for an unknown command an empty view.
 std::string_view command_name(command_id id);
 

@@ -68,9 +68,7 @@ bool command_shape(std::span<const std::uint8_t> bytes) {
   if (bytes[0] == 0xFF) return false;
   const std::uint8_t ins_high = bytes[1] >> 4U;
   if (ins_high == 0x6 || ins_high == 0x9) return false;
-  apdu_command c;
-  c.ins = bytes[1];
-  if (identify(c) == command_id::unknown) return false;
+  if (!is_known_ins(bytes[1])) return false;
   const std::size_t n = bytes.size();
   if (n == 4 || n == 5) return true;
   const std::size_t lc = bytes[4];
@@ -87,7 +85,7 @@ exchange_builder::exchange_builder()
 
 void exchange_builder::reset() {
   open_ = awaiting_ = status_first_ = joining_ = tentative_ = false;
-  x_ = exchange{};
+  x_->clear();
   answer_size_ = 0;
   ready_count_ = ready_next_ = 0;
   segments_ = nullptr;
@@ -223,45 +221,45 @@ void exchange_builder::take_segment(std::size_t index) {
 void exchange_builder::take_command(std::span<const std::uint8_t> bytes, const segment& seg,
                                     std::uint64_t line) {
   if (open_ && !awaiting_) {
-    const std::uint8_t sw1 = x_.has_status ? static_cast<std::uint8_t>(x_.status >> 8) : 0;
+    const std::uint8_t sw1 = x_->has_status ? static_cast<std::uint8_t>(x_->status >> 8) : 0;
     apdu_command next;
     if (bytes.size() >= 2) next.ins = bytes[1];
     const bool get_response = sw1 == 0x61 && identify(next) == command_id::get_response;
-    const bool resend = sw1 == 0x6C && same_header(bytes, x_.command);
+    const bool resend = sw1 == 0x6C && same_header(bytes, x_->command);
     if (get_response || resend) {
-      if (x_.chain_count < max_chain_steps) {
-        chain_step& step = x_.chain[x_.chain_count];
+      if (x_->chain_count < max_chain_steps) {
+        chain_step& step = x_->chain[x_->chain_count];
         // The 61XX or 6CXX, then the command that follows it.
-        step = chain_step{chain_step::kind::status, x_.status_line, x_.status, {}};
-        ++x_.chain_count;
+        step = chain_step{chain_step::kind::status, x_->status_line, x_->status, {}};
+        ++x_->chain_count;
       } else {
-        ++x_.chain_more;
+        ++x_->chain_more;
       }
-      if (x_.chain_count < max_chain_steps) {
+      if (x_->chain_count < max_chain_steps) {
         const std::size_t keep = std::min(bytes.size(), step_room);
-        std::uint8_t* at = steps_.data() + x_.chain_count * step_room;
+        std::uint8_t* at = steps_.data() + x_->chain_count * step_room;
         std::memcpy(at, bytes.data(), keep);
-        x_.chain[x_.chain_count++] =
+        x_->chain[x_->chain_count++] =
             chain_step{get_response ? chain_step::kind::get_response : chain_step::kind::resend,
                        line,
                        0,
                        {at, keep}};
       } else {
-        ++x_.chain_more;
+        ++x_->chain_more;
       }
-      x_.has_status = false;
-      x_.status = 0;
+      x_->has_status = false;
+      x_->status = 0;
       awaiting_ = true;
       status_first_ = false;
       joining_ = get_response;
       if (resend) {
         // The resent command is the one the answer belongs to; what came before is none.
         std::memcpy(command_.data(), bytes.data(), bytes.size());
-        x_.command = {command_.data(), bytes.size()};
-        x_.command_hidden = seg.placeholder;
-        x_.command_odd = seg.odd_digit;
+        x_->command = {command_.data(), bytes.size()};
+        x_->command_hidden = seg.placeholder;
+        x_->command_odd = seg.odd_digit;
         answer_size_ = 0;
-        x_.has_answer = false;
+        x_->has_answer = false;
       }
       return;
     }
@@ -269,13 +267,13 @@ void exchange_builder::take_command(std::span<const std::uint8_t> bytes, const s
   close_open();
   open_ = true;
   awaiting_ = true;
-  x_.clear();
-  x_.has_command = true;
+  x_->clear();
+  x_->has_command = true;
   std::memcpy(command_.data(), bytes.data(), bytes.size());
-  x_.command = {command_.data(), bytes.size()};
-  x_.command_line = line;
-  x_.command_hidden = seg.placeholder;
-  x_.command_odd = seg.odd_digit;
+  x_->command = {command_.data(), bytes.size()};
+  x_->command_line = line;
+  x_->command_hidden = seg.placeholder;
+  x_->command_odd = seg.odd_digit;
   answer_size_ = 0;
 }
 
@@ -283,12 +281,12 @@ void exchange_builder::put_answer_data(std::span<const std::uint8_t> data, std::
                                        bool append) {
   const std::size_t at = append ? answer_size_ : 0;
   const std::size_t take = std::min(data.size(), answer_.size() - at);
-  if (take < data.size()) x_.answer_cut = true;
+  if (take < data.size()) x_->answer_cut = true;
   if (take > 0) std::memcpy(answer_.data() + at, data.data(), take);
   answer_size_ = at + take;
-  x_.answer = {answer_.data(), answer_size_};
-  x_.has_answer = true;
-  x_.answer_line = line;
+  x_->answer = {answer_.data(), answer_size_};
+  x_->has_answer = true;
+  x_->answer_line = line;
 }
 
 void exchange_builder::take_answer(std::span<const std::uint8_t> bytes, const segment& seg,
@@ -297,7 +295,7 @@ void exchange_builder::take_answer(std::span<const std::uint8_t> bytes, const se
   // Data after a labelled status word alone: "sw 90 00" logged before its data.
   if (open_ && !awaiting_ && status_first_ && !with_status && answer_size_ == 0) {
     put_answer_data(bytes, line, false);
-    x_.answer_odd = x_.answer_odd || seg.odd_digit;
+    x_->answer_odd = x_->answer_odd || seg.odd_digit;
     status_first_ = false;
     return;
   }
@@ -311,21 +309,21 @@ void exchange_builder::take_answer(std::span<const std::uint8_t> bytes, const se
   // Status first: "9000 6F08..", the status word a word of its own before a template.
   if (seg.first_word == 2 && bytes.size() > 2 && status_shape(bytes[0], bytes[1]) &&
       opens_template(bytes[2])) {
-    x_.has_status = true;
-    x_.status = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
-    x_.status_line = line;
+    x_->has_status = true;
+    x_->status = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+    x_->status_line = line;
     put_answer_data(bytes.subspan(2), line, append);
-    x_.answer_odd = x_.answer_odd || seg.odd_digit;
+    x_->answer_odd = x_->answer_odd || seg.odd_digit;
     return;
   }
   put_answer_data(bytes, line, append);
-  x_.answer_odd = x_.answer_odd || seg.odd_digit;
+  x_->answer_odd = x_->answer_odd || seg.odd_digit;
   if (with_status) {
-    x_.has_status = true;
-    x_.status = last_two(bytes);
-    x_.status_line = line;
+    x_->has_status = true;
+    x_->status = last_two(bytes);
+    x_->status_line = line;
     answer_size_ -= 2;
-    x_.answer = {answer_.data(), answer_size_};
+    x_->answer = {answer_.data(), answer_size_};
     // Its last two bytes stay in the buffer: a labelled status line right after says
     // they were data ("R-APDU: ..6A 29" then "SW1SW2: 9000").
     tentative_ = bytes.size() > 2 && !seg.odd_digit;
@@ -336,28 +334,28 @@ void exchange_builder::take_status(std::uint16_t status, std::uint64_t line, boo
   if (open_ && !awaiting_ && labelled && tentative_) {
     tentative_ = false;
     answer_size_ += 2;
-    x_.answer = {answer_.data(), answer_size_};
-    x_.status = status;
-    x_.status_line = line;
+    x_->answer = {answer_.data(), answer_size_};
+    x_->status = status;
+    x_->status_line = line;
     return;
   }
-  if (open_ && !awaiting_ && x_.has_answer && !x_.has_status) {
+  if (open_ && !awaiting_ && x_->has_answer && !x_->has_status) {
     // The answer's line was all data.
-    x_.has_status = true;
-    x_.status = status;
-    x_.status_line = line;
+    x_->has_status = true;
+    x_->status = status;
+    x_->status_line = line;
     return;
   }
   if (open_ && awaiting_) {
     awaiting_ = false;
     if (!joining_) answer_size_ = 0;
     joining_ = false;
-    x_.answer = {answer_.data(), answer_size_};
-    x_.has_answer = true;
-    x_.answer_line = line;
-    x_.has_status = true;
-    x_.status = status;
-    x_.status_line = line;
+    x_->answer = {answer_.data(), answer_size_};
+    x_->has_answer = true;
+    x_->answer_line = line;
+    x_->has_status = true;
+    x_->status = status;
+    x_->status_line = line;
     status_first_ = labelled && answer_size_ == 0;
     return;
   }
@@ -384,10 +382,10 @@ void exchange_builder::close_open() {
   std::swap(steps_, done_steps_);
   trace_event& event = push();
   event.what = trace_event::kind::exchange;
-  event.line = x_.command_line;
-  done_ = x_;
-  event.done = &done_;
-  x_.clear();
+  event.line = x_->command_line;
+  std::swap(x_, done_);
+  event.done = done_;
+  x_->clear();
   answer_size_ = 0;
 }
 
@@ -416,8 +414,8 @@ void exchange_builder::push_plain(trace_event::kind what, std::uint64_t line, st
                                   std::span<const std::uint8_t> bytes, std::string_view message,
                                   std::string_view problem_id) {
   // An exchange that nothing later can join goes first, so lines keep their order.
-  if (open_ && !awaiting_ && x_.has_status) {
-    const std::uint8_t sw1 = static_cast<std::uint8_t>(x_.status >> 8);
+  if (open_ && !awaiting_ && x_->has_status) {
+    const std::uint8_t sw1 = static_cast<std::uint8_t>(x_->status >> 8);
     if (sw1 != 0x61 && sw1 != 0x6C && !status_first_) close_open();
   }
   trace_event& event = push();

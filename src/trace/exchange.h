@@ -5,8 +5,8 @@
 // in line order.
 // Gives: events in input order, read with next() after each take_line() or finish()
 // until it returns null: a finished exchange, an ATR line, or a segment that could not
-// be used. An event's spans stay valid until the next call of next(); the line's buffer
-// must stay as it is until next() returns false.
+// be used. An event (and the exchange it points to) stays valid until the next call of
+// next(); the line's buffer must stay as it is until next() returns null.
 //
 // Roles by shape, pairing by order:
 // - A segment is a command when it has a command's shape (CLA, a known INS, length 4,
@@ -31,9 +31,10 @@
 // - One exchange is open at a time, at most max_apdu bytes of command and answer each:
 //   memory does not grow with the log.
 //
-// The one hand-off: each finished exchange is one `exchange` value, given to the mode
-// file's handler in one place; later stages (readings, the offline data authentication
-// checks) read it there.
+// The one hand-off: each finished exchange is one `exchange` value (command bytes,
+// the answer's data with T=0 parts joined, the final SW1SW2, the line numbers), given
+// to the writer in one place, the `hand_on` loop of modes/trace_mode.cpp; a later stage
+// (offline data authentication, say) reads it there, before or after the writer.
 #pragma once
 
 #include <array>
@@ -110,6 +111,8 @@ bool command_shape(std::span<const std::uint8_t> bytes);
 class exchange_builder {
  public:
   exchange_builder();
+  exchange_builder(const exchange_builder&) = delete;
+  exchange_builder& operator=(const exchange_builder&) = delete;
   void reset();
   void take_line(std::uint64_t line, const line_segments& segments,
                  std::span<const std::uint8_t> buffer);
@@ -139,7 +142,10 @@ class exchange_builder {
   bool status_first_ = false;  // a labelled status word alone came: data may follow it
   bool tentative_ = false;     // the answer's last two bytes were taken as its status
   bool joining_ = false;       // after GET RESPONSE: the answer goes on the data so far
-  exchange x_;
+  // The open exchange and the last one handed on, in two slots that trade places.
+  std::array<exchange, 2> slots_{};
+  exchange* x_ = &slots_[0];
+  exchange* done_ = &slots_[1];
   std::vector<std::uint8_t> command_;
   std::vector<std::uint8_t> answer_;
   std::size_t answer_size_ = 0;
@@ -156,7 +162,6 @@ class exchange_builder {
   bool finishing_ = false;
 
   std::array<trace_event, 4> ready_{};
-  exchange done_;    // the last exchange handed on
   exchange orphan_;  // the last answer with no command handed on
   std::size_t ready_count_ = 0;
   std::size_t ready_next_ = 0;

@@ -27,7 +27,7 @@ namespace emvtlv::trace {
 
 // A fixed text buffer for readings and messages with numbers in them.
 struct text_buffer {
-  std::array<char, 256> data{};
+  std::array<char, 256> data;  // only the first `size` are ever read
   std::size_t size = 0;
   void put(std::string_view text);
   void put_number(std::uint64_t n);

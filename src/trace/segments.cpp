@@ -158,10 +158,24 @@ bool is_comment(std::string_view text) {
 }  // namespace
 
 segment_label label_of(std::string_view text) {
+  // What may start a token: an arrow character or a letter; most label text is digits
+  // and punctuation, passed over with one look each.
+  static constexpr std::array<bool, 256> starts = [] {
+    std::array<bool, 256> table{};
+    for (const char c : {'<', '>', '=', '-'})
+      table[static_cast<unsigned char>(c)] = true;
+    for (int c = 'a'; c <= 'z'; ++c)
+      table[static_cast<std::size_t>(c)] = table[static_cast<std::size_t>(c - 'a' + 'A')] = true;
+    return table;
+  }();
   segment_label found = segment_label::none;
   std::size_t i = 0;
   while (i < text.size()) {
     const char c = text[i];
+    if (!starts[static_cast<unsigned char>(c)]) {
+      ++i;
+      continue;
+    }
     std::size_t end = i + 1;
     if (is_arrow(c)) {
       while (end < text.size() && is_arrow(text[end]))
@@ -250,11 +264,11 @@ std::size_t scanner::take_word(std::size_t begin) {
       out[done / 2] = static_cast<std::uint8_t>(high << 4U | low);
       done += 2;
       i += 2;
+      if (i + 2 < n && text_[i] == ' ' && s_.first_word == 0) s_.first_word = done;
       while (i + 2 < n && text_[i] == ' ') {
         const std::uint8_t h = class_of(text_[i + 1]);
         const std::uint8_t l = class_of(text_[i + 2]);
         if (h >= 16 || l >= 16 || (i + 3 < n && is_word_char(class_of(text_[i + 3])))) break;
-        if (s_.first_word == 0) s_.first_word = done;
         digits = digits || h < 10 || l < 10;
         out[done / 2] = static_cast<std::uint8_t>(h << 4U | l);
         done += 2;
@@ -420,7 +434,8 @@ void split_segments(std::string_view text, std::span<std::uint8_t> buffer, line_
                                     ? out.items[i + 1].label != segment_label::none
                                     : label_of(text.substr(seg.end)) != segment_label::none;
     if (seg.label == segment_label::none && labelled_after) continue;
-    out.items[kept++] = seg;
+    if (kept != i) out.items[kept] = seg;
+    ++kept;
   }
   out.count = kept;
 }

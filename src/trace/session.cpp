@@ -508,9 +508,17 @@ void write_summary_json(const session_state& s, output_sink& out, summary_part e
   put_json_string(out, session_outcome(s));
   out.append(",\"problem_count\":");
   put_number(out, s.problems);
-  out.append(",\"problems\":[");
-  for (std::size_t i = 0; i < std::min<std::size_t>(s.problems, s.first_problems.size()); ++i) {
-    const session_problem& p = s.first_problems[i];
+  out.append(",\"problems\":");
+  put_problems_json(
+      {s.first_problems.data(), std::min<std::size_t>(s.problems, s.first_problems.size())}, out);
+  if (extra.write != nullptr) extra.write(extra.context, true, {}, out);
+  out.append("}}\n");
+}
+
+void put_problems_json(std::span<const session_problem> problems, output_sink& out) {
+  out.put('[');
+  for (std::size_t i = 0; i < problems.size(); ++i) {
+    const session_problem& p = problems[i];
     if (i > 0) out.put(',');
     out.append("{\"line\":");
     put_number(out, p.line);
@@ -521,8 +529,6 @@ void write_summary_json(const session_state& s, output_sink& out, summary_part e
     out.append("\"}");
   }
   out.put(']');
-  if (extra.write != nullptr) extra.write(extra.context, true, {}, out);
-  out.append("}}\n");
 }
 
 }  // namespace emvtlv::trace

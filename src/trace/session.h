@@ -119,4 +119,7 @@ void write_summary_text(const session_state& session, const summary_options& opt
                         output_sink& out, summary_part extra = {});
 void write_summary_json(const session_state& session, output_sink& out, summary_part extra = {});
 
+// Problems as a JSON array of {"line","message","problem_id"} objects.
+void put_problems_json(std::span<const session_problem> problems, output_sink& out);
+
 }  // namespace emvtlv::trace

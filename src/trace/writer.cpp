@@ -686,19 +686,9 @@ void trace_writer_impl::start_exchange(std::uint64_t line) {
 void trace_writer_impl::put_problems() {
   if (json_) {
     if (problems_.count > 0) {
-      sink_.append(",\"problems\":[");
-      for (std::size_t i = 0; i < std::min(problems_.count, problems_.items.size()); ++i) {
-        const session_problem& p = problems_.items[i];
-        if (i > 0) sink_.put(',');
-        sink_.append("{\"line\":");
-        put_number(sink_, p.line);
-        sink_.append(",\"message\":");
-        put_json_string(sink_, {p.text.data(), p.size});
-        sink_.append(",\"problem_id\":\"");
-        sink_.append(p.id);
-        sink_.append("\"}");
-      }
-      sink_.put(']');
+      sink_.append(",\"problems\":");
+      put_problems_json({problems_.items.data(), std::min(problems_.count, problems_.items.size())},
+                        sink_);
     }
     sink_.append("}\n");
     return;
