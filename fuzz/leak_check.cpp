@@ -83,11 +83,18 @@ card_pair draw_card_pair(std::size_t length, random_bits& bits) {
 
 // Whether a byte of the number in BCD that holds a hidden digit, or is followed by one
 // that does, is 56 or 57: a track header whose reading then depends on the hidden
-// digits, on one side only. One in the first four digits reads the same on both sides:
-// what follows adds up alike for the Luhn check.
+// digits, on one side only. One in the first four digits reads the same on both sides
+// (what follows adds up alike for the Luhn check), unless a long length form (81 to
+// 84) takes its length from the hidden digits.
 bool hidden_track_header(std::string_view digits) {
-  for (std::size_t k = 2; 2 * k + 1 < digits.size() && 2 * k <= digits.size() - 5; ++k)
-    if (digits[2 * k] == '5' && (digits[2 * k + 1] == '6' || digits[2 * k + 1] == '7')) return true;
+  const auto at = [&](std::size_t k, char high, char low_from, char low_to) {
+    return 2 * k + 1 < digits.size() && digits[2 * k] == high && digits[2 * k + 1] >= low_from &&
+           digits[2 * k + 1] <= low_to;
+  };
+  for (std::size_t k = 0; 2 * k + 5 <= digits.size(); ++k) {
+    if (!at(k, '5', '6', '7')) continue;
+    if (k >= 2 || at(k + 1, '8', '1', '4')) return true;
+  }
   return false;
 }
 
