@@ -283,9 +283,7 @@ void emit_numbered(explain_output out, std::string_view label, std::string_view 
   emit(out, explain_kind::field, label, text, level, facts);
 }
 
-void emit_kernel_note(explain_output out, const explain_context& c) {
-  if (c.kernel_option == emv_kernel::unknown) [[likely]]
-    return;
+void put_kernel_note(explain_output out, const explain_context& c) {
   item_text<80> text;
   if (c.aid.empty()) {
     text.append(kernel_name(c.kernel_option)).append(" (from --kernel; no AID)");

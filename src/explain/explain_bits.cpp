@@ -428,29 +428,18 @@ struct bit_items {
 
 using bit_item_table = std::span<const bit_item, max_field_bits>;
 
-// A table's items under the context's kernel.
+// A table's items under each kernel, by the kernel's number: one load picks them.
+template <const auto& table>
+constexpr std::array<const bit_item*, 9> items_by_kernel = {
+    bit_items<table>::items.data(),         bit_items<table, c2>::items.data(),
+    bit_items<table, c3>::items.data(),     bit_items<table, c4>::items.data(),
+    bit_items<table, c5>::items.data(),     bit_items<table, c6>::items.data(),
+    bit_items<table, c7>::items.data(),     bit_items<table, domestic>::items.data(),
+    bit_items<table, contact>::items.data()};
+
 template <const auto& table>
 bit_item_table items_under(emv_kernel known) {
-  switch (known) {
-    case c2:
-      return bit_items<table, c2>::items;
-    case c3:
-      return bit_items<table, c3>::items;
-    case c4:
-      return bit_items<table, c4>::items;
-    case c5:
-      return bit_items<table, c5>::items;
-    case c6:
-      return bit_items<table, c6>::items;
-    case c7:
-      return bit_items<table, c7>::items;
-    case domestic:
-      return bit_items<table, domestic>::items;
-    case contact:
-      return bit_items<table, contact>::items;
-    default:
-      return bit_items<table>::items;
-  }
+  return bit_item_table(items_by_kernel<table>[static_cast<std::size_t>(known)], max_field_bits);
 }
 
 // The TVR layout (95, the Issuer and Terminal Action Codes) under the context's

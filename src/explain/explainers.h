@@ -54,7 +54,11 @@ void emit_amount(explain_output out, explain_kind kind, std::string_view label,
 
 // When the user named a kernel (--kernel): a "kernel" item saying whether it stands in
 // for a missing AID or an AID overruled it; nothing otherwise.
-void emit_kernel_note(explain_output out, const explain_context& c);
+void put_kernel_note(explain_output out, const explain_context& c);
+inline void emit_kernel_note(explain_output out, const explain_context& c) {
+  if (c.kernel_option != emv_kernel::unknown) [[unlikely]]
+    put_kernel_note(out, c);
+}
 
 // One set bit of a table read as it comes (the rare fields'): a bit item, its meaning
 // `text` followed by `note`, or with no text an RFU item, "RFU bit set: byte N bM".
