@@ -158,11 +158,13 @@ TEST(ManyFiles, MoreThanTheDescriptorLimit) {
         mode + " --no-filename $d/*); s=$?; rm -r \"$d\"; exit $s");
     EXPECT_EQ(got.err, "");
     EXPECT_EQ(got.exit_status, 0);
-    std::size_t records = 0;
-    for (std::size_t at = got.out.find("80"); at != std::string::npos;
-         at = got.out.find("80", at + 1))
-      ++records;
-    EXPECT_EQ(records, 24u);
+    // Trace mode ends a session with each FILE; the others print the record's value.
+    const std::string each = std::string(mode) == "-a" ? "summary of session" : "80";
+    std::size_t read = 0;
+    for (std::size_t at = got.out.find(each); at != std::string::npos;
+         at = got.out.find(each, at + 1))
+      ++read;
+    EXPECT_EQ(read, 24u);
   }
 }
 
