@@ -879,5 +879,22 @@ TEST(TraceMode, AnOverlongLineIsReportedAndSkipped) {
             std::vector<std::string>{"READ RECORD: SFI 1, record 1"});
 }
 
+// TVR byte 5 is C-2's relay resistance only when the Mastercard session is not a contact
+// one: after the contact directory (PSE), the bits are the contact terminal's.
+TEST(TraceMode, AContactSessionReadsTvrByteFiveAsContact) {
+  const std::string application =
+      "00A4040007A000000004101000\n6F0B8407A0000000041010A5009000\n"
+      "00B2010C00\n70079505000000000F9000\n";
+  const std::string pse =
+      "00A404000E315041592E5359532E444446303100\n"
+      "6F1A840E315041592E5359532E4444463031A5088801015F2D02656E9000\n";
+  tree_mode_options explain;
+  explain.explain = true;
+  EXPECT_EQ(lines_with(run_trace(application, explain), "- byte 5 b4: ").at(0),
+            "- byte 5 b4: Relay resistance threshold exceeded (C-2)");
+  EXPECT_EQ(lines_with(run_trace(pse + application, explain), "- byte 5 b4: ").at(0),
+            "- byte 5 b4: reserved for contactless / kernel-specific");
+}
+
 }  // namespace
 }  // namespace emvtlv

@@ -161,6 +161,8 @@ explain_context trace_writer_impl::session_facts() const {
     known.aid = std::span<const std::uint8_t>(session.aid.data(), session.aid_size);
     known.kernel = session.context.kernel;
   }
+  // A contact session's TVR byte 5 is not its AID's contactless kernel's.
+  known.environment = session.context.environment;
   known.format1 = readings[static_cast<std::size_t>(session.context.format1)];
   return known;
 }
