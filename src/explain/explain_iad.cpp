@@ -250,7 +250,7 @@ const cvr_bit* find_bit(std::uint8_t byte, std::uint8_t mask, bit_rows first, bi
 
 void emit_group(const cvr_group& group, std::uint8_t byte_value, explain_output out) {
   const auto shift = static_cast<unsigned>(std::countr_zero(group.mask));
-  const unsigned value = (byte_value & group.mask) >> shift;
+  const unsigned value = static_cast<unsigned>(byte_value & group.mask) >> shift;
   const auto high = 8U - static_cast<unsigned>(std::countl_zero(group.mask));
   item_text<16> label;
   label.append("byte ").append_uint(group.byte).append(" b").append_uint(high);
