@@ -150,9 +150,13 @@ bool is_comment(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && is_space(text[i]))
     ++i;
-  text.remove_prefix(i);
-  if (text.starts_with("//") || text.starts_with(";")) return true;
-  return text.starts_with("#") && (text.size() == 1 || is_space(text[1]) || text[1] == '#');
+  // Character by character: this runs on every line, and most start with no mark at all.
+  if (i == text.size()) return false;
+  const char first = text[i];
+  const bool more = i + 1 < text.size();
+  if (first == ';') return true;
+  if (first == '/') return more && text[i + 1] == '/';
+  return first == '#' && (!more || is_space(text[i + 1]) || text[i + 1] == '#');
 }
 
 }  // namespace
