@@ -95,12 +95,32 @@ constexpr std::array<std::uint64_t, 256> rows_by_first = [] {
   return rows;
 }();
 
-// `key` is in lower case.
-segment_label lookup(std::string_view key) {
-  for (std::uint64_t rows = rows_by_first[static_cast<unsigned char>(key[0])]; rows != 0;
-       rows &= rows - 1) {
-    const label_word& row = label_words[static_cast<std::size_t>(std::countr_zero(rows))];
-    if (row.word == key) return row.label;
+// Every label word fits in eight characters: a token is one integer, its characters
+// in lower case from the low byte up, compared with each row's whole at once.
+constexpr std::size_t max_label_word = 8;
+
+constexpr std::uint64_t packed_word(std::string_view word) {
+  std::uint64_t packed = 0;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    packed |= std::uint64_t{static_cast<unsigned char>(word[i])} << (8 * i);
+  return packed;
+}
+
+constexpr std::array<std::uint64_t, label_words.size()> packed_words = [] {
+  std::array<std::uint64_t, label_words.size()> packed{};
+  for (std::size_t i = 0; i < label_words.size(); ++i)
+    packed[i] = packed_word(label_words[i].word);
+  return packed;
+}();
+static_assert(std::all_of(label_words.begin(), label_words.end(), [](const label_word& row) {
+  return !row.word.empty() && row.word.size() <= max_label_word;
+}));
+
+// `key`: the packed lower-case characters, `first` the first of them.
+segment_label lookup(std::uint64_t key, unsigned char first) {
+  for (std::uint64_t rows = rows_by_first[first]; rows != 0; rows &= rows - 1) {
+    const auto row = static_cast<std::size_t>(std::countr_zero(rows));
+    if (packed_words[row] == key) return label_words[row].label;
   }
   return segment_label::none;
 }
@@ -120,17 +140,28 @@ constexpr std::array<bool, 256> label_starts = [] {
 segment_label token_label(std::string_view token) {
   if (token.empty() || token.size() > 12) return segment_label::none;
   if (!label_starts[static_cast<unsigned char>(token[0])]) return segment_label::none;
-  std::array<char, 12> lower{};
-  for (std::size_t i = 0; i < token.size(); ++i) {
+  std::size_t stem = token.size();
+  while (stem > 0 && token[stem - 1] >= '0' && token[stem - 1] <= '9')
+    --stem;
+  // No label word is longer, nor a stem of one (a word and its number).
+  if (stem > max_label_word) return segment_label::none;
+  std::uint64_t key = 0;
+  const std::size_t packed = std::min(token.size(), max_label_word);
+  for (std::size_t i = 0; i < packed; ++i) {
     const char c = token[i];
-    lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    key |= std::uint64_t{static_cast<unsigned char>(lower)} << (8 * i);
   }
-  std::string_view key(lower.data(), token.size());
-  segment_label found = lookup(key);
-  if (found != segment_label::none) return found;
-  while (!key.empty() && key.back() >= '0' && key.back() <= '9')
-    key.remove_suffix(1);
-  return key.size() < token.size() ? lookup(key) : segment_label::none;
+  const auto first = static_cast<unsigned char>(key & 0xFF);
+  if (token.size() <= max_label_word) {
+    const segment_label found = lookup(key, first);
+    if (found != segment_label::none) return found;
+  }
+  if (stem == token.size()) return segment_label::none;
+  // Without the number: the stem's characters only.
+  const std::uint64_t stem_mask =
+      stem == max_label_word ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * stem)) - 1;
+  return lookup(key & stem_mask, first);
 }
 
 bool is_arrow(char c) {
