@@ -51,8 +51,12 @@ std::uint8_t class_of(char c) {
   return char_classes[static_cast<unsigned char>(c)];
 }
 
+// The digits' classes and letter_class, one bit each: a shift and a test.
+constexpr std::uint32_t word_classes = 0xFFFFU | (1U << letter_class);
+static_assert(mark_class < 32);
+
 bool is_word_char(std::uint8_t what) {
-  return what < 16 || what == letter_class;
+  return ((word_classes >> what) & 1U) != 0;
 }
 
 struct label_word {
@@ -300,15 +304,28 @@ std::size_t scanner::take_word(std::size_t begin) {
       done += 2;
       i += 2;
       if (i + 2 < n && text_[i] == ' ' && s_.first_word == 0) s_.first_word = done;
-      while (i + 2 < n && text_[i] == ' ') {
+      // Every class past the digits has bit 4 set: one test says both are digits. The
+      // loop takes the pairs with a character after them; the last one of the line
+      // follows it.
+      std::uint8_t* to = out + done / 2;
+      while (i + 3 < n && text_[i] == ' ') {
         const std::uint8_t h = class_of(text_[i + 1]);
         const std::uint8_t l = class_of(text_[i + 2]);
-        if (h >= 16 || l >= 16 || (i + 3 < n && is_word_char(class_of(text_[i + 3])))) break;
-        digits = digits || h < 10 || l < 10;
-        out[done / 2] = static_cast<std::uint8_t>(h << 4U | l);
-        done += 2;
+        if ((h | l) >= 16 || is_word_char(class_of(text_[i + 3]))) break;
+        digits |= std::min(h, l) < 10;
+        *to++ = static_cast<std::uint8_t>(h << 4U | l);
         i += 3;
       }
+      if (i + 3 == n && text_[i] == ' ') {
+        const std::uint8_t h = class_of(text_[i + 1]);
+        const std::uint8_t l = class_of(text_[i + 2]);
+        if ((h | l) < 16) {
+          digits |= std::min(h, l) < 10;
+          *to++ = static_cast<std::uint8_t>(h << 4U | l);
+          i += 3;
+        }
+      }
+      done = 2 * static_cast<std::size_t>(to - out);
       s_.nibbles = done;
       s_.decimal = digits;
       return i;
