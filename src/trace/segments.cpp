@@ -331,9 +331,12 @@ std::size_t scanner::take_word(std::size_t begin) {
       return i;
     }
     // Unspaced hex in bulk: whole pairs up to the first character that is no hex digit.
-    // The bytes written stay within the buffer: each took two characters.
+    // The bytes written stay within the buffer: each took two characters. Words such as
+    // "C-APDU" or "APDU" have no first pair and skip the bulk call's setup.
     const std::size_t pairs =
-        decode_hex_pairs_unchecked(text_.data() + i, (n - i) / 2, out + s_.nibbles / 2);
+        (high | low) >= 16
+            ? 0
+            : decode_hex_pairs_unchecked(text_.data() + i, (n - i) / 2, out + s_.nibbles / 2);
     for (std::size_t k = 0; k < pairs && !s_.decimal; ++k) {
       const std::uint8_t b = out[s_.nibbles / 2 + k];
       s_.decimal = (b >> 4U) < 10 || (b & 0xFU) < 10;
