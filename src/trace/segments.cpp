@@ -306,25 +306,29 @@ std::size_t scanner::take_word(std::size_t begin) {
       if (i + 2 < n && text_[i] == ' ' && s_.first_word == 0) s_.first_word = done;
       // Every class past the digits has bit 4 set: one test says both are digits. The
       // loop takes the pairs with a character after them; the last one of the line
-      // follows it.
-      std::uint8_t* to = out + done / 2;
-      while (i + 3 < n && text_[i] == ' ') {
-        const std::uint8_t h = class_of(text_[i + 1]);
-        const std::uint8_t l = class_of(text_[i + 2]);
-        if ((h | l) >= 16 || is_word_char(class_of(text_[i + 3]))) break;
-        digits |= std::min(h, l) < 10;
+      // follows it. The text is read through a local pointer: the byte stores may alias
+      // anything, so members would be loaded again on every pair.
+      const char* const t = text_.data();
+      std::uint8_t* const first_pair = out + done / 2;
+      std::uint8_t* to = first_pair;
+      while (i + 3 < n && t[i] == ' ') {
+        const std::uint8_t h = class_of(t[i + 1]);
+        const std::uint8_t l = class_of(t[i + 2]);
+        if ((h | l) >= 16 || is_word_char(class_of(t[i + 3]))) break;
         *to++ = static_cast<std::uint8_t>(h << 4U | l);
         i += 3;
       }
-      if (i + 3 == n && text_[i] == ' ') {
-        const std::uint8_t h = class_of(text_[i + 1]);
-        const std::uint8_t l = class_of(text_[i + 2]);
+      if (i + 3 == n && t[i] == ' ') {
+        const std::uint8_t h = class_of(t[i + 1]);
+        const std::uint8_t l = class_of(t[i + 2]);
         if ((h | l) < 16) {
-          digits |= std::min(h, l) < 10;
           *to++ = static_cast<std::uint8_t>(h << 4U | l);
           i += 3;
         }
       }
+      // A decimal digit among the pairs: most runs have one in their first byte.
+      for (const std::uint8_t* b = first_pair; b != to && !digits; ++b)
+        digits = (*b >> 4U) < 10 || (*b & 0xFU) < 10;
       done = 2 * static_cast<std::size_t>(to - out);
       s_.nibbles = done;
       s_.decimal = digits;
