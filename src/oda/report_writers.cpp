@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "common/hex.h"
+
 namespace emvtlv::oda {
 namespace {
 
@@ -10,23 +12,37 @@ void put_decimal(output_sink& out, std::size_t n) {
 }
 
 void put_hex(output_sink& out, std::span<const std::uint8_t> bytes) {
-  for (const auto b : bytes)
-    put_hex_byte(out, b);
+  encode_hex_unchecked(bytes.data(), bytes.size(), out.extend(2 * bytes.size()));
 }
+
+// The characters a JSON string takes as they are: printable ASCII but the quote and the
+// backslash.
+constexpr std::array<bool, 256> plain_chars = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c <= 0x7E; ++c)
+    plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
 
 void put_string(output_sink& out, std::string_view text) {
   out.put('"');
-  for (const char c : text) {
+  // Runs of plain characters go in one append: the reports' strings are mostly plain.
+  for (;;) {
+    std::size_t plain = 0;
+    while (plain < text.size() && plain_chars[static_cast<unsigned char>(text[plain])])
+      ++plain;
+    out.append(text.substr(0, plain));
+    if (plain == text.size()) break;
+    const char c = text[plain];
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out.put('\\');
       out.put(c);
-    } else if (byte < 0x20 || byte > 0x7E) {
+    } else {
       out.append("\\u00");
       put_hex_byte(out, byte);
-    } else {
-      out.put(c);
     }
+    text.remove_prefix(plain + 1);
   }
   out.put('"');
 }
