@@ -1,7 +1,6 @@
 #include "writers/node_value.h"
 
 #include <array>
-#include <charconv>
 #include <cstring>
 
 #include "card/mask.h"
@@ -91,9 +90,14 @@ explain_context context_of(const tree_result& tree, std::span<const std::uint8_t
 }
 
 void put_number(output_sink& out, std::uint64_t n) {
-  std::array<char, 24> digits{};
-  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
-  out.append(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
+  // Straight into the sink, last digit first: most numbers are line numbers and lengths
+  // of a few digits, and a buffer and a copy cost more than they do.
+  std::size_t count = 1;
+  for (std::uint64_t rest = n; rest >= 10; rest /= 10)
+    ++count;
+  char* const at = out.extend(count);
+  for (std::size_t i = count; i-- > 0; n /= 10)
+    at[i] = static_cast<char>('0' + n % 10);
 }
 
 void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record,
