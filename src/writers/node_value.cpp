@@ -89,15 +89,33 @@ explain_context context_of(const tree_result& tree, std::span<const std::uint8_t
   return context;
 }
 
+// "00" to "99": two digits a step.
+constexpr std::array<char, 200> decimal_pairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
 void put_number(output_sink& out, std::uint64_t n) {
-  // Straight into the sink, last digit first: most numbers are line numbers and lengths
+  // Straight into the sink, last digits first: most numbers are line numbers and lengths
   // of a few digits, and a buffer and a copy cost more than they do.
   std::size_t count = 1;
-  for (std::uint64_t rest = n; rest >= 10; rest /= 10)
+  for (std::uint64_t bound = 10; count < 20 && n >= bound; bound *= 10)
     ++count;
   char* const at = out.extend(count);
-  for (std::size_t i = count; i-- > 0; n /= 10)
-    at[i] = static_cast<char>('0' + n % 10);
+  std::size_t i = count;
+  for (; n >= 100; n /= 100) {
+    i -= 2;
+    std::memcpy(at + i, &decimal_pairs[2 * (n % 100)], 2);
+  }
+  if (n >= 10) {
+    std::memcpy(at + i - 2, &decimal_pairs[2 * n], 2);
+  } else {
+    at[i - 1] = static_cast<char>('0' + n);
+  }
 }
 
 void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record,
