@@ -89,16 +89,6 @@ explain_context context_of(const tree_result& tree, std::span<const std::uint8_t
   return context;
 }
 
-// "00" to "99": two digits a step.
-constexpr std::array<char, 200> decimal_pairs = [] {
-  std::array<char, 200> pairs{};
-  for (std::size_t i = 0; i < 100; ++i) {
-    pairs[2 * i] = static_cast<char>('0' + i / 10);
-    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}();
-
 void put_number(output_sink& out, std::uint64_t n) {
   // Straight into the sink, last digits first: most numbers are line numbers and lengths
   // of a few digits, and a buffer and a copy cost more than they do.
