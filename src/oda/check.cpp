@@ -802,6 +802,13 @@ void checker::run() {
 
 }  // namespace
 
+// The JSON writer puts the keys between quotes as they are.
+static_assert(std::all_of(check_rows.begin(), check_rows.end(), [](const check_row& row) {
+  return std::all_of(row.key.begin(), row.key.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+  });
+}));
+
 std::string_view check_key(check_id id) {
   return check_rows[static_cast<std::size_t>(id)].key;
 }

@@ -40,6 +40,33 @@ bool is_environment(std::span<const std::uint8_t> name) {
          std::equal(pay.begin(), pay.end(), name.begin() + 1);
 }
 
+// Where element_tags lists a tag, by its last byte: every element of every answer is
+// looked up, and few are kept.
+constexpr std::size_t no_element = 0xFF;
+struct element_rows {
+  std::array<std::uint8_t, 256> one_byte{};  // tags 00 to FF
+  std::array<std::uint8_t, 256> nine_f{};    // tags 9F00 to 9FFF
+};
+static_assert(std::all_of(element_tags.begin(), element_tags.end(),
+                          [](std::uint32_t tag) { return tag <= 0xFF || (tag >> 8) == 0x9F; }));
+constexpr element_rows element_rows_by_tag = [] {
+  element_rows rows{};
+  rows.one_byte.fill(no_element);
+  rows.nine_f.fill(no_element);
+  for (std::size_t i = 0; i < element_tags.size(); ++i) {
+    const std::uint32_t tag = element_tags[i];
+    auto& row = tag <= 0xFF ? rows.one_byte : rows.nine_f;
+    row[tag & 0xFF] = static_cast<std::uint8_t>(i);
+  }
+  return rows;
+}();
+
+std::size_t element_index(std::uint32_t tag) {
+  if (tag <= 0xFF) return element_rows_by_tag.one_byte[tag];
+  if ((tag >> 8) == 0x9F) return element_rows_by_tag.nine_f[tag & 0xFF];
+  return no_element;
+}
+
 }  // namespace
 
 bool read_tlv(std::span<const std::uint8_t> bytes, tlv_item& item) {
@@ -116,9 +143,9 @@ void collector::keep_elements(std::span<const std::uint8_t> data, int depth) {
       if (depth < 4) keep_elements(item.value, depth + 1);
       continue;
     }
-    const auto* found = std::find(element_tags.begin(), element_tags.end(), item.tag);
-    if (found == element_tags.end()) continue;
-    auto& kept = inputs_.elements[static_cast<std::size_t>(found - element_tags.begin())];
+    const std::size_t found = element_index(item.tag);
+    if (found == no_element) continue;
+    auto& kept = inputs_.elements[found];
     if (!kept.present) kept.set(item.value);
   }
 }
@@ -128,6 +155,10 @@ void collector::take_exchange(std::span<const std::uint8_t> command,
                               std::uint64_t line) {
   if (command.size() < 4 || status != 0x9000) return;
   const std::uint8_t ins = command[1];
+  // Most exchanges of a session are none of these: they cost one look.
+  if (ins != ins_select && ins != ins_read_record && ins != ins_gpo &&
+      ins != ins_internal_authenticate && ins != ins_generate_ac)
+    return;
   const std::uint8_t p1 = command[2];
   const std::uint8_t p2 = command[3];
   const auto data = command_data(command);

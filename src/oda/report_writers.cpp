@@ -1,6 +1,9 @@
 #include "oda/report_writers.h"
 
+#include <algorithm>
 #include <array>
+
+#include "common/hex.h"
 
 namespace emvtlv::oda {
 namespace {
@@ -10,23 +13,48 @@ void put_decimal(output_sink& out, std::size_t n) {
 }
 
 void put_hex(output_sink& out, std::span<const std::uint8_t> bytes) {
-  for (const auto b : bytes)
-    put_hex_byte(out, b);
+  encode_hex_unchecked(bytes.data(), bytes.size(), out.extend(2 * bytes.size()));
 }
 
+// The characters a JSON string takes as they are: printable ASCII but the quote and the
+// backslash.
+constexpr std::array<bool, 256> plain_chars = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c <= 0x7E; ++c)
+    plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
+
 void put_string(output_sink& out, std::string_view text) {
+  std::size_t whole = 0;
+  while (whole < text.size() && plain_chars[static_cast<unsigned char>(text[whole])])
+    ++whole;
+  if (whole == text.size()) {
+    // Most strings of a report: quotes and text in one step.
+    char* const at = out.extend(text.size() + 2);
+    at[0] = '"';
+    std::copy_n(text.data(), text.size(), at + 1);
+    at[text.size() + 1] = '"';
+    return;
+  }
   out.put('"');
-  for (const char c : text) {
+  // Runs of plain characters go in one append.
+  for (;;) {
+    std::size_t plain = 0;
+    while (plain < text.size() && plain_chars[static_cast<unsigned char>(text[plain])])
+      ++plain;
+    out.append(text.substr(0, plain));
+    if (plain == text.size()) break;
+    const char c = text[plain];
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out.put('\\');
       out.put(c);
-    } else if (byte < 0x20 || byte > 0x7E) {
+    } else {
       out.append("\\u00");
       put_hex_byte(out, byte);
-    } else {
-      out.put(c);
     }
+    text.remove_prefix(plain + 1);
   }
   out.put('"');
 }
@@ -307,10 +335,12 @@ void write_report_json(const oda_report& r, output_sink& out) {
   for (std::size_t i = 0; i < r.check_count; ++i) {
     const check_entry& c = r.checks[i];
     if (i > 0) out.put(',');
-    out.append("{\"id\":");
-    put_string(out, check_key(c.id));
-    out.append(",\"result\":");
-    put_string(out, result_name(c.result));
+    // Keys and result names are plain words (check.cpp asserts the keys): no escaping.
+    out.append("{\"id\":\"");
+    out.append(check_key(c.id));
+    out.append("\",\"result\":\"");
+    out.append(result_name(c.result));
+    out.put('"');
     if (c.result == check_result::failed) {
       if (c.expected.size > 0) {
         out.append(",\"expected\":");

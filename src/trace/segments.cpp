@@ -51,8 +51,12 @@ std::uint8_t class_of(char c) {
   return char_classes[static_cast<unsigned char>(c)];
 }
 
+// The digits' classes and letter_class, one bit each: a shift and a test.
+constexpr std::uint32_t word_classes = 0xFFFFU | (1U << letter_class);
+static_assert(mark_class < 32);
+
 bool is_word_char(std::uint8_t what) {
-  return what < 16 || what == letter_class;
+  return ((word_classes >> what) & 1U) != 0;
 }
 
 struct label_word {
@@ -95,12 +99,32 @@ constexpr std::array<std::uint64_t, 256> rows_by_first = [] {
   return rows;
 }();
 
-// `key` is in lower case.
-segment_label lookup(std::string_view key) {
-  for (std::uint64_t rows = rows_by_first[static_cast<unsigned char>(key[0])]; rows != 0;
-       rows &= rows - 1) {
-    const label_word& row = label_words[static_cast<std::size_t>(std::countr_zero(rows))];
-    if (row.word == key) return row.label;
+// Every label word fits in eight characters: a token is one integer, its characters
+// in lower case from the low byte up, compared with each row's whole at once.
+constexpr std::size_t max_label_word = 8;
+
+constexpr std::uint64_t packed_word(std::string_view word) {
+  std::uint64_t packed = 0;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    packed |= std::uint64_t{static_cast<unsigned char>(word[i])} << (8 * i);
+  return packed;
+}
+
+constexpr std::array<std::uint64_t, label_words.size()> packed_words = [] {
+  std::array<std::uint64_t, label_words.size()> packed{};
+  for (std::size_t i = 0; i < label_words.size(); ++i)
+    packed[i] = packed_word(label_words[i].word);
+  return packed;
+}();
+static_assert(std::all_of(label_words.begin(), label_words.end(), [](const label_word& row) {
+  return !row.word.empty() && row.word.size() <= max_label_word;
+}));
+
+// `key`: the packed lower-case characters, `first` the first of them.
+segment_label lookup(std::uint64_t key, unsigned char first) {
+  for (std::uint64_t rows = rows_by_first[first]; rows != 0; rows &= rows - 1) {
+    const auto row = static_cast<std::size_t>(std::countr_zero(rows));
+    if (packed_words[row] == key) return label_words[row].label;
   }
   return segment_label::none;
 }
@@ -120,17 +144,28 @@ constexpr std::array<bool, 256> label_starts = [] {
 segment_label token_label(std::string_view token) {
   if (token.empty() || token.size() > 12) return segment_label::none;
   if (!label_starts[static_cast<unsigned char>(token[0])]) return segment_label::none;
-  std::array<char, 12> lower{};
-  for (std::size_t i = 0; i < token.size(); ++i) {
+  std::size_t stem = token.size();
+  while (stem > 0 && token[stem - 1] >= '0' && token[stem - 1] <= '9')
+    --stem;
+  // No label word is longer, nor a stem of one (a word and its number).
+  if (stem > max_label_word) return segment_label::none;
+  std::uint64_t key = 0;
+  const std::size_t packed = std::min(token.size(), max_label_word);
+  for (std::size_t i = 0; i < packed; ++i) {
     const char c = token[i];
-    lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    key |= std::uint64_t{static_cast<unsigned char>(lower)} << (8 * i);
   }
-  std::string_view key(lower.data(), token.size());
-  segment_label found = lookup(key);
-  if (found != segment_label::none) return found;
-  while (!key.empty() && key.back() >= '0' && key.back() <= '9')
-    key.remove_suffix(1);
-  return key.size() < token.size() ? lookup(key) : segment_label::none;
+  const auto first = static_cast<unsigned char>(key & 0xFF);
+  if (token.size() <= max_label_word) {
+    const segment_label found = lookup(key, first);
+    if (found != segment_label::none) return found;
+  }
+  if (stem == token.size()) return segment_label::none;
+  // Without the number: the stem's characters only.
+  const std::uint64_t stem_mask =
+      stem == max_label_word ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * stem)) - 1;
+  return lookup(key & stem_mask, first);
 }
 
 bool is_arrow(char c) {
@@ -150,9 +185,13 @@ bool is_comment(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && is_space(text[i]))
     ++i;
-  text.remove_prefix(i);
-  if (text.starts_with("//") || text.starts_with(";")) return true;
-  return text.starts_with("#") && (text.size() == 1 || is_space(text[1]) || text[1] == '#');
+  // Character by character: this runs on every line, and most start with no mark at all.
+  if (i == text.size()) return false;
+  const char first = text[i];
+  const bool more = i + 1 < text.size();
+  if (first == ';') return true;
+  if (first == '/') return more && text[i + 1] == '/';
+  return first == '#' && (!more || is_space(text[i + 1]) || text[i + 1] == '#');
 }
 
 }  // namespace
@@ -265,23 +304,43 @@ std::size_t scanner::take_word(std::size_t begin) {
       done += 2;
       i += 2;
       if (i + 2 < n && text_[i] == ' ' && s_.first_word == 0) s_.first_word = done;
-      while (i + 2 < n && text_[i] == ' ') {
-        const std::uint8_t h = class_of(text_[i + 1]);
-        const std::uint8_t l = class_of(text_[i + 2]);
-        if (h >= 16 || l >= 16 || (i + 3 < n && is_word_char(class_of(text_[i + 3])))) break;
-        digits = digits || h < 10 || l < 10;
-        out[done / 2] = static_cast<std::uint8_t>(h << 4U | l);
-        done += 2;
+      // Every class past the digits has bit 4 set: one test says both are digits. The
+      // loop takes the pairs with a character after them; the last one of the line
+      // follows it. The text is read through a local pointer: the byte stores may alias
+      // anything, so members would be loaded again on every pair.
+      const char* const t = text_.data();
+      std::uint8_t* const first_pair = out + done / 2;
+      std::uint8_t* to = first_pair;
+      while (i + 3 < n && t[i] == ' ') {
+        const std::uint8_t h = class_of(t[i + 1]);
+        const std::uint8_t l = class_of(t[i + 2]);
+        if ((h | l) >= 16 || is_word_char(class_of(t[i + 3]))) break;
+        *to++ = static_cast<std::uint8_t>(h << 4U | l);
         i += 3;
       }
+      if (i + 3 == n && t[i] == ' ') {
+        const std::uint8_t h = class_of(t[i + 1]);
+        const std::uint8_t l = class_of(t[i + 2]);
+        if ((h | l) < 16) {
+          *to++ = static_cast<std::uint8_t>(h << 4U | l);
+          i += 3;
+        }
+      }
+      // A decimal digit among the pairs: most runs have one in their first byte.
+      for (const std::uint8_t* b = first_pair; b != to && !digits; ++b)
+        digits = (*b >> 4U) < 10 || (*b & 0xFU) < 10;
+      done = 2 * static_cast<std::size_t>(to - out);
       s_.nibbles = done;
       s_.decimal = digits;
       return i;
     }
     // Unspaced hex in bulk: whole pairs up to the first character that is no hex digit.
-    // The bytes written stay within the buffer: each took two characters.
+    // The bytes written stay within the buffer: each took two characters. Words such as
+    // "C-APDU" or "APDU" have no first pair and skip the bulk call's setup.
     const std::size_t pairs =
-        decode_hex_pairs_unchecked(text_.data() + i, (n - i) / 2, out + s_.nibbles / 2);
+        (high | low) >= 16
+            ? 0
+            : decode_hex_pairs_unchecked(text_.data() + i, (n - i) / 2, out + s_.nibbles / 2);
     for (std::size_t k = 0; k < pairs && !s_.decimal; ++k) {
       const std::uint8_t b = out[s_.nibbles / 2 + k];
       s_.decimal = (b >> 4U) < 10 || (b & 0xFU) < 10;

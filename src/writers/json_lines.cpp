@@ -204,16 +204,6 @@ inline bool copy_plain(char* dst, const char* src, std::size_t n) {
   return escape_bits(tiny_word(src, n)) == 0;
 }
 
-// "00" to "99", for two decimal digits at a time.
-constexpr std::array<char, 200> digit_pairs = [] {
-  std::array<char, 200> pairs{};
-  for (std::size_t i = 0; i < 100; ++i) {
-    pairs[2 * i] = static_cast<char>('0' + i / 10);
-    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}();
-
 // 10^(k), but 0 for k = 0, so that 0 counts one digit.
 constexpr std::array<std::uint64_t, 20> powers_of_ten = [] {
   std::array<std::uint64_t, 20> powers{};
@@ -243,11 +233,11 @@ void put_digits(char* at, Unsigned n, std::size_t size) {
   char* end = at + size;
   while (n >= 100) {
     end -= 2;
-    std::memcpy(end, &digit_pairs[2 * static_cast<std::size_t>(n % 100)], 2);
+    std::memcpy(end, &decimal_pairs[2 * static_cast<std::size_t>(n % 100)], 2);
     n /= 100;
   }
   if (n >= 10)
-    std::memcpy(end - 2, &digit_pairs[2 * static_cast<std::size_t>(n)], 2);
+    std::memcpy(end - 2, &decimal_pairs[2 * static_cast<std::size_t>(n)], 2);
   else
     end[-1] = static_cast<char>('0' + n);
 }

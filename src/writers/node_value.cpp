@@ -1,7 +1,6 @@
 #include "writers/node_value.h"
 
 #include <array>
-#include <charconv>
 #include <cstring>
 
 #include "card/mask.h"
@@ -91,9 +90,22 @@ explain_context context_of(const tree_result& tree, std::span<const std::uint8_t
 }
 
 void put_number(output_sink& out, std::uint64_t n) {
-  std::array<char, 24> digits{};
-  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
-  out.append(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
+  // Straight into the sink, last digits first: most numbers are line numbers and lengths
+  // of a few digits, and a buffer and a copy cost more than they do.
+  std::size_t count = 1;
+  for (std::uint64_t bound = 10; count < 20 && n >= bound; bound *= 10)
+    ++count;
+  char* const at = out.extend(count);
+  std::size_t i = count;
+  for (; n >= 100; n /= 100) {
+    i -= 2;
+    std::memcpy(at + i, &decimal_pairs[2 * (n % 100)], 2);
+  }
+  if (n >= 10) {
+    std::memcpy(at + i - 2, &decimal_pairs[2 * n], 2);
+  } else {
+    at[i - 1] = static_cast<char>('0' + n);
+  }
 }
 
 void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record,

@@ -8,6 +8,7 @@
 // One that holds them after a hidden header byte shows only X.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -79,6 +80,16 @@ std::string_view node_name(const tree_node& node, std::span<const std::uint8_t> 
 
 // A count in decimal.
 void put_number(output_sink& out, std::uint64_t n);
+
+// "00" to "99", for two decimal digits at a time.
+inline constexpr std::array<char, 200> decimal_pairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
 
 // The node's tag octets as upper-case hex, hidden nibbles as X.
 void put_node_tag(const tree_node& node, std::span<const std::uint8_t> record,
