@@ -423,22 +423,19 @@ void trace_writer_impl::put_data(const exchange& x, const apdu_command& c, comma
       }
       break;
     }
-    case command_id::internal_authenticate: {
-      if (!c.has_lc) return;
-      open();
-      static constexpr std::array<std::uint8_t, 3> default_ddol{0x9F, 0x37, 0x04};
-      if (session.ddol.present)
-        put_split(session.ddol.view(), "DDOL", data, line);
-      else
-        put_split(default_ddol, "default DDOL (9F37 04)", data, line);
-      break;
-    }
+    case command_id::internal_authenticate:
     case command_id::compute_cryptographic_checksum: {
       if (!c.has_lc) return;
       open();
+      // The card's list, or the default the kernel uses when the card gave none.
+      static constexpr std::array<std::uint8_t, 3> default_ddol{0x9F, 0x37, 0x04};
       static constexpr std::array<std::uint8_t, 3> default_udol{0x9F, 0x6A, 0x04};
-      if (session.udol.present)
-        put_split(session.udol.view(), "UDOL", data, line);
+      const bool ddol = id == command_id::internal_authenticate;
+      const stored_list& list = ddol ? session.ddol : session.udol;
+      if (list.present)
+        put_split(list.view(), ddol ? "DDOL" : "UDOL", data, line);
+      else if (ddol)
+        put_split(default_ddol, "default DDOL (9F37 04)", data, line);
       else
         put_split(default_udol, "default UDOL (9F6A 04)", data, line);
       break;
