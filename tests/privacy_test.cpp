@@ -50,6 +50,9 @@ const fuzz::card_pair& card_of(std::size_t length) {
       made[n] = fuzz::make_card_pair(n, bits);
     made[16] = {"4761739001010010", "4761730110160010"};
     made[12] = {"972039576939", "972039656939"};  // a hidden byte 57 on one side
+    // Starts 57 20: read from its first byte, a chance track 2 of 32 octets. Read to
+    // the same end, its Luhn check fails on both sides; three digits further, it differs.
+    made[18] = {"572014922404490010", "572014894140800010"};
     return made;
   }();
   return pairs.at(length);
@@ -200,6 +203,11 @@ std::vector<placement> placements() {
       // whose discretionary data runs over the headers after it. The rest shows no digit.
       {"57135720545560159612D2512201{S13}F5F201043415244484F4C4445522F54455354209F1F04{S8}",
        "9612D2512201", decoding_only},
+      // The same with hidden digits: the chance track in the track's own number ends at
+      // its D and decides alike, so it stays apart; one read from a 5A's number on into
+      // the digits of the next header takes the number's hidden digits as unknown.
+      {"570F{P18}D2512201{S3}F9F6C023E00", "3E00", decoding_only},
+      {"5A09{P18}500D4D415354455243415244202020"},
       // Length forms 83 and 84 (85 is none), in every mode.
       {"9F105A83000008{P16}", "0010"},
       {"9F26805A8400000008{P16}", "0010"},
@@ -305,6 +313,12 @@ TEST(Privacy, PairsTheFuzzerFoundPrintAlike) {
        "FDFDFDFDFDFDFDFDFDFD9F200206570A016482829500D9011000",
        "5F24060900000006050E9F20811336343830353538373431363934343332395E33FDFDFDFDFDFDFDFDFDFDFD"
        "FDFDFDFDFDFDFDFDFDFD9F200206570A016482179500D9011000"},
+      // A 5A whose number starts 57 20: a chance track 2 read from its first byte takes
+      // its D from the next header and its Luhn check over the number's hidden digits.
+      {"5A085720261622004311500D3034353237353538313531355E6FFF9F2680010101010001FF172A5A00041784"
+       "800026035D0524179F11007384172A5A0561FF9F10FF",
+       "5A085720264988284311500D3034353237353734313531355E6FFF9F2680010101010001FF172A5A00041784"
+       "800026035D0524179F11007384172A5A0561FF9F10FF"},
   };
   for (const found_pair& pair : pairs) {
     if (pair.known_leak) continue;

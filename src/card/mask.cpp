@@ -586,7 +586,8 @@ struct record_scan {
   // The nearest header after the one being judged whose rule hid something (headers
   // are judged from the last): a value reaching it may be judged as cut short there.
   std::size_t next_match = 0;
-  bool marked = false;  // whether the header being judged hid anything
+  bool marked = false;      // whether the header being judged hid anything
+  std::size_t judging = 0;  // the header being judged
 
   void hide(std::size_t first_nibble, std::size_t count) {
     if (count == 0) return;
@@ -614,6 +615,9 @@ struct record_scan {
         if (nibble(2 * value + n) > 9) return n;
       return 2 * held;
     }
+    return raw_leading_digits(value, held);
+  }
+  std::size_t raw_leading_digits(std::size_t value, std::size_t held) const {
     for (std::size_t k = 0; k < held; ++k) {
       const std::uint8_t b = record[value + k];
       if ((b >> 4U) > 9) return 2 * k;
@@ -625,6 +629,9 @@ struct record_scan {
   // A length of one octet, or 81 to 84 and that many octets, wholly inside the record
   // and none of it hidden.
   bool read_length(std::size_t at, std::size_t& length, std::size_t& value) const {
+    return read_raw_length(at, length, value) && clear(at, value);
+  }
+  bool read_raw_length(std::size_t at, std::size_t& length, std::size_t& value) const {
     if (at >= record.size()) return false;
     const std::uint8_t first = record[at];
     if (first == 0x80 || first > 0x84) return false;
@@ -634,7 +641,7 @@ struct record_scan {
     for (std::size_t k = 1; k <= following; ++k)
       length = length << 8 | record[at + k];
     value = at + 1 + following;
-    return clear(at, value);
+    return true;
   }
 
   // Whether no byte of [from, to) is hidden yet: a length is read only from bytes that
@@ -646,9 +653,111 @@ struct record_scan {
     return true;
   }
   // The Luhn check of the BCD number read from `value`, taken as passed where hidden
-  // digits stand in it: the same answer whatever they are, and the number is hidden.
+  // digits stand in it, or digits another header's value holds: the same answer
+  // whatever they are, and the number is hidden.
   bool luhn_passes(std::size_t value, std::size_t digits) const {
-    return any_hidden(2 * value, digits) || luhn_valid_bcd(&record[value], digits);
+    return any_hidden(2 * value, digits) || luhn_valid_bcd(&record[value], digits) ||
+           others_may_hide(value, (digits + 1) / 2);
+  }
+
+  // The bytes a header at `i` may hide under any rule, whatever is judged before it
+  // and whatever its Luhn check says: the leading digits of its value if there are 8 or
+  // more (its number, whole or cut short); and with a separator after them (a track's
+  // D or '^') or for a card code, its whole value. Read on raw bytes by raw lengths.
+  // `separator` is the nibble of a track 2's D, or no_separator.
+  // Only bytes in [after, until) are asked about: a value outside them hides none.
+  bool may_hide(std::size_t i, std::size_t& from, std::size_t& to, std::size_t& separator,
+                std::size_t after = 0, std::size_t until = ~std::size_t{0}) const {
+    std::size_t length = 0;
+    std::size_t value = 0;
+    std::size_t least = 1;
+    std::size_t most = max_track2_octets;
+    std::size_t at = i + 1;
+    const bool pan = record[i] == 0x5A;
+    const bool track1 = record[i] == 0x56;
+    bool code = false;
+    if (pan) {
+      least = min_pan_octets;
+      most = max_pan_octets;
+    } else if (track1) {
+      most = max_track1_octets;
+    } else if (record[i] == 0x9F) {
+      if (i + 1 >= record.size()) return false;
+      at = i + 2;
+      code = record[i + 1] != 0x6B;
+      if (code) most = record.size();
+    }
+    if (!read_raw_length(at, length, value) || length < least || length > most || value >= until)
+      return false;
+    const std::size_t held = held_of(value, length);
+    if (value + held <= after) return false;
+    from = value;
+    to = value + held;
+    separator = no_separator;
+    if (code) return held > 0;
+    if (track1) {
+      const std::size_t first = held > 0 && record[value] == 'B' ? value + 1 : value;
+      std::size_t digits = 0;
+      while (first + digits < to && is_ascii_digit(record[first + digits]))
+        ++digits;
+      if (digits < min_cut_digits) return false;
+      if (first + digits == to || record[first + digits] != '^') to = first + digits;
+      return true;
+    }
+    const std::size_t digits = raw_leading_digits(value, held);
+    if (digits < min_cut_digits) return false;
+    if (!pan) separator = separator_nibble(value, held, digits);
+    if (separator == no_separator) to = value + (digits + 1) / 2;
+    return true;
+  }
+
+  // The nibble of the D that ends a track 2's number of `digits` in the `held` bytes
+  // from `value` (after an F pad of an odd digit count), or no_separator.
+  static constexpr std::size_t no_separator = ~std::size_t{0};
+  std::size_t separator_nibble(std::size_t value, std::size_t held, std::size_t digits) const {
+    std::size_t n = 2 * value + digits;
+    const std::size_t end = 2 * (value + held);
+    if (digits % 2 == 1 && n + 1 < end && raw_nibble(n) == 0xF) ++n;
+    return n < end && raw_nibble(n) == 0xD ? n : no_separator;
+  }
+  unsigned raw_nibble(std::size_t n) const {
+    const std::uint8_t b = record[n / 2];
+    return n % 2 == 0 ? b >> 4U : b & 0xFU;
+  }
+
+  // Whether a header other than the one being judged may hide any of the `count` bytes
+  // from `first`. Headers are judged from the last, so one around these bytes is not
+  // judged yet and what it hides is not known: a Luhn check reads none of them. Read on
+  // raw bytes, so it answers alike whenever it is asked.
+  bool others_may_hide(std::size_t first, std::size_t count) const {
+    const std::size_t end = first + count;
+    // The farthest a value ends past its header, but a card code's (84 and four octets,
+    // then 79): headers before that reach no further.
+    constexpr std::size_t reach = 6 + max_track1_octets;
+    const std::uint64_t* const headers = marks.header_words_.get();
+    const std::size_t from_word = marks.card_codes_ || first < reach ? 0 : (first - reach) / 64;
+    for (std::size_t w = from_word; 64 * w < end; ++w)
+      for (std::uint64_t bits = headers[w]; bits != 0; bits &= bits - 1) {
+        const std::size_t h = 64 * w + static_cast<std::size_t>(std::countr_zero(bits));
+        if (h >= end) return false;
+        if (h == judging || (h + reach < first && record[h] != 0x9F)) continue;
+        std::size_t from = 0, to = 0, separator = no_separator;
+        if (may_hide(h, from, to, separator, first, end) && to > first &&
+            !same_track(std::min(h, judging), std::max(h, judging)))
+          return true;
+      }
+    return false;
+  }
+  // Whether the 57 at `inner` is the track 2 at `outer` read from its number's first
+  // byte to the same D: its Luhn check is the track's own less the two bytes of its
+  // header, so each decides alike whatever the other's hidden digits are.
+  bool same_track(std::size_t outer, std::size_t inner) const {
+    std::size_t from = 0, to = 0, separator = no_separator;
+    if (record[inner] != 0x57 || !may_hide(outer, from, to, separator) ||
+        separator == no_separator || from != inner)
+      return false;
+    const std::size_t outer_separator = separator;
+    return may_hide(inner, from, to, separator) && separator == outer_separator;
   }
   // The bytes of a value the record holds: up to its length or the record's end.
   std::size_t held_of(std::size_t value, std::size_t length) const {
@@ -754,7 +863,8 @@ struct record_scan {
       if (is_at(first + digits, '^') && digits >= min_number_digits &&
           digits <= max_number_digits &&
           (any_hidden(2 * first, 2 * digits) ||
-           luhn_valid(digits, [&](std::size_t i) { return record[first + i] - unsigned{'0'}; }))) {
+           luhn_valid(digits, [&](std::size_t i) { return record[first + i] - unsigned{'0'}; }) ||
+           others_may_hide(first, digits))) {
         hide(2 * first, 2 * (digits - clear_digits));
         if (marks.card_codes_) {
           // The discretionary data: after the name's closing '^', the expiry and the
@@ -882,6 +992,7 @@ struct record_scan {
         bits &= ~(std::uint64_t{1} << top);
         const std::size_t i = 64 * w + top;
         marked = false;
+        judging = i;
         visit_header(i);
         if (marked) next_match = i;
       }
