@@ -110,6 +110,13 @@ std::string expand(std::string_view text, bool second) {
   return out;
 }
 
+std::string repeated(std::string_view text, std::size_t times) {
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i)
+    out += text;
+  return out;
+}
+
 std::vector<placement> placements() {
   std::vector<placement> rows = {
       // Well formed, flat and nested.
@@ -208,6 +215,14 @@ std::vector<placement> placements() {
       // the digits of the next header takes the number's hidden digits as unknown.
       {"570F{P18}D2512201{S3}F9F6C023E00", "3E00", decoding_only},
       {"5A09{P18}500D4D415354455243415244202020"},
+      // A chance 5A in a track 1's discretionary data, 40 bytes past its header, running
+      // on past its end: the track may hide those digits, so they decide nothing.
+      {"563242{A16}5E4E414D454E414D454E414D454E414D454E414D455E32373132325A08{T4}12345678", "",
+       decoding_only},
+      // The same at the end of the reach: a 56 of 79 octets (84 and four), whose last
+      // byte the chance 5A's value starts with.
+      {"56840000004F42{A16}5E" + repeated("4E414D45", 13) + "5E32373132325A08{T1}12345678901230",
+       "", decoding_only},
       // Length forms 83 and 84 (85 is none), in every mode.
       {"9F105A83000008{P16}", "0010"},
       {"9F26805A8400000008{P16}", "0010"},

@@ -731,9 +731,9 @@ struct record_scan {
   // raw bytes, so it answers alike whenever it is asked.
   bool others_may_hide(std::size_t first, std::size_t count) const {
     const std::size_t end = first + count;
-    // The farthest a value ends past its header, but a card code's (84 and four octets,
-    // then 79): headers before that reach no further.
-    constexpr std::size_t reach = 6 + max_track1_octets;
+    // The farthest a value's last byte lies past its header, but a card code's (84 and
+    // four octets, then 79): headers before that reach no further.
+    constexpr std::size_t reach = 5 + max_track1_octets;
     const std::uint64_t* const headers = marks.header_words_.get();
     const std::size_t from_word = marks.card_codes_ || first < reach ? 0 : (first - reach) / 64;
     for (std::size_t w = from_word; 64 * w < end; ++w)
