@@ -586,8 +586,9 @@ struct record_scan {
   // The nearest header after the one being judged whose rule hid something (headers
   // are judged from the last): a value reaching it may be judged as cut short there.
   std::size_t next_match = 0;
-  bool marked = false;      // whether the header being judged hid anything
-  std::size_t judging = 0;  // the header being judged
+  bool marked = false;       // whether the header being judged hid anything
+  std::size_t judging = 0;   // the header being judged
+  bool codes_found = false;  // whether the card codes' values are marked
 
   void hide(std::size_t first_nibble, std::size_t count) {
     if (count == 0) return;
@@ -655,7 +656,7 @@ struct record_scan {
   // The Luhn check of the BCD number read from `value`, taken as passed where hidden
   // digits stand in it, or digits another header's value holds: the same answer
   // whatever they are, and the number is hidden.
-  bool luhn_passes(std::size_t value, std::size_t digits) const {
+  bool luhn_passes(std::size_t value, std::size_t digits) {
     return any_hidden(2 * value, digits) || luhn_valid_bcd(&record[value], digits) ||
            others_may_hide(value, (digits + 1) / 2);
   }
@@ -729,23 +730,51 @@ struct record_scan {
   // from `first`. Headers are judged from the last, so one around these bytes is not
   // judged yet and what it hides is not known: a Luhn check reads none of them. Read on
   // raw bytes, so it answers alike whenever it is asked.
-  bool others_may_hide(std::size_t first, std::size_t count) const {
+  bool others_may_hide(std::size_t first, std::size_t count) {
     const std::size_t end = first + count;
+    if (marks.card_codes_ && in_card_code_value(first, end)) return true;
     // The farthest a value's last byte lies past its header, but a card code's (84 and
     // four octets, then 79): headers before that reach no further.
     constexpr std::size_t reach = 5 + max_track1_octets;
     const std::uint64_t* const headers = marks.header_words_.get();
-    const std::size_t from_word = marks.card_codes_ || first < reach ? 0 : (first - reach) / 64;
-    for (std::size_t w = from_word; 64 * w < end; ++w)
+    const std::size_t from = first < reach ? 0 : first - reach;
+    for (std::size_t w = from / 64; 64 * w < end; ++w)
       for (std::uint64_t bits = headers[w]; bits != 0; bits &= bits - 1) {
         const std::size_t h = 64 * w + static_cast<std::size_t>(std::countr_zero(bits));
         if (h >= end) return false;
-        if (h == judging || (h + reach < first && record[h] != 0x9F)) continue;
-        std::size_t from = 0, to = 0, separator = no_separator;
-        if (may_hide(h, from, to, separator, first, end) && to > first &&
+        if (h == judging || h < from || is_card_code_header(h)) continue;
+        std::size_t value = 0, to = 0, separator = no_separator;
+        if (may_hide(h, value, to, separator, first, end) && to > first &&
             !same_track(std::min(h, judging), std::max(h, judging)))
           return true;
       }
+    return false;
+  }
+  bool is_card_code_header(std::size_t h) const {
+    return record[h] == 0x9F && h + 1 < record.size() && record[h + 1] != 0x6B;
+  }
+  // Whether any byte of [first, end) lies in the value of a 9F1F or 9F20, which may be
+  // any length: their values are marked once a record, on the first asking.
+  bool in_card_code_value(std::size_t first, std::size_t end) {
+    std::uint64_t* const codes = marks.code_words_.get();
+    if (!codes_found) {
+      codes_found = true;
+      const std::uint64_t* const headers = marks.header_words_.get();
+      std::size_t marked_to = 0;  // values start in header order: each byte is marked once
+      for (std::size_t w = 0; 64 * w < record.size(); ++w)
+        for (std::uint64_t bits = headers[w]; bits != 0; bits &= bits - 1) {
+          const std::size_t h = 64 * w + static_cast<std::size_t>(std::countr_zero(bits));
+          std::size_t value = 0, to = 0, separator = no_separator;
+          if (!is_card_code_header(h) || !may_hide(h, value, to, separator)) continue;
+          marks.codes_marked_ = true;
+          for (std::size_t b = std::max(value, marked_to); b < to; ++b)
+            codes[b / 64] |= std::uint64_t{1} << (b % 64);
+          marked_to = std::max(marked_to, to);
+        }
+    }
+    if (!marks.codes_marked_) return false;
+    for (std::size_t b = first; b < end; ++b)
+      if ((codes[b / 64] >> (b % 64) & 1U) != 0) return true;
     return false;
   }
   // Whether the 57 at `inner` is the track 2 at `outer` read from its number's first
@@ -1002,6 +1031,7 @@ struct record_scan {
 hidden_nibbles::hidden_nibbles(std::size_t max_bytes, bool card_codes)
     : words_(std::make_unique<std::uint64_t[]>(words_for(max_bytes) + 1)),
       header_words_(std::make_unique<std::uint64_t[]>(max_bytes / 64 + 1)),
+      code_words_(std::make_unique<std::uint64_t[]>(max_bytes / 64 + 1)),
       capacity_(max_bytes),
       card_codes_(card_codes) {}
 
@@ -1009,6 +1039,8 @@ void hidden_nibbles::scan(std::span<const std::uint8_t> record, last_byte end) {
   // Only the words the last record touched can be set.
   if (any_) std::fill_n(words_.get(), words_for(size_), std::uint64_t{0});
   any_ = false;
+  if (codes_marked_) std::fill_n(code_words_.get(), size_ / 64 + 1, std::uint64_t{0});
+  codes_marked_ = false;
   base_ = record.data();
   size_ = std::min(record.size(), capacity_);
   // A record cut to the capacity ends in a whole byte.

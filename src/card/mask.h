@@ -187,7 +187,9 @@ class hidden_nibbles {
 
   std::unique_ptr<std::uint64_t[]> words_;
   std::unique_ptr<std::uint64_t[]> header_words_;  // the scan's own: bytes that may start one
-  std::size_t capacity_ = 0;                       // bytes
+  std::unique_ptr<std::uint64_t[]> code_words_;    // and bytes in a 9F1F's or 9F20's value
+  bool codes_marked_ = false;
+  std::size_t capacity_ = 0;  // bytes
   bool card_codes_ = false;
   const std::uint8_t* base_ = nullptr;
   std::size_t size_ = 0;
