@@ -223,6 +223,9 @@ std::vector<placement> placements() {
       // byte the chance 5A's value starts with.
       {"56840000004F42{A16}5E" + repeated("4E414D45", 13) + "5E32373132325A08{T1}12345678901230",
        "", decoding_only},
+      // A chance track 2 in a 9F1F's text ("W " then digits then '='): the 9F1F is
+      // hidden whole, so its digits decide nothing, however far its header stands.
+      {"9F1F10572035{T5}3D323731323230319F6C023E00", "", decoding_only},
       // Length forms 83 and 84 (85 is none), in every mode.
       {"9F105A83000008{P16}", "0010"},
       {"9F26805A8400000008{P16}", "0010"},
