@@ -122,7 +122,7 @@ std::size_t mask_template_value(std::span<const std::uint8_t> value, std::span<c
 // hidden digits is still found (its header, a chance byte or not, is never itself
 // hidden by it). A match inside another's value is judged first, before it is known
 // what the one around it hides: so a Luhn check also passes unread over bytes that any
-// other header may hide (found first, on raw bytes: a number's 8 or more leading digits;
+// other header may hide (read on raw bytes: a number's 8 or more leading digits;
 // with a D or '^' after them, or for 9F1F and 9F20, the whole value). Only a 57 at a
 // track's first number byte whose number ends at the same D is not "other": its check is
 // the track's own less its header's digits, so it decides alike. A value that runs over
