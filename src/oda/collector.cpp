@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/ber.h"
+
 namespace emvtlv::oda {
 namespace {
 
@@ -10,20 +12,6 @@ constexpr std::uint8_t ins_read_record = 0xB2;
 constexpr std::uint8_t ins_gpo = 0xA8;
 constexpr std::uint8_t ins_internal_authenticate = 0x88;
 constexpr std::uint8_t ins_generate_ac = 0xAE;
-
-// A tag of at most 4 octets; 0 when cut.
-std::size_t read_tag(std::span<const std::uint8_t> bytes, std::uint32_t& tag) {
-  if (bytes.empty()) return 0;
-  tag = bytes[0];
-  std::size_t at = 1;
-  if ((bytes[0] & 0x1F) == 0x1F) {
-    do {
-      if (at >= bytes.size() || at >= 4) return 0;
-      tag = (tag << 8) | bytes[at];
-    } while ((bytes[at++] & 0x80) != 0);
-  }
-  return at;
-}
 
 // The command's data (after Lc), or empty for a command without any.
 std::span<const std::uint8_t> command_data(std::span<const std::uint8_t> command) {
@@ -70,7 +58,7 @@ std::size_t element_index(std::uint32_t tag) {
 }  // namespace
 
 bool read_tlv(std::span<const std::uint8_t> bytes, tlv_item& item) {
-  const std::size_t tag_size = read_tag(bytes, item.tag);
+  const std::size_t tag_size = read_ber_tag(bytes, item.tag);
   if (tag_size == 0 || tag_size >= bytes.size()) return false;
   item.constructed = (bytes[0] & 0x20) != 0;
   std::size_t at = tag_size;
@@ -93,7 +81,7 @@ std::span<const std::uint8_t> dol_value(std::span<const std::uint8_t> dol,
   std::size_t offset = 0;
   while (!dol.empty()) {
     std::uint32_t entry = 0;
-    const std::size_t tag_size = read_tag(dol, entry);
+    const std::size_t tag_size = read_ber_tag(dol, entry);
     if (tag_size == 0 || tag_size >= dol.size()) return {};
     const std::size_t length = dol[tag_size];
     dol = dol.subspan(tag_size + 1);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/ber.h"
+
 namespace emvtlv::trace {
 namespace {
 
@@ -14,15 +16,11 @@ struct list_entry {
 
 // The entry at `at`, or false when the list ends inside it or the tag is too long.
 bool read_entry(std::span<const std::uint8_t> list, std::size_t at, list_entry& entry) {
+  std::uint32_t tag = 0;
   entry.tag_at = at;
-  std::size_t pos = at;
-  const std::uint8_t first = list[pos++];
-  bool more = (first & 0x1F) == 0x1F;
-  while (more && pos < list.size())
-    more = (list[pos++] & 0x80) != 0;
-  entry.tag_size = pos - at;
-  if (more || pos >= list.size() || entry.tag_size > 4) return false;
-  entry.length = list[pos];
+  entry.tag_size = read_ber_tag(list.subspan(at), tag);
+  if (entry.tag_size == 0 || at + entry.tag_size >= list.size()) return false;
+  entry.length = list[at + entry.tag_size];
   return true;
 }
 
